@@ -1,0 +1,67 @@
+// Matching a call's arguments to the parameters of a callable, from a static description.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "error.hpp"
+
+namespace kelvora {
+
+struct KeywordOnly {
+  const char* name;
+  bool required;
+};
+
+// The parameters of one callable. Every positional parameter may also be given by keyword,
+// unless it is among the first `positional_only`.
+struct CallSpec {
+  const char* class_name;  // null for a module-level function
+  const char* function;    // "__new__" for constructors
+  const char* const* positional;
+  std::size_t positional_count;
+  std::size_t positional_only;
+  std::size_t required;
+  const KeywordOnly* keyword_only = nullptr;
+  std::size_t keyword_only_count = 0;
+  bool collect_surplus = false;  // surplus positionals form a tuple instead of an error
+
+  std::size_t slot_count() const { return positional_count + keyword_only_count; }
+};
+
+// The arguments of a call, matched to parameter slots (positional parameters first, then
+// keyword-only ones). Slots hold borrowed references; an empty slot is null.
+template <std::size_t N>
+struct Matched {
+  std::array<PyObject*, N> slot{};
+  Ref surplus;  // the tuple of surplus positionals, when the callable collects them
+};
+
+namespace detail {
+// Fills `slots` (spec.slot_count() entries, all null on entry) and `surplus`; throws the
+// TypeError of the first mismatch. Keywords come from `kwargs` (a dict, or null) or from
+// `kwnames` (a tuple naming the values that follow the positionals in `args`).
+void match(const CallSpec& spec, PyObject* const* args, std::size_t nargs, PyObject* kwargs,
+           PyObject* kwnames, PyObject** slots, Ref& surplus);
+}  // namespace detail
+
+// Matches the arguments of a constructor slot (positional tuple, keyword dict or null).
+template <std::size_t N>
+Matched<N> match_new(const CallSpec& spec, PyObject* args, PyObject* kwargs) {
+  Matched<N> m;
+  detail::match(spec, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kwargs, nullptr,
+                m.slot.data(), m.surplus);
+  return m;
+}
+
+// Matches the arguments of a METH_FASTCALL | METH_KEYWORDS method.
+template <std::size_t N>
+Matched<N> match_fast(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames) {
+  Matched<N> m;
+  detail::match(spec, args, PyVectorcall_NARGS(nargsf), nullptr, kwnames, m.slot.data(),
+                m.surplus);
+  return m;
+}
+
+}  // namespace kelvora

@@ -1,0 +1,183 @@
+// Python classes over native records: type objects made on first need, instance cells with
+// their borrow flags, and the conversions between instances and records.
+#pragma once
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "error.hpp"
+
+namespace kelvora {
+
+// A class attribute: made once, when the type object is made, and stored on the type.
+struct ClassAttr {
+  const char* name;
+  Ref (*make)();
+};
+
+// Everything needed to make one class's type object, plus the cell that keeps it.
+struct ClassDef {
+  const char* name;            // bare class name, as CPython's messages show it
+  const char* qualified_name;  // "kelvora.<name>", from which CPython takes __module__
+  const char* text_signature;  // constructor signature, or null for a class without doc
+  int basic_size;
+  PyType_Slot* slots;  // class-specific slots, ended by {0, nullptr}
+  const ClassAttr* attrs = nullptr;
+  std::size_t attr_count = 0;
+
+  // Filled on first need and kept for the life of the process.
+  PyTypeObject* type = nullptr;
+  bool attrs_stored = false;
+  bool storing_attrs = false;
+};
+
+// The ClassDef of the Python class holding records of type T (defined beside each class).
+template <class T>
+ClassDef& class_def();
+
+// Returns the type object, making it on first call; throws the Error of a failed making.
+PyTypeObject* get_or_make_type(ClassDef& def);
+// The same for operations: a failure is printed and becomes a Fault.
+PyTypeObject* type_object(ClassDef& def);
+
+// Constructor slot of a class that has no constructor.
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
+
+// The instance layout shared by every class: header, record, borrow flag
+// (0 free, n > 0 shared borrows, -1 one exclusive borrow).
+template <class T>
+struct Cell {
+  PyObject_HEAD
+  T value;
+  Py_ssize_t borrow;
+};
+
+// How a borrow conflict is reported: as RuntimeError, or as an internal fault.
+enum class OnConflict { raise, fault };
+
+namespace detail {
+[[noreturn]] void shared_conflict(OnConflict how);
+[[noreturn]] void exclusive_conflict(OnConflict how);
+}  // namespace detail
+
+// A shared borrow of a cell's record, released by the destructor.
+template <class T>
+class Shared {
+ public:
+  Shared(Cell<T>* cell, OnConflict how) : cell_(cell) {
+    if (cell_->borrow == -1) detail::shared_conflict(how);
+    ++cell_->borrow;
+  }
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+  ~Shared() { --cell_->borrow; }
+  const T& operator*() const { return cell_->value; }
+  const T* operator->() const { return &cell_->value; }
+
+ private:
+  Cell<T>* cell_;
+};
+
+// An exclusive borrow of a cell's record, released by the destructor.
+template <class T>
+class Exclusive {
+ public:
+  Exclusive(Cell<T>* cell, OnConflict how) : cell_(cell) {
+    if (cell_->borrow != 0) detail::exclusive_conflict(how);
+    cell_->borrow = -1;
+  }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+  ~Exclusive() { cell_->borrow = 0; }
+  T& operator*() const { return cell_->value; }
+  T* operator->() const { return &cell_->value; }
+
+ private:
+  Cell<T>* cell_;
+};
+
+template <class T>
+bool is_instance(PyObject* obj) {
+  PyTypeObject* type = type_object(class_def<T>());
+  return Py_TYPE(obj) == type || PyType_IsSubtype(Py_TYPE(obj), type);
+}
+
+// The cell of an instance of T's class; any other object is a type mismatch.
+template <class T>
+Cell<T>* cell_of(PyObject* obj) {
+  if (!is_instance<T>(obj)) throw Error::mismatch(obj, class_def<T>().name);
+  return reinterpret_cast<Cell<T>*>(obj);
+}
+
+template <class T>
+Shared<T> shared(PyObject* obj, OnConflict how = OnConflict::raise) {
+  return Shared<T>(cell_of<T>(obj), how);
+}
+
+template <class T>
+Exclusive<T> exclusive(PyObject* obj, OnConflict how = OnConflict::raise) {
+  return Exclusive<T>(cell_of<T>(obj), how);
+}
+
+// By-value conversion: a full copy of the record of an instance of T's class.
+template <class T>
+T copy_of(PyObject* obj) {
+  return T(*shared<T>(obj));
+}
+
+// By-reference conversion: the instance itself.
+template <class T>
+Ref ref_of(PyObject* obj) {
+  (void)cell_of<T>(obj);
+  return Ref::borrow(obj);
+}
+
+// A new instance of `type` (T's class or a subtype) holding `value`. Constructors report a
+// failed allocation as the interpreter's error.
+template <class T>
+Ref construct(PyTypeObject* type, T value) {
+  Ref obj = Ref::steal(type->tp_alloc(type, 0));
+  if (!obj) throw Error::fetch();
+  auto* cell = reinterpret_cast<Cell<T>*>(obj.get());
+  new (&cell->value) T(std::move(value));
+  cell->borrow = 0;
+  return obj;
+}
+
+// A new instance of T's class holding `value`, as a result; failing to make it is a fault.
+template <class T>
+Ref wrap(T value) {
+  PyTypeObject* type = type_object(class_def<T>());
+  Ref obj = Ref::steal(type->tp_alloc(type, 0));
+  if (!obj) {
+    discard_error();
+    throw Fault(std::string("failed to create a ") + class_def<T>().name + " object");
+  }
+  auto* cell = reinterpret_cast<Cell<T>*>(obj.get());
+  new (&cell->value) T(std::move(value));
+  cell->borrow = 0;
+  return obj;
+}
+
+// Deallocation slot: drops the record, frees the memory and the instance's reference to its
+// (heap) type.
+template <class T>
+void dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<Cell<T>*>(self)->value.~T();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+}  // namespace kelvora
+
+namespace kelvora {
+
+// The value an attribute setter received; null means deletion, which is refused.
+inline PyObject* assigned_value(PyObject* value) {
+  if (value == nullptr) throw Error::with_message(PyExc_AttributeError, "can't delete attribute");
+  return value;
+}
+
+}  // namespace kelvora

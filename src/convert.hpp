@@ -1,0 +1,90 @@
+// Conversions between Python objects and native values, in both directions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "args.hpp"
+#include "error.hpp"
+
+namespace kelvora {
+
+// --- Python to native. Each throws the Error of a failed conversion. ---
+
+// A str (or subclass) as UTF-8; lone surrogates fail with UnicodeEncodeError.
+std::string to_text(PyObject* obj);
+// Anything with __index__; out of range fails with OverflowError.
+std::int32_t to_i32(PyObject* obj);
+std::int64_t to_i64(PyObject* obj);
+std::uint64_t to_u64(PyObject* obj);
+// A float, or anything float() accepts through __float__ / __index__, rounded to single
+// precision (beyond its range: an infinity).
+float to_f32(PyObject* obj);
+// Rounds a double to the nearest float; values beyond the float range become infinities.
+float narrow_to_float(double value) noexcept;
+
+namespace detail {
+// Checks that `obj` may be read as a list (a str may not) and returns its iterator; `hint`
+// gets the expected length, or 0 when it cannot be had.
+Ref list_iterator(PyObject* obj, std::size_t& hint);
+}  // namespace detail
+
+// A sequence (not a str) whose items are read through the iterator protocol and converted
+// one by one with `item`.
+template <class Item>
+auto to_list(PyObject* obj, Item&& item) -> std::vector<decltype(item(obj))> {
+  std::size_t hint = 0;
+  Ref iter = detail::list_iterator(obj, hint);
+  std::vector<decltype(item(obj))> out;
+  out.reserve(hint);
+  while (Ref next = Ref::steal(PyIter_Next(iter.get()))) out.push_back(item(next.get()));
+  if (PyErr_Occurred()) throw Error::fetch();
+  return out;
+}
+
+// Converts argument `index` of a matched call with `convert`; a TypeError gains the prefix
+// "argument '<name>': ".
+template <class Convert>
+auto argument(const CallSpec& spec, std::size_t index, PyObject* obj, Convert&& convert)
+    -> decltype(convert(obj)) {
+  try {
+    return convert(obj);
+  } catch (Error& err) {
+    throw std::move(err).with_argument_prefix(
+        index < spec.positional_count ? spec.positional[index]
+                                      : spec.keyword_only[index - spec.positional_count].name);
+  }
+}
+
+// The same for an optional parameter: absent or None is nothing, and is not converted.
+template <class Convert>
+auto optional_argument(const CallSpec& spec, std::size_t index, PyObject* obj,
+                       Convert&& convert) -> std::optional<decltype(convert(obj))> {
+  if (obj == nullptr || obj == Py_None) return std::nullopt;
+  return argument(spec, index, obj, convert);
+}
+
+// --- Native to Python. Each returns a new reference or throws. ---
+
+Ref none();
+Ref to_py(const std::string& text);
+Ref to_py(bool value);
+Ref to_py(std::int64_t value);
+Ref to_py(std::uint64_t value);
+
+// A new list of exactly `values.size()` items, each made by `item`.
+template <class T, class Item>
+Ref to_py_list(const std::vector<T>& values, Item&& item) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) throw Error::fetch();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyList_SET_ITEM(list.get(), i, item(values[i]).release());
+  }
+  return list;
+}
+
+Ref not_implemented();
+
+}  // namespace kelvora

@@ -1,0 +1,255 @@
+// Pending errors, internal faults, PanicException and the text of objects in messages.
+#include "error.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+namespace kelvora {
+namespace {
+
+// The binding layer's own name, used for PanicException's module and in panic reports.
+constexpr const char* runtime_name = "kelvora_runtime";
+
+// Made on first use and kept for the life of the process (guarded by the interpreter lock).
+PyObject* panic_type = nullptr;
+
+PyObject* panic_exception_type() {
+  if (panic_type == nullptr) {
+    panic_type = PyErr_NewExceptionWithDoc(
+        "kelvora_runtime.PanicException",
+        "Raised when kelvora's native code called from Python panics.\n\n"
+        "Like SystemExit, it derives from BaseException, so that it typically propagates all\n"
+        "the way through the stack and makes the interpreter exit.\n",
+        PyExc_BaseException, nullptr);
+    if (panic_type == nullptr) {
+      PyErr_Clear();
+      throw Fault("Failed to initialize new exception type.");
+    }
+  }
+  return panic_type;
+}
+
+void raise_panic(const std::string& message) {
+  PyObject* type = panic_exception_type();
+  Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), message.size(), "replace"));
+  if (!text) return;  // the failure to make the text is what is raised
+  PyErr_SetObject(type, text.get());
+}
+
+[[noreturn]] void abort_at_boundary() {
+  std::fputs("kelvora: uncaught panic at ffi boundary\n", stderr);
+  std::abort();
+}
+
+// Interned "__qualname__", made once.
+PyObject* qualname_key() {
+  static PyObject* key = PyUnicode_InternFromString("__qualname__");
+  return key;
+}
+
+}  // namespace
+
+Error::Error(const Error& other)
+    : type_(other.type_.copy()),
+      value_(other.value_.copy()),
+      traceback_(other.traceback_.copy()),
+      message_(other.message_),
+      fetched_(other.fetched_),
+      mismatch_type_(other.mismatch_type_.copy()),
+      target_(other.target_),
+      cause_(other.cause_.copy()) {}
+
+Error Error::fetch() {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  if (type == nullptr) {
+    return with_message(PyExc_SystemError, "attempted to fetch exception but none was set");
+  }
+  if (panic_type != nullptr && type == panic_type) {
+    // Python code raised a PanicException inside a call of ours: resume it as a fault.
+    PyErr_NormalizeException(&type, &value, &traceback);
+    std::string message = "Unwrapped panic from Python code";
+    if (value != nullptr) {
+      Ref text = Ref::steal(PyObject_Str(value));
+      if (text) {
+        message = utf8_lossy(text.get());
+      } else {
+        PyErr_Clear();
+      }
+    }
+    std::fprintf(stderr,
+                 "--- %s is resuming a panic after fetching a PanicException from Python. ---\n"
+                 "Python stack trace below:\n",
+                 runtime_name);
+    PyErr_Restore(type, value, traceback);
+    PyErr_PrintEx(0);
+    throw Fault(message);
+  }
+  Error err;
+  err.fetched_ = true;
+  err.type_ = Ref::steal(type);
+  err.value_ = Ref::steal(value);
+  err.traceback_ = Ref::steal(traceback);
+  return err;
+}
+
+Error Error::with_message(PyObject* type, std::string message) {
+  Error err;
+  err.type_ = Ref::borrow(type);
+  err.message_ = std::move(message);
+  return err;
+}
+
+Error Error::mismatch(PyObject* obj, const char* target) {
+  Error err;
+  err.type_ = Ref::borrow(PyExc_TypeError);
+  err.mismatch_type_ = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(obj)));
+  err.target_ = target;
+  return err;
+}
+
+void Error::normalize() {
+  if (!fetched_) return;
+  PyObject* type = type_.release();
+  PyObject* value = value_.release();
+  PyObject* traceback = traceback_.release();
+  PyErr_NormalizeException(&type, &value, &traceback);
+  type_ = Ref::steal(type);
+  value_ = Ref::steal(value);
+  traceback_ = Ref::steal(traceback);
+}
+
+std::string Error::text() {
+  if (mismatch_type_) {
+    auto name = qualname_of(reinterpret_cast<PyTypeObject*>(mismatch_type_.get()));
+    return "'" + name.value_or("<failed to extract type name>") +
+           "' object cannot be converted to '" + target_ + "'";
+  }
+  if (!fetched_) return message_;
+  normalize();
+  return value_ ? text_of(value_.get()) : std::string();
+}
+
+Ref Error::own_cause() {
+  if (!fetched_) return cause_.copy();
+  normalize();
+  if (!value_ || !PyExceptionInstance_Check(value_.get())) return Ref();
+  return Ref::steal(PyException_GetCause(value_.get()));
+}
+
+Error Error::with_argument_prefix(const char* param) && {
+  if (!is(PyExc_TypeError)) return std::move(*this);
+  Error err = with_message(PyExc_TypeError, std::string("argument '") + param + "': " + text());
+  err.cause_ = own_cause();
+  return err;
+}
+
+void Error::restore() && {
+  if (fetched_) {
+    PyErr_Restore(type_.release(), value_.release(), traceback_.release());
+    return;
+  }
+  std::string message = mismatch_type_ ? text() : std::move(message_);
+  Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), message.size(), "replace"));
+  if (!text) return;
+  if (!cause_) {
+    PyErr_Restore(type_.release(), text.release(), nullptr);
+    return;
+  }
+  Ref value = Ref::steal(PyObject_CallOneArg(type_.get(), text.get()));
+  if (!value) return;
+  PyException_SetCause(value.get(), cause_.release());
+  PyErr_Restore(type_.release(), value.release(), nullptr);
+}
+
+Ref Error::into_value() && {
+  std::move(*this).restore();
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  return Ref::steal(value);
+}
+
+void discard_error() { (void)Error::fetch(); }
+
+Fault::Fault(std::string message, std::source_location where) : message_(std::move(message)) {
+  std::fprintf(stderr, "kelvora: internal fault at %s:%u: %s\n", where.file_name(),
+               static_cast<unsigned>(where.line()), message_.c_str());
+}
+
+std::string utf8_lossy(PyObject* str) {
+  Py_ssize_t size = 0;
+  if (const char* data = PyUnicode_AsUTF8AndSize(str, &size)) return std::string(data, size);
+  PyErr_Clear();
+  // Lone surrogates: encode them as they are, then decode with each invalid sequence
+  // becoming U+FFFD.
+  Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+  if (!bytes) {
+    PyErr_Clear();
+    return "\xEF\xBF\xBD";
+  }
+  Ref clean = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                              PyBytes_GET_SIZE(bytes.get()), "replace"));
+  const char* data = clean ? PyUnicode_AsUTF8AndSize(clean.get(), &size) : nullptr;
+  if (data == nullptr) {
+    PyErr_Clear();
+    return "\xEF\xBF\xBD";
+  }
+  return std::string(data, size);
+}
+
+std::optional<std::string> qualname_of(PyTypeObject* type) {
+  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), qualname_key()));
+  if (!name) {
+    discard_error();
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(name.get())) return std::nullopt;
+  return utf8_lossy(name.get());
+}
+
+std::string text_of(PyObject* obj) {
+  Ref str = Ref::steal(PyObject_Str(obj));
+  if (str) return utf8_lossy(str.get());
+  Error::fetch().restore();
+  PyErr_WriteUnraisable(obj);
+  auto name = qualname_of(Py_TYPE(obj));
+  return name ? "<unprintable " + *name + " object>" : "<unprintable object>";
+}
+
+void raise_current_exception() noexcept {
+  try {
+    try {
+      throw;
+    } catch (Error& err) {
+      std::move(err).restore();
+    } catch (const Fault& fault) {
+      raise_panic(fault.message());
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+    } catch (const std::exception& exc) {
+      raise_panic(Fault(exc.what()).message());
+    } catch (...) {
+      raise_panic(Fault("a panic occurred in kelvora's native code").message());
+    }
+  } catch (const Fault& fault) {
+    // A fault while the failure itself was being raised (for instance a PanicException
+    // from Python while a message was built): raise that one instead.
+    try {
+      raise_panic(fault.message());
+    } catch (...) {
+      abort_at_boundary();
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    abort_at_boundary();
+  }
+}
+
+}  // namespace kelvora

@@ -1,0 +1,94 @@
+// The module's entry point: makes the module once per process and registers its classes.
+#include <atomic>
+#include <cstdint>
+
+#include "classes.hpp"
+#include "entry.hpp"
+#include "tree/node.hpp"
+
+namespace kelvora {
+namespace {
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "kelvora",
+    "All of kelvora's structures and functions are packed into the kelvora module.",
+    0,  // no per-module state: importing again calls PyInit_kelvora, which hands back the module
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// The interpreter that first imported the module; -1 until then.
+std::atomic<std::int64_t> owning_interpreter{-1};
+// The module made by the first successful initialisation.
+PyObject* module_cell = nullptr;
+
+// The classes, in the order in which they are made and listed in __all__.
+ClassDef& (*const registration[])() = {
+    &class_def<Player>,
+};
+
+// Appends `name` to the module's __all__ (made when missing), then binds it to `type`.
+void add_class(PyObject* module, const char* name, PyTypeObject* type) {
+  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    Error err = Error::fetch();
+    if (!err.is(PyExc_AttributeError)) throw err;
+    all = Ref::steal(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw Error::fetch();
+  } else if (!PyList_Check(all.get())) {
+    throw Error::mismatch(all.get(), "PyList");
+  }
+  Ref text = Ref::steal(PyUnicode_FromString(name));
+  if (!text || PyList_Append(all.get(), text.get()) < 0) {
+    throw Fault("could not append __name__ to __all__: " + Error::fetch().text());
+  }
+  if (PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) < 0) {
+    throw Error::fetch();
+  }
+}
+
+void module_body(PyObject* module) {
+  for (auto def : registration) {
+    ClassDef& cls = def();
+    PyTypeObject* type;
+    try {
+      type = get_or_make_type(cls);
+    } catch (Error& err) {
+      Error wrapped = Error::with_message(
+          PyExc_RuntimeError, std::string("An error occurred while initializing class ") + cls.name);
+      wrapped.set_cause(std::move(err).into_value());
+      throw wrapped;
+    }
+    add_class(module, cls.name, type);
+  }
+}
+
+Ref make_module() {
+  const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id == -1) throw Error::fetch();
+  std::int64_t owner = -1;
+  if (!owning_interpreter.compare_exchange_strong(owner, id) && owner != id) {
+    throw Error::with_message(
+        PyExc_ImportError,
+        "kelvora does not support sub-interpreters: it can be imported only in the "
+        "interpreter that imported it first");
+  }
+  if (module_cell != nullptr) return Ref::borrow(module_cell);
+
+  Ref module = Ref::steal(PyModule_Create2(&module_def, 1013));
+  if (!module) throw Error::fetch();
+  module_body(module.get());
+  if (module_cell == nullptr) module_cell = module.release();
+  return Ref::borrow(module_cell);
+}
+
+}  // namespace
+}  // namespace kelvora
+
+PyMODINIT_FUNC PyInit_kelvora() {
+  return kelvora::entry(kelvora::make_module);
+}

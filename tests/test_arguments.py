@@ -1,0 +1,127 @@
+"""Argument matching, conversion errors and their exact texts, reached through Player."""
+
+import sys
+
+import pytest
+
+from kelvora import Player
+
+
+def message_of(call):
+    with pytest.raises(BaseException) as info:
+        call()
+    return info.type, str(info.value)
+
+
+@pytest.mark.parametrize(
+    "call, expected",
+    [
+        (lambda: Player("Ann", "Bob"),
+         "Player.__new__() takes from 0 to 1 positional arguments but 2 were given"),
+        (lambda: Player("a", "b", "c"),
+         "Player.__new__() takes from 0 to 1 positional arguments but 3 were given"),
+        # too many positionals are reported before a wrong keyword is looked at
+        (lambda: Player("a", "b", nam=1),
+         "Player.__new__() takes from 0 to 1 positional arguments but 2 were given"),
+        (lambda: Player(nam=1), "Player.__new__() got an unexpected keyword argument 'nam'"),
+        (lambda: Player("a", name="b"), "Player.__new__() got multiple values for argument 'name'"),
+        (lambda: Player(name="a", nam="b"),
+         "Player.__new__() got an unexpected keyword argument 'nam'"),
+        (lambda: Player(5), "argument 'name': 'int' object cannot be converted to 'PyString'"),
+        (lambda: Player(name=b"Ann"),
+         "argument 'name': 'bytes' object cannot be converted to 'PyString'"),
+        (lambda: Player([]), "argument 'name': 'list' object cannot be converted to 'PyString'"),
+        (lambda: Player(Player),
+         "argument 'name': 'type' object cannot be converted to 'PyString'"),
+        (lambda: Player(Player()),
+         "argument 'name': 'Player' object cannot be converted to 'PyString'"),
+    ],
+)
+def test_type_errors(call, expected):
+    assert message_of(call) == (TypeError, expected)
+
+
+def test_none_means_the_default():
+    assert Player(None).name == Player().name == Player(name=None).name == "player"
+
+
+def test_lone_surrogate_is_the_interpreters_unicode_error_without_prefix():
+    kind, text = message_of(lambda: Player("\ud800"))
+    assert kind is UnicodeEncodeError
+    assert not text.startswith("argument")
+
+
+def test_unexpected_keyword_with_lone_surrogate_is_shown_replaced():
+    kind, text = message_of(lambda: Player(**{"x\ud800": 1}))
+    assert (kind, text) == (
+        TypeError,
+        "Player.__new__() got an unexpected keyword argument 'x\ufffd\ufffd\ufffd'",
+    )
+
+
+def test_keyword_whose_str_fails_is_reported_unraisable(capsys):
+    class Name(str):
+        def __str__(self):
+            raise ValueError("no text")
+
+    hook_calls = []
+    old_hook = sys.unraisablehook
+    sys.unraisablehook = hook_calls.append
+    try:
+        kind, text = message_of(lambda: Player(**{Name("zz"): 1}))
+    finally:
+        sys.unraisablehook = old_hook
+    assert (kind, text) == (
+        TypeError, "Player.__new__() got an unexpected keyword argument '<unprintable Name object>'")
+    assert len(hook_calls) == 1 and isinstance(hook_calls[0].exc_value, ValueError)
+
+
+def test_keyword_that_is_a_str_subclass_still_matches():
+    class Name(str):
+        pass
+
+    assert Player(**{Name("name"): "Ann"}).name == "Ann"
+
+
+def test_type_name_that_cannot_be_read_is_replaced():
+    class Meta(type):
+        def __getattribute__(cls, attr):
+            if attr == "__qualname__":
+                raise ValueError("hidden")
+            return super().__getattribute__(attr)
+
+    class Hidden(metaclass=Meta):
+        pass
+
+    class NotText(type):
+        def __getattribute__(cls, attr):
+            if attr == "__qualname__":
+                return 5
+            return super().__getattribute__(attr)
+
+    class Odd(metaclass=NotText):
+        pass
+
+    expected = "argument 'name': '<failed to extract type name>' object cannot be converted to 'PyString'"
+    assert message_of(lambda: Player(Hidden())) == (TypeError, expected)
+    assert message_of(lambda: Player(Odd())) == (TypeError, expected)
+
+
+def test_prefixed_error_has_no_context_and_no_cause():
+    with pytest.raises(TypeError) as info:
+        Player(5)
+    assert info.value.__cause__ is None
+
+
+def test_failed_calls_leak_no_references():
+    name, value, good = "nam", object(), "Ann"
+    before = [sys.getrefcount(o) for o in (name, value, good)]
+    for _ in range(1000):
+        with pytest.raises(TypeError):
+            Player(**{name: value})
+        with pytest.raises(TypeError):
+            Player(value)
+        with pytest.raises(TypeError):
+            Player(good, name=good)
+        Player(good)
+    assert [sys.getrefcount(o) for o in (name, value, good)] == before
