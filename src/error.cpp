@@ -124,8 +124,8 @@ void Error::normalize() {
 std::string Error::text() {
   if (mismatch_type_) {
     auto name = qualname_of(reinterpret_cast<PyTypeObject*>(mismatch_type_.get()));
-    return "'" + name.value_or("<failed to extract type name>") +
-           "' object cannot be converted to '" + target_ + "'";
+    return concat({"'", name ? std::string_view(*name) : "<failed to extract type name>",
+                   "' object cannot be converted to '", target_, "'"});
   }
   if (!fetched_) return message_;
   normalize();
@@ -173,6 +173,15 @@ Ref Error::into_value() && {
   Py_XDECREF(type);
   Py_XDECREF(traceback);
   return Ref::steal(value);
+}
+
+std::string concat(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (auto part : parts) size += part.size();
+  std::string out;
+  out.reserve(size);
+  for (auto part : parts) out += part;
+  return out;
 }
 
 void discard_error() { (void)Error::fetch(); }

@@ -3,7 +3,9 @@
 
 #include <optional>
 #include <source_location>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "ref.hpp"
 
@@ -73,6 +75,9 @@ class Fault {
  private:
   std::string message_;
 };
+
+// The pieces, one after the other.
+std::string concat(std::initializer_list<std::string_view> parts);
 
 // The text of any object as str() gives it, as UTF-8. Lone surrogates become U+FFFD; when
 // str() itself fails the failure is reported as unraisable and a placeholder stands in.
