@@ -59,20 +59,21 @@ def test_unexpected_keyword_with_lone_surrogate_is_shown_replaced():
     )
 
 
-def test_keyword_whose_str_fails_is_reported_unraisable(capsys):
-    class Name(str):
-        def __str__(self):
-            raise ValueError("no text")
+class UnprintableName(str):
+    def __str__(self):
+        raise ValueError("no text")
 
+
+def test_keyword_whose_str_fails_is_reported_unraisable():
     hook_calls = []
     old_hook = sys.unraisablehook
     sys.unraisablehook = hook_calls.append
     try:
-        kind, text = message_of(lambda: Player(**{Name("zz"): 1}))
+        kind, text = message_of(lambda: Player(**{UnprintableName("zz"): 1}))
     finally:
         sys.unraisablehook = old_hook
     assert (kind, text) == (
-        TypeError, "Player.__new__() got an unexpected keyword argument '<unprintable Name object>'")
+        TypeError, "Player.__new__() got an unexpected keyword argument '<unprintable UnprintableName object>'")
     assert len(hook_calls) == 1 and isinstance(hook_calls[0].exc_value, ValueError)
 
 
