@@ -8,13 +8,26 @@
 namespace kelvora {
 namespace {
 
+// Constructor slot of a class that has no constructor.
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
+  return entry([]() -> Ref {
+    throw Error::with_message(PyExc_TypeError, "No constructor defined");
+  });
+}
+
 // Creates the type object from the class definition.
 Ref create_type(const ClassDef& def) {
   // "Name(signature)\n--\n\n" makes CPython report the signature as __text_signature__
   // and an empty __doc__.
   std::string doc;
   std::vector<PyType_Slot> slots;
-  for (PyType_Slot* slot = def.slots; slot->slot != 0; ++slot) slots.push_back(*slot);
+  bool has_constructor = false;
+  for (PyType_Slot* slot = def.slots; slot->slot != 0; ++slot) {
+    slots.push_back(*slot);
+    has_constructor |= slot->slot == Py_tp_new;
+  }
+  // Never inherit object's constructor: it would leave the record unmade.
+  if (!has_constructor) slots.push_back({Py_tp_new, reinterpret_cast<void*>(no_constructor)});
   if (def.text_signature != nullptr) {
     doc = std::string(def.name) + def.text_signature + "\n--\n\n";
     slots.push_back({Py_tp_doc, doc.data()});
@@ -92,10 +105,30 @@ PyTypeObject* type_object(ClassDef& def) {
   }
 }
 
-PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
-  return entry([]() -> Ref {
-    throw Error::with_message(PyExc_TypeError, "No constructor defined");
-  });
+void register_class(PyObject* module, ClassDef& def) {
+  PyTypeObject* type;
+  try {
+    type = get_or_make_type(def);
+  } catch (Error& err) {
+    throw initialisation_error(std::string("An error occurred while initializing class ") + def.name,
+                               std::move(err));
+  }
+  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    Error err = Error::fetch();
+    if (!err.is(PyExc_AttributeError)) throw err;
+    all = Ref::steal(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw Error::fetch();
+  } else if (!PyList_Check(all.get())) {
+    throw Error::mismatch(all.get(), "PyList");
+  }
+  Ref name = Ref::steal(PyUnicode_FromString(def.name));
+  if (!name || PyList_Append(all.get(), name.get()) < 0) {
+    throw Fault("could not append __name__ to __all__: " + Error::fetch().text());
+  }
+  if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) < 0) {
+    throw Error::fetch();
+  }
 }
 
 namespace detail {

@@ -22,7 +22,7 @@ struct ClassDef {
   const char* qualified_name;  // "kelvora.<name>", from which CPython takes __module__
   const char* text_signature;  // constructor signature, or null for a class without doc
   int basic_size;
-  PyType_Slot* slots;  // class-specific slots, ended by {0, nullptr}
+  PyType_Slot* slots;  // ended by {0, nullptr}; without Py_tp_new, calling the class fails
   const ClassAttr* attrs = nullptr;
   std::size_t attr_count = 0;
 
@@ -41,8 +41,15 @@ PyTypeObject* get_or_make_type(ClassDef& def);
 // The same for operations: a failure is printed and becomes a Fault.
 PyTypeObject* type_object(ClassDef& def);
 
-// Constructor slot of a class that has no constructor.
-PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*);
+// A method of any fast-call signature as the PyCFunction that PyMethodDef stores.
+template <class Fn>
+PyCFunction as_method(Fn* fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+// Makes the class's type object (a failure becomes RuntimeError "An error occurred while
+// initializing class <name>"), appends its name to the module's __all__ and binds it.
+void register_class(PyObject* module, ClassDef& def);
 
 // The instance layout shared by every class: header, record, borrow flag
 // (0 free, n > 0 shared borrows, -1 one exclusive borrow).
@@ -133,30 +140,37 @@ Ref ref_of(PyObject* obj) {
   return Ref::borrow(obj);
 }
 
-// A new instance of `type` (T's class or a subtype) holding `value`. Constructors report a
-// failed allocation as the interpreter's error.
+namespace detail {
+// A new, unborrowed instance of `type` holding `value`, or null with the interpreter's error.
+template <class T>
+Ref emplace(PyTypeObject* type, T&& value) {
+  Ref obj = Ref::steal(type->tp_alloc(type, 0));
+  if (obj) {
+    auto* cell = reinterpret_cast<Cell<T>*>(obj.get());
+    new (&cell->value) T(std::move(value));
+    cell->borrow = 0;
+  }
+  return obj;
+}
+}  // namespace detail
+
+// A new instance of `type` (T's class or a subtype) holding `value`, for constructors: a
+// failed allocation is the interpreter's error.
 template <class T>
 Ref construct(PyTypeObject* type, T value) {
-  Ref obj = Ref::steal(type->tp_alloc(type, 0));
+  Ref obj = detail::emplace(type, std::move(value));
   if (!obj) throw Error::fetch();
-  auto* cell = reinterpret_cast<Cell<T>*>(obj.get());
-  new (&cell->value) T(std::move(value));
-  cell->borrow = 0;
   return obj;
 }
 
 // A new instance of T's class holding `value`, as a result; failing to make it is a fault.
 template <class T>
 Ref wrap(T value) {
-  PyTypeObject* type = type_object(class_def<T>());
-  Ref obj = Ref::steal(type->tp_alloc(type, 0));
+  Ref obj = detail::emplace(type_object(class_def<T>()), std::move(value));
   if (!obj) {
     discard_error();
     throw Fault(std::string("failed to create a ") + class_def<T>().name + " object");
   }
-  auto* cell = reinterpret_cast<Cell<T>*>(obj.get());
-  new (&cell->value) T(std::move(value));
-  cell->borrow = 0;
   return obj;
 }
 

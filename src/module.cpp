@@ -31,40 +31,8 @@ ClassDef& (*const registration[])() = {
     &class_def<Player>,
 };
 
-// Appends `name` to the module's __all__ (made when missing), then binds it to `type`.
-void add_class(PyObject* module, const char* name, PyTypeObject* type) {
-  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
-  if (!all) {
-    Error err = Error::fetch();
-    if (!err.is(PyExc_AttributeError)) throw err;
-    all = Ref::steal(PyList_New(0));
-    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw Error::fetch();
-  } else if (!PyList_Check(all.get())) {
-    throw Error::mismatch(all.get(), "PyList");
-  }
-  Ref text = Ref::steal(PyUnicode_FromString(name));
-  if (!text || PyList_Append(all.get(), text.get()) < 0) {
-    throw Fault("could not append __name__ to __all__: " + Error::fetch().text());
-  }
-  if (PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) < 0) {
-    throw Error::fetch();
-  }
-}
-
 void module_body(PyObject* module) {
-  for (auto def : registration) {
-    ClassDef& cls = def();
-    PyTypeObject* type;
-    try {
-      type = get_or_make_type(cls);
-    } catch (Error& err) {
-      Error wrapped = Error::with_message(
-          PyExc_RuntimeError, std::string("An error occurred while initializing class ") + cls.name);
-      wrapped.set_cause(std::move(err).into_value());
-      throw wrapped;
-    }
-    add_class(module, cls.name, type);
-  }
+  for (auto def : registration) register_class(module, def());
 }
 
 Ref make_module() {
