@@ -54,7 +54,9 @@ def probe(tmp_path_factory):
         *shlex.split(os.environ.get("KELVORA_PROBE_FLAGS", "")),
         *map(str, sources), "-o", str(target),
     ]
-    subprocess.run(command, check=True)
+    # The compiler must not inherit a sanitizer runtime preloaded into this interpreter.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    subprocess.run(command, check=True, env=env)
     spec = importlib.util.spec_from_file_location("_kelvora_probe", target)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)

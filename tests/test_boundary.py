@@ -292,6 +292,28 @@ class TestPanics:
         assert error(lambda: probe.match(SOME, 1, **{Name("zz"): 1})) == (panic_type, "name")
 
 
+def test_conversions_leak_no_references(probe):
+    import sys
+
+    big, item, player = 2**40, object(), probe.Player("Ann")
+    values = [[1, item], (1, 2), [player, player], "12", {1: 2}, big]
+    watched = [big, item, player, *values]
+
+    def convert_all():
+        for kind in ("i32", "u64", "f32", "list_i32", "list_player", "player", "player_ref", "text"):
+            for value in values:
+                try:
+                    probe.convert(kind, value)
+                except (TypeError, OverflowError):
+                    pass
+
+    convert_all()
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(500):
+        convert_all()
+    assert [sys.getrefcount(o) for o in watched] == before
+
+
 class TestRegistration:
     def test_register_appends_to_all(self, probe):
         module = types.ModuleType("m")
