@@ -10,9 +10,8 @@ namespace kelvora::detail {
 namespace {
 
 std::string full_name(const CallSpec& spec) {
-  std::string name;
-  if (spec.class_name != nullptr) name = std::string(spec.class_name) + ".";
-  return name + spec.function + "()";
+  if (spec.class_name == nullptr) return concat({spec.function, "()"});
+  return concat({spec.class_name, ".", spec.function, "()"});
 }
 
 [[noreturn]] void fail(std::string message) {

@@ -29,7 +29,7 @@ Ref create_type(const ClassDef& def) {
   // Never inherit object's constructor: it would leave the record unmade.
   if (!has_constructor) slots.push_back({Py_tp_new, reinterpret_cast<void*>(no_constructor)});
   if (def.text_signature != nullptr) {
-    doc = std::string(def.name) + def.text_signature + "\n--\n\n";
+    doc = concat({def.name, def.text_signature, "\n--\n\n"});
     slots.push_back({Py_tp_doc, doc.data()});
   }
   slots.push_back({0, nullptr});
@@ -59,12 +59,12 @@ void store_class_attrs(ClassDef& def) {
       value = attr.make();
     } catch (Error& err) {
       throw initialisation_error(
-          std::string("An error occurred while initializing `") + def.name + "." + attr.name + "`",
+          concat({"An error occurred while initializing `", def.name, ".", attr.name, "`"}),
           std::move(err));
     }
     if (PyObject_SetAttrString(type, attr.name, value.get()) < 0) {
       throw initialisation_error(
-          std::string("An error occurred while initializing `") + def.name + ".__dict__`",
+          concat({"An error occurred while initializing `", def.name, ".__dict__`"}),
           Error::fetch());
     }
   }
@@ -101,7 +101,7 @@ PyTypeObject* type_object(ClassDef& def) {
   } catch (Error& err) {
     std::move(err).restore();
     PyErr_PrintEx(0);
-    throw Fault(std::string("failed to create type object for ") + def.name);
+    throw Fault(concat({"failed to create type object for ", def.name}));
   }
 }
 
@@ -110,7 +110,7 @@ void register_class(PyObject* module, ClassDef& def) {
   try {
     type = get_or_make_type(def);
   } catch (Error& err) {
-    throw initialisation_error(std::string("An error occurred while initializing class ") + def.name,
+    throw initialisation_error(concat({"An error occurred while initializing class ", def.name}),
                                std::move(err));
   }
   Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));

@@ -169,7 +169,7 @@ Ref wrap(T value) {
   Ref obj = detail::emplace(type_object(class_def<T>()), std::move(value));
   if (!obj) {
     discard_error();
-    throw Fault(std::string("failed to create a ") + class_def<T>().name + " object");
+    throw Fault(concat({"failed to create a ", class_def<T>().name, " object"}));
   }
   return obj;
 }

@@ -141,7 +141,7 @@ Ref Error::own_cause() {
 
 Error Error::with_argument_prefix(const char* param) && {
   if (!is(PyExc_TypeError)) return std::move(*this);
-  Error err = with_message(PyExc_TypeError, std::string("argument '") + param + "': " + text());
+  Error err = with_message(PyExc_TypeError, concat({"argument '", param, "': ", text()}));
   err.cause_ = own_cause();
   return err;
 }

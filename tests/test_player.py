@@ -67,3 +67,66 @@ def test_descriptor_refuses_foreign_receivers():
         Player.name.__get__(5)
     with pytest.raises(TypeError):
         Player.name.__set__(5, "x")
+
+
+class Hostile:
+    """An object whose every protocol method fails."""
+
+    def __index__(self):
+        raise ValueError("index")
+
+    def __str__(self):
+        raise ValueError("str")
+
+    def __eq__(self, other):
+        raise ValueError("eq")
+
+    __hash__ = None
+
+    def __len__(self):
+        raise ValueError("len")
+
+    def __iter__(self):
+        raise ValueError("iter")
+
+
+def generator():
+    yield "Ann"
+
+
+@pytest.mark.parametrize(
+    "value",
+    [True, 0, -1, 2**31, 2**64, 2**200, float("nan"), float("inf"), -0.0, b"Ann",
+     bytearray(b"Ann"), {"Ann": 1}, {"Ann"}, ["Ann"], ("Ann",), generator(), Hostile(), Player,
+     Player("Ann"), object(), NotImplemented, Ellipsis],
+    ids=repr,
+)
+def test_every_non_str_name_is_refused_with_its_type_named(value):
+    expected = f"'{type(value).__qualname__}' object cannot be converted to 'PyString'"
+    with pytest.raises(TypeError) as info:
+        Player(value)
+    assert str(info.value) == "argument 'name': " + expected
+    with pytest.raises(TypeError) as info:
+        Player(name=value)
+    assert str(info.value) == "argument 'name': " + expected
+    p = Player("Ann")
+    with pytest.raises(TypeError) as info:
+        p.name = value
+    assert str(info.value) == expected
+    assert p.name == "Ann"
+
+
+def test_constructor_through_dunder_new():
+    assert Player.__new__(Player, "Ann").name == "Ann"
+    with pytest.raises(TypeError):
+        Player.__new__(int)
+
+
+def test_players_cannot_be_pickled_or_copied_by_accident():
+    import copy
+    import pickle
+
+    with pytest.raises(TypeError):
+        pickle.dumps(Player("Ann"))
+    with pytest.raises(TypeError):
+        copy.copy(Player("Ann"))
