@@ -314,6 +314,25 @@ def test_conversions_leak_no_references(probe):
     assert [sys.getrefcount(o) for o in watched] == before
 
 
+def test_panic_while_raising_a_failure_is_raised_not_aborted(probe, panic_type):
+    # A setter's type mismatch gets its text only when it is raised; reading the type's
+    # name raises a PanicException at that late point.
+    class Meta(type):
+        def __getattribute__(cls, attr):
+            if attr == "__qualname__":
+                raise panic_type("late")
+            return super().__getattribute__(attr)
+
+    class Odd(metaclass=Meta):
+        pass
+
+    p = probe.Player("Ann")
+    with pytest.raises(BaseException) as info:
+        p.name = Odd()
+    assert (info.type, str(info.value)) == (panic_type, "late")
+    assert p.name == "Ann"
+
+
 class TestRegistration:
     def test_register_appends_to_all(self, probe):
         module = types.ModuleType("m")
