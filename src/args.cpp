@@ -131,14 +131,10 @@ void match(const CallSpec& spec, PyObject* const* args, std::size_t nargs, PyObj
   }
 
   std::vector<const char*> absent;
-  for (std::size_t i = nargs; i < spec.required; ++i) {
-    if (slots[i] == nullptr) {
-      for (std::size_t j = 0; j < spec.required; ++j) {
-        if (slots[j] == nullptr) absent.push_back(spec.positional[j]);
-      }
-      missing(spec, "positional", absent);
-    }
+  for (std::size_t i = 0; i < spec.required; ++i) {
+    if (slots[i] == nullptr) absent.push_back(spec.positional[i]);
   }
+  if (!absent.empty()) missing(spec, "positional", absent);
   for (std::size_t i = 0; i < spec.keyword_only_count; ++i) {
     const std::size_t slot = spec.positional_count + i;
     if (spec.keyword_only[i].required && slots[slot] == nullptr) {

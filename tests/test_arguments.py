@@ -4,6 +4,7 @@ import sys
 
 import pytest
 
+from helpers import raising, with_type_name
 from kelvora import Player
 
 
@@ -85,27 +86,12 @@ def test_keyword_that_is_a_str_subclass_still_matches():
 
 
 def test_type_name_that_cannot_be_read_is_replaced():
-    class Meta(type):
-        def __getattribute__(cls, attr):
-            if attr == "__qualname__":
-                raise ValueError("hidden")
-            return super().__getattribute__(attr)
-
-    class Hidden(metaclass=Meta):
-        pass
-
-    class NotText(type):
-        def __getattribute__(cls, attr):
-            if attr == "__qualname__":
-                return 5
-            return super().__getattribute__(attr)
-
-    class Odd(metaclass=NotText):
-        pass
+    hidden = with_type_name(raising(ValueError("hidden")))
+    odd = with_type_name(lambda: 5)
 
     expected = "argument 'name': '<failed to extract type name>' object cannot be converted to 'PyString'"
-    assert message_of(lambda: Player(Hidden())) == (TypeError, expected)
-    assert message_of(lambda: Player(Odd())) == (TypeError, expected)
+    assert message_of(lambda: Player(hidden)) == (TypeError, expected)
+    assert message_of(lambda: Player(odd)) == (TypeError, expected)
 
 
 def test_prefixed_error_has_no_context_and_no_cause():

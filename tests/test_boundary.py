@@ -4,6 +4,7 @@ import math
 import types
 
 import pytest
+from helpers import raising, with_type_name
 
 ALL, SOME, ONE_OF_ONE_OPTIONAL, KW_ONLY, POS_ONLY, COLLECT, ONE_REQUIRED, NO_PARAMS = range(8)
 
@@ -317,18 +318,9 @@ def test_conversions_leak_no_references(probe):
 def test_panic_while_raising_a_failure_is_raised_not_aborted(probe, panic_type):
     # A setter's type mismatch gets its text only when it is raised; reading the type's
     # name raises a PanicException at that late point.
-    class Meta(type):
-        def __getattribute__(cls, attr):
-            if attr == "__qualname__":
-                raise panic_type("late")
-            return super().__getattribute__(attr)
-
-    class Odd(metaclass=Meta):
-        pass
-
     p = probe.Player("Ann")
     with pytest.raises(BaseException) as info:
-        p.name = Odd()
+        p.name = with_type_name(raising(panic_type("late")))
     assert (info.type, str(info.value)) == (panic_type, "late")
     assert p.name == "Ann"
 
