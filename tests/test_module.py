@@ -8,13 +8,20 @@ import pytest
 
 import kelvora
 
-CLASSES = [kelvora.Player]
+REGISTERED = ["Variable", "Decision", "Player"]
+
+# Each class with a way to make an instance of it.
+CLASSES = {
+    kelvora.Variable: lambda: kelvora.Variable("v"),
+    kelvora.Decision: lambda: kelvora.Decision(kelvora.Player(), "a"),
+    kelvora.Player: kelvora.Player,
+}
 
 
 def test_all_lists_the_registered_classes_in_order():
-    assert kelvora.__all__ == ["Player"]
+    assert kelvora.__all__ == REGISTERED
     public = [name for name in dir(kelvora) if not name.startswith("__")]
-    assert public == ["Player"]
+    assert sorted(public) == sorted(REGISTERED)
     assert not any(callable(getattr(kelvora, n)) and not isinstance(getattr(kelvora, n), type)
                    for n in dir(kelvora))
 
@@ -32,7 +39,7 @@ def test_reimport_returns_the_identical_module_and_registers_nothing_again():
 
         assert again is kelvora
         assert again.Player is player
-        assert again.__all__ == ["Player"]
+        assert again.__all__ == REGISTERED
     finally:
         sys.modules["kelvora"] = kelvora
 
@@ -77,7 +84,7 @@ class TestClassShape:
             type("Sub", (cls,), {})
 
     def test_instances_have_no_dict_no_weakref_and_no_gc(self, cls):
-        obj = cls()
+        obj = CLASSES[cls]()
         with pytest.raises(AttributeError):
             obj.undeclared = 1
         with pytest.raises(TypeError):
@@ -86,7 +93,17 @@ class TestClassShape:
         assert not hasattr(obj, "__dict__")
 
 
-def test_player_documentation():
-    assert kelvora.Player.__text_signature__ == "(name=None)"
-    assert kelvora.Player.__doc__ == ""
-    assert kelvora.Player.name.__doc__ == ""
+@pytest.mark.parametrize("cls, signature", [
+    (kelvora.Player, "(name=None)"),
+    (kelvora.Variable, "(name)"),
+    (kelvora.Decision, "(player, name, utility=None, variable=None, information_set=None)"),
+], ids=lambda v: getattr(v, "__name__", ""))
+def test_documentation_gives_signatures(cls, signature):
+    assert cls.__text_signature__ == signature
+    assert cls.__doc__ == ""
+    assert cls.name.__doc__ == ""
+
+
+def test_method_signatures():
+    assert kelvora.Decision.add_node.__text_signature__ == "($self, other)"
+    assert kelvora.Decision.add_nodes.__text_signature__ == "($self, *args)"

@@ -1,11 +1,15 @@
-// The Python class Player.
+// The Python classes Player and Decision.
 #include "tree/node.hpp"
+
+#include <atomic>
 
 #include "convert.hpp"
 #include "entry.hpp"
 
 namespace kelvora {
 namespace {
+
+// --- Player ---
 
 constexpr const char* player_params[] = {"name"};
 constexpr CallSpec player_new_spec{"Player", "__new__", player_params, 1, 0, 0};
@@ -44,11 +48,203 @@ PyType_Slot player_slots[] = {
 ClassDef player_class{"Player", "kelvora.Player", "(name=None)", sizeof(Cell<Player>),
                       player_slots};
 
+// --- Decision ---
+
+// The number of the next node; numbers are never reused within a process.
+std::atomic<std::uint64_t> node_counter{0};
+
+// Children whose release has been put off while an outer node deallocation drains them;
+// null when no deallocation is running. Guarded by the interpreter lock.
+std::vector<Ref>* releasing = nullptr;
+
+// Drops the references in `children`. Releasing a child can release its own children, and so
+// on down a chain of any depth: nested calls only hand their children to the outermost call,
+// which releases them one at a time, so the native stack stays flat.
+void release_children(std::vector<Ref> children) noexcept {
+  if (releasing != nullptr) {
+    try {
+      for (Ref& child : children) releasing->push_back(std::move(child));
+    } catch (const std::bad_alloc&) {
+      // Out of memory: whatever was not handed over is released right here, nested.
+    }
+    return;
+  }
+  std::vector<Ref> pending = std::move(children);
+  releasing = &pending;
+  while (!pending.empty()) {
+    Ref child = std::move(pending.back());
+    pending.pop_back();
+    child = Ref();
+  }
+  releasing = nullptr;
+}
+
+void Decision_dealloc(PyObject* self) {
+  auto& node = reinterpret_cast<Cell<Decision>*>(self)->value;
+  std::vector<Ref> children = std::move(node.children);
+  dealloc<Decision>(self);
+  release_children(std::move(children));
+}
+
+constexpr const char* decision_params[] = {"player", "name", "utility", "variable",
+                                           "information_set"};
+constexpr CallSpec decision_new_spec{"Decision", "__new__", decision_params, 5, 0, 2};
+
+PyObject* Decision_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  return entry([&] {
+    const CallSpec& spec = decision_new_spec;
+    auto matched = match_new<5>(spec, args, kwargs);
+    Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
+    std::string name = argument(spec, 1, matched.slot[1], to_text);
+    auto numbers = optional_argument(spec, 2, matched.slot[2],
+                                     [](PyObject* obj) { return to_list(obj, to_i32); });
+    auto variables = optional_argument(
+        spec, 3, matched.slot[3], [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
+    auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
+    return new_node(std::move(player), std::move(name), std::move(numbers), std::move(variables),
+                    information_set);
+  });
+}
+
+PyObject* Decision_get_player(PyObject* self, void*) {
+  return entry([&] { return wrap(Player(shared<Decision>(self)->player)); });
+}
+
+PyObject* Decision_get_name(PyObject* self, void*) {
+  return entry([&] { return to_py(shared<Decision>(self)->name); });
+}
+
+int Decision_set_name(PyObject* self, PyObject* value, void*) {
+  return entry_status([&] {
+    std::string name = to_text(assigned_value(value));
+    exclusive<Decision>(self)->name = std::move(name);
+  });
+}
+
+PyObject* Decision_get_children(PyObject* self, void*) {
+  return entry([&] {
+    return to_py_list(shared<Decision>(self)->children,
+                      [](const Ref& child) { return child.copy(); });
+  });
+}
+
+PyObject* Decision_get_information_set(PyObject* self, void*) {
+  return entry([&] {
+    auto node = shared<Decision>(self);
+    return node->information_set ? to_py(*node->information_set) : none();
+  });
+}
+
+constexpr const char* add_node_params[] = {"other"};
+constexpr CallSpec add_node_spec{"Decision", "add_node", add_node_params, 1, 0, 1};
+
+PyObject* Decision_add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+  return entry([&] {
+    auto matched = match_fast<1>(add_node_spec, args, nargsf, kwnames);
+    Ref other = argument(add_node_spec, 0, matched.slot[0], ref_of<Decision>);
+    append_child(self, other.get());
+    return Ref::borrow(self);
+  });
+}
+
+constexpr CallSpec add_nodes_spec{"Decision", "add_nodes", nullptr, 0, 0, 0,
+                                  nullptr, 0, true};
+
+PyObject* Decision_add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                             PyObject* kwnames) {
+  return entry([&] {
+    auto matched = match_fast<1>(add_nodes_spec, args, nargsf, kwnames);
+    (void)cell_of<Decision>(self);
+    PyObject* nodes = matched.surplus.get();
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(nodes); ++i) {
+      // Nodes before a refused one stay attached.
+      append_child(self, ref_of<Decision>(PyTuple_GET_ITEM(nodes, i)).get());
+    }
+    return Ref::borrow(self);
+  });
+}
+
+PyObject* Decision_add(PyObject* left, PyObject* right) {
+  return entry([&] {
+    if (!is_instance<Decision>(left) || !is_instance<Decision>(right)) return not_implemented();
+    append_child(left, right);
+    return Ref::borrow(left);
+  });
+}
+
+PyObject* Decision_str(PyObject* self) {
+  return entry([&] {
+    auto node = shared<Decision>(self);
+    return to_py(concat({"(player: ", node->player.name, " action: ", node->name, ")"}));
+  });
+}
+
+PyGetSetDef decision_getset[] = {
+    {"player", Decision_get_player, nullptr, "", nullptr},
+    {"name", Decision_get_name, Decision_set_name, "", nullptr},
+    {"children", Decision_get_children, nullptr, "", nullptr},
+    {"information_set", Decision_get_information_set, nullptr, "", nullptr},
+    {},
+};
+
+PyMethodDef decision_methods[] = {
+    {"add_node", as_method(Decision_add_node), METH_FASTCALL | METH_KEYWORDS,
+     "add_node($self, other)\n--\n\n"},
+    {"add_nodes", as_method(Decision_add_nodes), METH_FASTCALL | METH_KEYWORDS,
+     "add_nodes($self, *args)\n--\n\n"},
+    {},
+};
+
+PyType_Slot decision_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(Decision_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(Decision_dealloc)},
+    {Py_tp_getset, decision_getset},
+    {Py_tp_methods, decision_methods},
+    {Py_nb_add, reinterpret_cast<void*>(Decision_add)},
+    {Py_tp_str, reinterpret_cast<void*>(Decision_str)},
+    {0, nullptr},
+};
+
+ClassDef decision_class{"Decision", "kelvora.Decision",
+                        "(player, name, utility=None, variable=None, information_set=None)",
+                        sizeof(Cell<Decision>), decision_slots};
+
 }  // namespace
+
+Decision Decision::copy() const {
+  std::vector<Ref> shared_children;
+  shared_children.reserve(children.size());
+  for (const Ref& child : children) shared_children.push_back(child.copy());
+  return Decision{player, name, payoff, information_set, std::move(shared_children), node_id};
+}
+
+Ref new_node(Player player, std::string name, std::optional<Numeric> numbers,
+             std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
+  std::optional<Payoff> payoff;
+  if (numbers) {
+    payoff.emplace(std::in_place_type<Numeric>, std::move(*numbers));
+  } else if (variables) {
+    payoff.emplace(std::in_place_type<Symbolic>, std::move(*variables));
+  }
+  const std::uint64_t node_id = node_counter.fetch_add(1);
+  return wrap(Decision{std::move(player), std::move(name), std::move(payoff), information_set,
+                       {}, node_id});
+}
+
+void append_child(PyObject* parent, PyObject* child) {
+  Ref held = Ref::borrow(child);
+  exclusive<Decision>(parent, OnConflict::fault)->children.push_back(std::move(held));
+}
 
 template <>
 ClassDef& class_def<Player>() {
   return player_class;
+}
+
+template <>
+ClassDef& class_def<Decision>() {
+  return decision_class;
 }
 
 }  // namespace kelvora

@@ -1,6 +1,7 @@
 // _kelvora_probe: a test-only extension built from kelvora's own boundary sources. It reaches
 // the parts of the call boundary that the public classes use only in particular ways: every
-// conversion, every argument-matching shape, borrows held across calls into Python, faults.
+// conversion, every argument-matching shape, borrows held across calls into Python, faults;
+// and the node records that only the exports read.
 #include "args.hpp"
 #include "classes.hpp"
 #include "convert.hpp"
@@ -80,36 +81,79 @@ PyObject* probe_fault(PyObject*, PyObject* message) {
   return entry([&]() -> Ref { throw Fault(to_text(message)); });
 }
 
-// Holds a borrow of `player` (a probe Player) while `callback` runs; returns its result.
+// Runs `call` while a borrow (`kind`: "shared" or "exclusive"; `how`: checked or fatal) of the
+// probe instance `obj` of record type T is held.
+template <class T, class Call>
+Ref holding(const std::string& kind, PyObject* obj, OnConflict how, Call&& call) {
+  if (kind == "shared") {
+    auto held = shared<T>(obj, how);
+    return call();
+  }
+  auto held = exclusive<T>(obj, how);
+  return call();
+}
+
+template <class Call>
+Ref holding_any(const std::string& kind, PyObject* obj, OnConflict how, Call&& call) {
+  if (is_instance<Variable>(obj)) return holding<Variable>(kind, obj, how, call);
+  if (is_instance<Decision>(obj)) return holding<Decision>(kind, obj, how, call);
+  return holding<Player>(kind, obj, how, call);
+}
+
+// Holds a borrow of `obj` (a probe Player, Variable or Decision) while `callback` runs;
+// returns its result.
 PyObject* probe_hold(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return entry([&]() -> Ref {
-    if (nargs != 3) throw Error::with_message(PyExc_TypeError, "hold(kind, player, callback)");
-    const std::string kind = to_text(args[0]);
-    auto call = [&] {
+    if (nargs != 3) throw Error::with_message(PyExc_TypeError, "hold(kind, obj, callback)");
+    return holding_any(to_text(args[0]), args[1], OnConflict::raise, [&] {
       Ref result = Ref::steal(PyObject_CallNoArgs(args[2]));
       if (!result) throw Error::fetch();
       return result;
-    };
-    if (kind == "shared") {
-      auto held = shared<Player>(args[1]);
-      return call();
-    }
-    auto held = exclusive<Player>(args[1]);
-    return call();
+    });
   });
 }
 
-// Takes a fatal borrow of a probe Player, as the tree walks do.
+// Takes a fatal borrow of a probe instance, as the tree walks do.
 PyObject* probe_fatal(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return entry([&]() -> Ref {
-    if (nargs != 2) throw Error::with_message(PyExc_TypeError, "fatal(kind, player)");
-    if (to_text(args[0]) == "shared") {
-      auto b = shared<Player>(args[1], OnConflict::fault);
-      return none();
-    }
-    auto b = exclusive<Player>(args[1], OnConflict::fault);
-    return none();
+    if (nargs != 2) throw Error::with_message(PyExc_TypeError, "fatal(kind, obj)");
+    return holding_any(to_text(args[0]), args[1], OnConflict::fault, [] { return none(); });
   });
+}
+
+Ref variable_fields(const Variable& v) {
+  auto ids = [](const std::vector<std::uint64_t>& list) {
+    return to_py_list(list, [](std::uint64_t id) { return to_py(id); });
+  };
+  return Ref::steal(Py_BuildValue("(NNNNN)", to_py(v.name).release(), to_py(v.id).release(),
+                                  ids(v.lower).release(), ids(v.higher).release(),
+                                  ids(v.equal).release()));
+}
+
+// What a probe Decision holds beyond its attributes: (node_id, payoff), the payoff being None,
+// ("Numeric", [ints]) or ("Symbolic", [(name, id, lower, higher, equal), ...]).
+PyObject* probe_node(PyObject*, PyObject* node) {
+  return entry([&]() -> Ref {
+    auto record = shared<Decision>(node);
+    Ref payoff = none();
+    if (record->payoff) {
+      if (auto* numbers = std::get_if<Numeric>(&*record->payoff)) {
+        payoff = Ref::steal(Py_BuildValue(
+            "(sN)", "Numeric",
+            to_py_list(*numbers, [](std::int32_t v) { return to_py(std::int64_t{v}); }).release()));
+      } else {
+        payoff = Ref::steal(Py_BuildValue(
+            "(sN)", "Symbolic",
+            to_py_list(std::get<Symbolic>(*record->payoff), variable_fields).release()));
+      }
+    }
+    return Ref::steal(Py_BuildValue("(NN)", to_py(record->node_id).release(), payoff.release()));
+  });
+}
+
+// A new probe Decision holding a record copy of `node`.
+PyObject* probe_copy(PyObject*, PyObject* node) {
+  return entry([&] { return wrap(shared<Decision>(node)->copy()); });
 }
 
 PyType_Slot broken_slots[] = {{0, nullptr}};
@@ -144,6 +188,8 @@ PyMethodDef probe_methods[] = {
     {"hold", as_method(probe_hold), METH_FASTCALL, nullptr},
     {"fatal", as_method(probe_fatal), METH_FASTCALL, nullptr},
     {"register", as_method(probe_register), METH_FASTCALL, nullptr},
+    {"node", probe_node, METH_O, nullptr},
+    {"copy", probe_copy, METH_O, nullptr},
     {},
 };
 
@@ -157,6 +203,8 @@ PyMODINIT_FUNC PyInit__kelvora_probe() {
   return kelvora::entry([] {
     kelvora::Ref module = kelvora::Ref::steal(PyModule_Create(&kelvora::probe_def));
     if (!module) throw kelvora::Error::fetch();
+    kelvora::register_class(module.get(), kelvora::class_def<kelvora::Variable>());
+    kelvora::register_class(module.get(), kelvora::class_def<kelvora::Decision>());
     kelvora::register_class(module.get(), kelvora::class_def<kelvora::Player>());
     return module;
   });
