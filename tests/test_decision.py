@@ -98,6 +98,8 @@ class TestConstruction:
          "argument 'variable': Can't extract `str` to `Vec`"),
         ((Player(), "a"), {"variable": {Player()}}, TypeError,
          "argument 'variable': 'set' object cannot be converted to 'Sequence'"),
+        ((Player(), "a"), {"variable": [Variable("v"), Player()]}, TypeError,
+         "argument 'variable': 'Player' object cannot be converted to 'Variable'"),
         ((Player(), "a"), {"utility": [3], "variable": [5]}, TypeError,
          "argument 'variable': 'int' object cannot be converted to 'Variable'"),
         ((Player(), "a"), {"information_set": -1}, OverflowError,
@@ -184,6 +186,16 @@ class TestPayoff:
                 probe.Decision(*bad)
         assert probe.node(probe.Decision(p, "b"))[0] == first + 1
         assert probe.node(probe.Decision(p, "c"))[0] == first + 2
+
+    def test_first_node_of_a_process_is_number_zero(self, probe, fresh):
+        out = fresh(f"""
+            import importlib.util
+            spec = importlib.util.spec_from_file_location("_kelvora_probe", {probe.__file__!r})
+            probe = importlib.util.module_from_spec(spec)
+            spec.loader.exec_module(probe)
+            print(probe.node(probe.Decision(probe.Player(), "a"))[0])
+        """)
+        assert out == "0\n"
 
     def test_record_copy_is_deep_for_values_and_shallow_for_children(self, probe):
         p = probe.Player("Ann")
@@ -389,3 +401,35 @@ def test_failed_calls_leak_no_references():
     assert len(d.children) == 1001
     assert [sys.getrefcount(o) for o in watched] == [before[0], before[1], before[2] + 1000,
                                                      before[3]]
+
+
+def test_no_borrow_is_held_while_python_code_can_run():
+    """Making a list can start the garbage collector, whose callbacks are Python code."""
+    import gc
+
+    d, c = Decision(Player(), "d"), Decision(Player(), "c")
+    a, b = Variable("a"), Variable("b")
+    d.add_node(c)
+    outcomes = []
+
+    def callback(phase, info):
+        if phase == "start":
+            try:
+                d.name = "renamed"
+                a < b
+                outcomes.append("ok")
+            except BaseException as exc:  # noqa: B036 - the PanicException too
+                outcomes.append(repr(exc))
+
+    threshold = gc.get_threshold()
+    gc.set_threshold(1)
+    gc.callbacks.append(callback)
+    try:
+        # Kept, so that the lists cannot come from the interpreter's free list.
+        kept = [(d.children, a.lower) for _ in range(200)]
+    finally:
+        gc.callbacks.remove(callback)
+        gc.set_threshold(*threshold)
+    assert len(kept) == 200
+    assert outcomes and set(outcomes) == {"ok"}
+    assert len(a.higher) == len(outcomes)

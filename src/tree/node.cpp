@@ -123,8 +123,19 @@ int Decision_set_name(PyObject* self, PyObject* value, void*) {
 
 PyObject* Decision_get_children(PyObject* self, void*) {
   return entry([&] {
-    return to_py_list(shared<Decision>(self)->children,
-                      [](const Ref& child) { return child.copy(); });
+    // Copied out before the list is made, as making it can run Python code (see id_list).
+    std::vector<Ref> children;
+    {
+      auto node = shared<Decision>(self);
+      children.reserve(node->children.size());
+      for (const Ref& child : node->children) children.push_back(child.copy());
+    }
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(children.size())));
+    if (!list) throw Error::fetch();
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      PyList_SET_ITEM(list.get(), i, children[i].release());
+    }
+    return list;
   });
 }
 
@@ -142,6 +153,7 @@ PyObject* Decision_add_node(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* kwnames) {
   return entry([&] {
     auto matched = match_fast<1>(add_node_spec, args, nargsf, kwnames);
+    (void)cell_of<Decision>(self);
     Ref other = argument(add_node_spec, 0, matched.slot[0], ref_of<Decision>);
     append_child(self, other.get());
     return Ref::borrow(self);

@@ -25,7 +25,10 @@ PyObject* Variable_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-Ref id_list(const std::vector<std::uint64_t>& ids) {
+// The ids are copied out before the list is made: making a list can start the garbage
+// collector, which runs Python code, and no borrow may be held while Python code runs.
+Ref id_list(PyObject* self, std::vector<std::uint64_t> Variable::*field) {
+  const std::vector<std::uint64_t> ids = (*shared<Variable>(self)).*field;
   return to_py_list(ids, [](std::uint64_t id) { return to_py(id); });
 }
 
@@ -38,15 +41,15 @@ PyObject* Variable_get_id(PyObject* self, void*) {
 }
 
 PyObject* Variable_get_lower(PyObject* self, void*) {
-  return entry([&] { return id_list(shared<Variable>(self)->lower); });
+  return entry([&] { return id_list(self, &Variable::lower); });
 }
 
 PyObject* Variable_get_higher(PyObject* self, void*) {
-  return entry([&] { return id_list(shared<Variable>(self)->higher); });
+  return entry([&] { return id_list(self, &Variable::higher); });
 }
 
 PyObject* Variable_get_equal(PyObject* self, void*) {
-  return entry([&] { return id_list(shared<Variable>(self)->equal); });
+  return entry([&] { return id_list(self, &Variable::equal); });
 }
 
 // left OP right records right's id on left and answers a copy of right. Operands of another
@@ -85,10 +88,10 @@ PyObject* Variable_richcompare(PyObject* left, PyObject* right, int op) {
 
 PyGetSetDef variable_getset[] = {
     {"name", Variable_get_name, nullptr, "", nullptr},
+    {"id", Variable_get_id, nullptr, "", nullptr},
     {"lower", Variable_get_lower, nullptr, "", nullptr},
     {"higher", Variable_get_higher, nullptr, "", nullptr},
     {"equal", Variable_get_equal, nullptr, "", nullptr},
-    {"id", Variable_get_id, nullptr, "", nullptr},
     {},
 };
 
