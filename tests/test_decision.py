@@ -433,3 +433,36 @@ def test_no_borrow_is_held_while_python_code_can_run():
     assert len(kept) == 200
     assert outcomes and set(outcomes) == {"ok"}
     assert len(a.higher) == len(outcomes)
+
+
+def hostile_values():
+    from test_player import Hostile, generator
+
+    return [None, True, 0, -1, 2**31, 2**64, 2**200, float("nan"), float("inf"), -0.0, "",
+            "\udc80", "a\0b", b"\x00\xff", bytearray(b"\x01"), {1: 2}, {1}, [1, "x"], (2**40,),
+            [Variable("v"), 1], generator(), Hostile(), [Hostile()], Decision, Player("P"),
+            Variable("v"), object(), NotImplemented]
+
+
+@pytest.mark.parametrize("param", ["player", "name", "utility", "variable", "information_set"])
+def test_hostile_arguments_end_in_a_node_or_an_exception(param):
+    """Whatever is passed, the outcome is a node or a Python exception, and nothing breaks."""
+    good = {"player": Player("P"), "name": "n"}
+    for value in hostile_values():
+        try:
+            d = Decision(**{**good, param: value})
+        except Exception:
+            continue
+        assert str(d).startswith("(player: ") and d.children == []
+
+
+def test_hostile_attachments_append_nothing():
+    d = Decision(Player(), "d")
+    for value in hostile_values():
+        for attach in (d.add_node, d.add_nodes, lambda v: d + v):
+            with pytest.raises(TypeError):
+                attach(value)
+        if not isinstance(value, str):
+            with pytest.raises(TypeError):
+                d.name = value
+    assert d.children == [] and d.name == "d"
