@@ -50,6 +50,14 @@ ClassDef player_class{"Player", "kelvora.Player", "(name=None)", sizeof(Cell<Pla
 
 // --- Decision ---
 
+// New references to the same children.
+std::vector<Ref> share(const std::vector<Ref>& children) {
+  std::vector<Ref> out;
+  out.reserve(children.size());
+  for (const Ref& child : children) out.push_back(child.copy());
+  return out;
+}
+
 // The number of the next node; numbers are never reused within a process.
 std::atomic<std::uint64_t> node_counter{0};
 
@@ -124,18 +132,8 @@ int Decision_set_name(PyObject* self, PyObject* value, void*) {
 PyObject* Decision_get_children(PyObject* self, void*) {
   return entry([&] {
     // Copied out before the list is made, as making it can run Python code (see id_list).
-    std::vector<Ref> children;
-    {
-      auto node = shared<Decision>(self);
-      children.reserve(node->children.size());
-      for (const Ref& child : node->children) children.push_back(child.copy());
-    }
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(children.size())));
-    if (!list) throw Error::fetch();
-    for (std::size_t i = 0; i < children.size(); ++i) {
-      PyList_SET_ITEM(list.get(), i, children[i].release());
-    }
-    return list;
+    const std::vector<Ref> children = share(shared<Decision>(self)->children);
+    return to_py_list(children, [](const Ref& child) { return child.copy(); });
   });
 }
 
@@ -225,10 +223,7 @@ ClassDef decision_class{"Decision", "kelvora.Decision",
 }  // namespace
 
 Decision Decision::copy() const {
-  std::vector<Ref> shared_children;
-  shared_children.reserve(children.size());
-  for (const Ref& child : children) shared_children.push_back(child.copy());
-  return Decision{player, name, payoff, information_set, std::move(shared_children), node_id};
+  return Decision{player, name, payoff, information_set, share(children), node_id};
 }
 
 Ref new_node(Player player, std::string name, std::optional<Numeric> numbers,
