@@ -22,19 +22,22 @@ PyObject* Player_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* Player_get_name(PyObject* self, void*) {
-  return entry([&] { return to_py(shared<Player>(self)->name); });
+// The `name` attribute, which players and nodes both have.
+template <class T>
+PyObject* get_name(PyObject* self, void*) {
+  return entry([&] { return to_py(shared<T>(self)->name); });
 }
 
-int Player_set_name(PyObject* self, PyObject* value, void*) {
+template <class T>
+int set_name(PyObject* self, PyObject* value, void*) {
   return entry_status([&] {
     std::string name = to_text(assigned_value(value));
-    exclusive<Player>(self)->name = std::move(name);
+    exclusive<T>(self)->name = std::move(name);
   });
 }
 
 PyGetSetDef player_getset[] = {
-    {"name", Player_get_name, Player_set_name, "", nullptr},
+    {"name", get_name<Player>, set_name<Player>, "", nullptr},
     {},
 };
 
@@ -118,17 +121,6 @@ PyObject* Decision_get_player(PyObject* self, void*) {
   return entry([&] { return wrap(Player(shared<Decision>(self)->player)); });
 }
 
-PyObject* Decision_get_name(PyObject* self, void*) {
-  return entry([&] { return to_py(shared<Decision>(self)->name); });
-}
-
-int Decision_set_name(PyObject* self, PyObject* value, void*) {
-  return entry_status([&] {
-    std::string name = to_text(assigned_value(value));
-    exclusive<Decision>(self)->name = std::move(name);
-  });
-}
-
 PyObject* Decision_get_children(PyObject* self, void*) {
   return entry([&] {
     // Copied out before the list is made, as making it can run Python code (see id_list).
@@ -192,7 +184,7 @@ PyObject* Decision_str(PyObject* self) {
 
 PyGetSetDef decision_getset[] = {
     {"player", Decision_get_player, nullptr, "", nullptr},
-    {"name", Decision_get_name, Decision_set_name, "", nullptr},
+    {"name", get_name<Decision>, set_name<Decision>, "", nullptr},
     {"children", Decision_get_children, nullptr, "", nullptr},
     {"information_set", Decision_get_information_set, nullptr, "", nullptr},
     {},
