@@ -1,9 +1,43 @@
 """All of kelvora's structures and functions are packed into the kelvora module."""
 
 from collections.abc import Sequence
-from typing import final
+from typing import ClassVar, Never, final
 
-__all__ = ["Variable", "Decision", "Player"]
+__all__ = ["Game", "Type", "Variable", "Decision", "Player"]
+
+@final
+class Game:
+    """A game: a title, the players ("Nature" first), its Type and the root of its tree. The
+    tree is shared: nodes added to it stay the very objects the caller holds."""
+
+    def __new__(
+        cls, title: str | None = None, players: int | None = None, gametype: Type | None = None
+    ) -> Game: ...
+    @property
+    def title(self) -> str: ...
+    @property
+    def player(self) -> list[Player]: ...
+    @property
+    def gametype(self) -> Type: ...
+    @property
+    def root(self) -> Decision: ...
+    def get_ref(self) -> Game: ...
+    def length(self) -> int: ...
+    def __add__(self, other: Decision, /) -> Game: ...
+    # Present because `+` is defined, but only ever declines: a game adds only on the left.
+    def __radd__(self, other: Never, /) -> Never: ...
+
+@final
+class Type:
+    """The kind of a game. Equal to its int value (0 or 1) and to itself; not ordered, not
+    hashable, and not constructible: use Type.Normal or Type.Extensive."""
+
+    Normal: ClassVar[Type]
+    Extensive: ClassVar[Type]
+    def __int__(self) -> int: ...
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    __hash__: None  # type: ignore[assignment]
 
 @final
 class Variable:

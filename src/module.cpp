@@ -4,7 +4,7 @@
 
 #include "classes.hpp"
 #include "entry.hpp"
-#include "tree/node.hpp"
+#include "tree/game.hpp"
 
 namespace kelvora {
 namespace {
@@ -28,6 +28,8 @@ PyObject* module_cell = nullptr;
 
 // The classes, in the order in which they are made and listed in __all__.
 ClassDef& (*const registration[])() = {
+    &class_def<Game>,
+    &class_def<Type>,
     &class_def<Variable>,
     &class_def<Decision>,
     &class_def<Player>,

@@ -8,10 +8,12 @@ import pytest
 
 import kelvora
 
-REGISTERED = ["Variable", "Decision", "Player"]
+REGISTERED = ["Game", "Type", "Variable", "Decision", "Player"]
 
 # Each class with a way to make an instance of it.
 CLASSES = {
+    kelvora.Game: kelvora.Game,
+    kelvora.Type: lambda: kelvora.Type.Normal,
     kelvora.Variable: lambda: kelvora.Variable("v"),
     kelvora.Decision: lambda: kelvora.Decision(kelvora.Player(), "a"),
     kelvora.Player: kelvora.Player,
@@ -94,6 +96,7 @@ class TestClassShape:
 
 
 @pytest.mark.parametrize("cls, signature", [
+    (kelvora.Game, "(title=None, players=None, gametype=None)"),
     (kelvora.Player, "(name=None)"),
     (kelvora.Variable, "(name)"),
     (kelvora.Decision, "(player, name, utility=None, variable=None, information_set=None)"),
@@ -101,9 +104,17 @@ class TestClassShape:
 def test_documentation_gives_signatures(cls, signature):
     assert cls.__text_signature__ == signature
     assert cls.__doc__ == ""
-    assert cls.name.__doc__ == ""
+    getter = next(v for v in vars(cls).values() if type(v).__name__ == "getset_descriptor")
+    assert getter.__doc__ == ""
+
+
+def test_class_without_constructor_has_no_documentation():
+    assert kelvora.Type.__doc__ is None and kelvora.Type.__text_signature__ is None
+    assert list(vars(kelvora.Type)).count("Normal") == 1
 
 
 def test_method_signatures():
     assert kelvora.Decision.add_node.__text_signature__ == "($self, other)"
     assert kelvora.Decision.add_nodes.__text_signature__ == "($self, *args)"
+    assert kelvora.Game.get_ref.__text_signature__ == "($self)"
+    assert kelvora.Game.length.__text_signature__ == "($self)"

@@ -53,14 +53,6 @@ ClassDef player_class{"Player", "kelvora.Player", "(name=None)", sizeof(Cell<Pla
 
 // --- Decision ---
 
-// New references to the same children.
-std::vector<Ref> share(const std::vector<Ref>& children) {
-  std::vector<Ref> out;
-  out.reserve(children.size());
-  for (const Ref& child : children) out.push_back(child.copy());
-  return out;
-}
-
 // The number of the next node; numbers are never reused within a process.
 std::atomic<std::uint64_t> node_counter{0};
 
@@ -213,6 +205,13 @@ ClassDef decision_class{"Decision", "kelvora.Decision",
                         sizeof(Cell<Decision>), decision_slots};
 
 }  // namespace
+
+std::vector<Ref> share(const std::vector<Ref>& children) {
+  std::vector<Ref> out;
+  out.reserve(children.size());
+  for (const Ref& child : children) out.push_back(child.copy());
+  return out;
+}
 
 Decision Decision::copy() const {
   return Decision{player, name, payoff, information_set, share(children), node_id};

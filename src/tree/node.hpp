@@ -41,6 +41,9 @@ struct Decision {
 Ref new_node(Player player, std::string name, std::optional<Numeric> numbers,
              std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
 
+// New references to the same children.
+std::vector<Ref> share(const std::vector<Ref>& children);
+
 // Appends `child` (a Decision object) to the children of the node `parent`, under a fatal
 // exclusive borrow.
 void append_child(PyObject* parent, PyObject* child);

@@ -6,7 +6,7 @@
 #include "classes.hpp"
 #include "convert.hpp"
 #include "entry.hpp"
-#include "tree/node.hpp"
+#include "tree/game.hpp"
 
 namespace kelvora {
 namespace {
@@ -97,11 +97,13 @@ template <class Call>
 Ref holding_any(const std::string& kind, PyObject* obj, OnConflict how, Call&& call) {
   if (is_instance<Variable>(obj)) return holding<Variable>(kind, obj, how, call);
   if (is_instance<Decision>(obj)) return holding<Decision>(kind, obj, how, call);
+  if (is_instance<Game>(obj)) return holding<Game>(kind, obj, how, call);
+  if (is_instance<Type>(obj)) return holding<Type>(kind, obj, how, call);
   return holding<Player>(kind, obj, how, call);
 }
 
-// Holds a borrow of `obj` (a probe Player, Variable or Decision) while `callback` runs;
-// returns its result.
+// Holds a borrow of `obj` (a probe Player, Variable, Decision, Game or Type) while `callback`
+// runs; returns its result.
 PyObject* probe_hold(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return entry([&]() -> Ref {
     if (nargs != 3) throw Error::with_message(PyExc_TypeError, "hold(kind, obj, callback)");
@@ -203,6 +205,8 @@ PyMODINIT_FUNC PyInit__kelvora_probe() {
   return kelvora::entry([] {
     kelvora::Ref module = kelvora::Ref::steal(PyModule_Create(&kelvora::probe_def));
     if (!module) throw kelvora::Error::fetch();
+    kelvora::register_class(module.get(), kelvora::class_def<kelvora::Game>());
+    kelvora::register_class(module.get(), kelvora::class_def<kelvora::Type>());
     kelvora::register_class(module.get(), kelvora::class_def<kelvora::Variable>());
     kelvora::register_class(module.get(), kelvora::class_def<kelvora::Decision>());
     kelvora::register_class(module.get(), kelvora::class_def<kelvora::Player>());
