@@ -85,7 +85,7 @@ ClassDef type_class{"Type", "kelvora.Type", nullptr, sizeof(Cell<Type>), type_sl
 constexpr std::uint64_t bytes_per_player = sizeof(Player) + 32;
 
 // How many players a game may have: as many as this machine's memory could hold at all.
-std::uint64_t player_limit() {
+std::uint64_t find_player_limit() {
   std::uint64_t bytes = std::numeric_limits<std::uint64_t>::max();
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
@@ -98,7 +98,8 @@ std::uint64_t player_limit() {
 // "Nature", then "Player 1" up to "Player <count>". A count whose list could not be held is
 // refused before anything is allocated.
 std::vector<Player> make_players(std::uint64_t count) {
-  if (count > player_limit()) {
+  static const std::uint64_t player_limit = find_player_limit();
+  if (count > player_limit) {
     throw Error::with_message(
         PyExc_MemoryError,
         concat({"cannot make a game of ", std::to_string(count),
