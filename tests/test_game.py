@@ -21,6 +21,11 @@ class Index:
         return self.value
 
 
+def other_instance(member):
+    """A Type equal to `member` that is not the class attribute itself."""
+    return Game(gametype=member).gametype
+
+
 class TestType:
     def test_members_are_made_once(self):
         assert Type.Normal is Type.Normal and Type.Extensive is Type.Extensive
@@ -77,6 +82,20 @@ class TestType:
         assert (Type.Normal == Failing()) is False
         assert (Type.Normal != Failing()) is True
 
+    def test_panic_raised_by_index_is_not_swallowed(self, probe, capfd):
+        with pytest.raises(BaseException) as info:
+            probe.fault("find the class")
+        panic = info.type
+
+        class Index:
+            def __index__(self):
+                raise panic("stop")
+
+        with pytest.raises(BaseException) as info:
+            probe.Type.Normal == Index()
+        assert info.type is panic and str(info.value) == "stop"
+        assert "resuming a panic" in capfd.readouterr().err
+
     def test_ordering_and_hashing_are_unsupported(self):
         for order in (lambda a, b: a < b, lambda a, b: a <= b, lambda a, b: a > b,
                       lambda a, b: a >= b):
@@ -114,7 +133,7 @@ class TestConstruction:
     def test_arguments_by_position_and_keyword(self):
         for game in (Game("Entry", 1, Type.Extensive),
                      Game(gametype=Type.Extensive, players=1, title="Entry"),
-                     Game("Entry", players=Index(1), gametype=probe_free_copy(Type.Extensive))):
+                     Game("Entry", players=Index(1), gametype=other_instance(Type.Extensive))):
             assert game.title == "Entry" and game.gametype == Type.Extensive
             assert [p.name for p in game.player] == ["Nature", "Player 1"]
         assert Game(None, None, None).title == "Untitled Game"
@@ -169,11 +188,6 @@ class TestConstruction:
             RuntimeError, "Already mutably borrowed")
         game = probe.hold("shared", member, lambda: probe.Game(gametype=member))
         assert game.gametype == member
-
-
-def probe_free_copy(member):
-    """A Type equal to `member` that is not the class attribute itself."""
-    return Game(gametype=member).gametype
 
 
 class TestNodeNumbers:
