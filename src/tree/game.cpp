@@ -184,13 +184,12 @@ PyObject* Game_add(PyObject* left, PyObject* right) {
     if (!is_instance<Game>(left)) return not_implemented();
     auto* cell = reinterpret_cast<Cell<Game>*>(left);
     if (cell->borrow != 0 || !is_instance<Decision>(right)) return not_implemented();
-    std::optional<Game> copy;
-    {
+    Game copy = [&] {
       Exclusive<Game> game(cell, OnConflict::raise);
       append_child(game->root.get(), right);
-      copy.emplace(game->copy());
-    }
-    return wrap(std::move(*copy));
+      return game->copy();
+    }();
+    return wrap(std::move(copy));
   });
 }
 
