@@ -1,4 +1,6 @@
-"""Hostile objects shared by several test files."""
+"""Hostile objects and small checks shared by several test files."""
+
+import pytest
 
 
 def with_type_name(read):
@@ -23,3 +25,10 @@ def raising(exc):
         raise exc
 
     return read
+
+
+def error(call):
+    """The type and text of the exception that `call()` raises (PanicException included)."""
+    with pytest.raises(BaseException) as info:
+        call()
+    return info.type, str(info.value)

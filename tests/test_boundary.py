@@ -4,15 +4,9 @@ import math
 import types
 
 import pytest
-from helpers import raising, with_type_name
+from helpers import error, raising, with_type_name
 
 ALL, SOME, ONE_OF_ONE_OPTIONAL, KW_ONLY, POS_ONLY, COLLECT, ONE_REQUIRED, NO_PARAMS = range(8)
-
-
-def error(call):
-    with pytest.raises(BaseException) as info:
-        call()
-    return info.type, str(info.value)
 
 
 @pytest.fixture(scope="module")

@@ -6,11 +6,7 @@ import pytest
 
 from kelvora import Decision, Player, Variable
 
-
-def error(call):
-    with pytest.raises(BaseException) as info:
-        call()
-    return info.type, str(info.value)
+from helpers import error
 
 
 class Lying:
