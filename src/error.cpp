@@ -31,11 +31,18 @@ PyObject* panic_exception_type() {
   return panic_type;
 }
 
-void raise_panic(const std::string& message) {
+void raise_panic(const std::string& message, const Ref& cause = Ref()) {
   PyObject* type = panic_exception_type();
   Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), message.size(), "replace"));
   if (!text) return;  // the failure to make the text is what is raised
-  PyErr_SetObject(type, text.get());
+  if (!cause) {
+    PyErr_SetObject(type, text.get());
+    return;
+  }
+  Ref value = Ref::steal(PyObject_CallOneArg(type, text.get()));
+  if (!value) return;
+  PyException_SetCause(value.get(), cause.copy().release());
+  PyErr_SetObject(type, value.get());
 }
 
 [[noreturn]] void abort_at_boundary() {
@@ -238,7 +245,7 @@ void raise_current_exception() noexcept {
     } catch (Error& err) {
       std::move(err).restore();
     } catch (const Fault& fault) {
-      raise_panic(fault.message());
+      raise_panic(fault.message(), fault.cause());
     } catch (const std::bad_alloc&) {
       PyErr_NoMemory();
     } catch (const std::exception& exc) {

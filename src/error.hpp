@@ -70,10 +70,16 @@ class Fault {
  public:
   explicit Fault(std::string message,
                  std::source_location where = std::source_location::current());
+  Fault(const Fault& other) : message_(other.message_), cause_(other.cause_.copy()) {}
+  Fault(Fault&&) noexcept = default;
   const std::string& message() const noexcept { return message_; }
+  // The exception that led to the fault, raised as the PanicException's __cause__.
+  const Ref& cause() const noexcept { return cause_; }
+  void set_cause(Ref cause) noexcept { cause_ = std::move(cause); }
 
  private:
   std::string message_;
+  Ref cause_;
 };
 
 // The pieces, one after the other.

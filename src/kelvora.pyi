@@ -1,9 +1,12 @@
 """All of kelvora's structures and functions are packed into the kelvora module."""
 
 from collections.abc import Sequence
-from typing import ClassVar, Never, final
+from typing import ClassVar, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
 
 __all__ = ["Game", "Type", "Variable", "Decision", "Player"]
+
+# What a float parameter accepts: floats, ints and objects with __float__ or __index__.
+_Real: TypeAlias = SupportsFloat | SupportsIndex
 
 @final
 class Game:
@@ -21,6 +24,15 @@ class Game:
     def gametype(self) -> Type: ...
     @property
     def root(self) -> Decision: ...
+    def export(self) -> str:
+        """The tree as Graphviz DOT text."""
+    @overload
+    def export_latex(self, scale: _Real | None = None, filename: None = None) -> str:
+        """The tree as a LaTeX/TikZ figure: returned as text, or written to `filename`."""
+    @overload
+    def export_latex(self, scale: _Real | None, filename: str) -> None: ...
+    @overload
+    def export_latex(self, scale: _Real | None = None, *, filename: str) -> None: ...
     def get_ref(self) -> Game: ...
     def length(self) -> int: ...
     def __add__(self, other: Decision, /) -> Game: ...

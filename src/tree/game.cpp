@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 
 #include "convert.hpp"
 #include "entry.hpp"
+#include "export/dot.hpp"
+#include "export/latex.hpp"
 
 namespace kelvora {
 namespace {
@@ -177,6 +180,57 @@ PyObject* Game_length(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
   });
 }
 
+constexpr CallSpec export_spec{"Game", "export", nullptr, 0, 0, 0};
+
+PyObject* Game_export(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames) {
+  return entry([&] {
+    match_fast<0>(export_spec, args, nargsf, kwnames);
+    const Game copy = shared<Game>(self)->copy();
+    return to_py(render_dot(copy));
+  });
+}
+
+constexpr const char* export_latex_params[] = {"scale", "filename"};
+constexpr CallSpec export_latex_spec{"Game", "export_latex", export_latex_params, 2, 0, 0};
+
+// The fault of a file that could not be written, with the system's own OSError as its cause.
+Fault write_fault(const IoFailure& failure, const std::string& path) {
+  Fault fault(concat({"Error: ", failure.description}));
+  if (failure.os_error != 0) {
+    Ref filename = to_py(path);
+    Ref cause = Ref::steal(PyObject_CallFunction(PyExc_OSError, "isO", failure.os_error,
+                                                 std::strerror(failure.os_error),
+                                                 filename.get()));
+    if (cause) {
+      fault.set_cause(std::move(cause));
+    } else {
+      discard_error();
+    }
+  }
+  return fault;
+}
+
+// The figure as text, or written to `filename` (then None).
+PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+  return entry([&]() -> Ref {
+    const CallSpec& spec = export_latex_spec;
+    auto matched = match_fast<2>(spec, args, nargsf, kwnames);
+    // A busy game is refused before the arguments are converted; no borrow is held while
+    // they are, as converting them can run Python code.
+    { auto game = shared<Game>(self); }
+    const float scale = optional_argument(spec, 0, matched.slot[0], to_f32).value_or(2.5f);
+    auto filename = optional_argument(spec, 1, matched.slot[1], to_text);
+    const Game copy = shared<Game>(self)->copy();
+    if (!filename) return to_py(render_latex(copy, scale));
+    if (auto failure = write_latex_file(copy, scale, *filename)) {
+      throw write_fault(*failure, *filename);
+    }
+    return none();
+  });
+}
+
 // game + decision attaches the decision to the root and answers a new game sharing the root.
 // Anything else, or a game that is busy, is declined.
 PyObject* Game_add(PyObject* left, PyObject* right) {
@@ -229,6 +283,9 @@ PyGetSetDef game_getset[] = {
 };
 
 PyMethodDef game_methods[] = {
+    {"export", as_method(Game_export), METH_FASTCALL | METH_KEYWORDS, "export($self)\n--\n\n"},
+    {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
+     "export_latex($self, scale=None, filename=None)\n--\n\n"},
     {"get_ref", as_method(Game_get_ref), METH_FASTCALL | METH_KEYWORDS, "get_ref($self)\n--\n\n"},
     {"length", as_method(Game_length), METH_FASTCALL | METH_KEYWORDS, "length($self)\n--\n\n"},
     {},

@@ -31,6 +31,8 @@ struct Decision {
   std::optional<std::uint64_t> information_set;
   std::vector<Ref> children;
   std::uint64_t node_id;
+  // Set while an export walks below this node: meeting it again there means a cycle.
+  mutable bool on_path = false;
 
   // A copy that duplicates texts and payoff and shares the children (one more reference to
   // each); it keeps the node's number. Needs the interpreter lock.

@@ -1,0 +1,16 @@
+// The game tree as a Graphviz DOT graph.
+#pragma once
+
+#include <string>
+
+#include "tree/game.hpp"
+
+namespace kelvora {
+
+// The DOT text of the tree below the game's root: nodes numbered in pre-order, each labelled
+// with its first child's player or with its payoff pair, and one edge per parent-child link
+// labelled with the child's action. A node lacking what its label needs is a fault; a node
+// among its own descendants is a ValueError.
+std::string render_dot(const Game& game);
+
+}  // namespace kelvora

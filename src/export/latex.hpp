@@ -1,0 +1,32 @@
+// The game tree as a LaTeX figure drawn with TikZ.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tree/game.hpp"
+
+namespace kelvora {
+
+// The figure text: banner, styles, the tree as nested `child` paths, a dashed box around
+// each information set, closing. A node lacking what its text needs is a fault; a node among
+// its own descendants is a ValueError.
+std::string render_latex(const Game& game, float scale);
+
+// The scale as written in the figure: the shortest decimal that reads back as the same
+// float, never with an exponent ("2.5", "10000000000", "0.00001", "-0", "NaN", "inf").
+std::string scale_text(float scale);
+
+// Why a file could not be written: the system's error number (0 when the system gave none)
+// and a description such as `Os { code: 2, kind: NotFound, message: "No such file or
+// directory" }`.
+struct IoFailure {
+  int os_error;
+  std::string description;
+};
+
+// Renders the figure and only then writes it to `path`, which then holds exactly the text.
+// Rendering failures are thrown; a failure to write the file is returned.
+std::optional<IoFailure> write_latex_file(const Game& game, float scale, const std::string& path);
+
+}  // namespace kelvora
