@@ -24,25 +24,14 @@ void append_escaped(std::string& out, std::string_view label) {
   }
 }
 
-// "(a, b)" from the first two entries of a payoff; fewer than two are out of bounds.
-template <class Entries, class Append>
-void append_pair(std::string& out, const Entries& entries, Append append) {
-  if (entries.size() < 2) walk::out_of_bounds(entries.size(), entries.size());
-  out += '(';
-  append(out, entries[0]);
-  out += ", ";
-  append(out, entries[1]);
-  out += ')';
-}
-
 // The label of a node: its payoff pair, or the player of its first child.
 void append_label(std::string& out, const Decision& node) {
   if (node.payoff) {
     out += "label=below:{$";
     if (const auto* numbers = std::get_if<Numeric>(&*node.payoff)) {
-      append_pair(out, *numbers, walk::append_number<std::int32_t>);
+      walk::append_pair(out, *numbers, walk::append_number<std::int32_t>);
     } else {
-      append_pair(out, std::get<Symbolic>(*node.payoff),
+      walk::append_pair(out, std::get<Symbolic>(*node.payoff),
                   [](std::string& to, const Variable& v) { append_escaped(to, v.name); });
     }
     out += "$}";

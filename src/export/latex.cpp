@@ -95,17 +95,6 @@ class InformationSets {
   std::vector<SetMembers> sets_;
 };
 
-// "(a, b)" from the first two entries of a payoff; fewer than two are out of bounds.
-template <class Entries, class Append>
-void append_pair(std::string& out, const Entries& entries, Append append) {
-  if (entries.size() < 2) walk::out_of_bounds(entries.size(), entries.size());
-  out += '(';
-  append(out, entries[0]);
-  out += ", ";
-  append(out, entries[1]);
-  out += ')';
-}
-
 struct Frame {
   const Decision* node;
   std::size_t next_child;
@@ -120,9 +109,9 @@ void enter(std::string& out, InformationSets& sets, const Decision& node, bool r
   if (node.payoff) {
     out += ")[hollow, label=below:{$";
     if (const auto* numbers = std::get_if<Numeric>(&*node.payoff)) {
-      append_pair(out, *numbers, walk::append_number<std::int32_t>);
+      walk::append_pair(out, *numbers, walk::append_number<std::int32_t>);
     } else {
-      append_pair(out, std::get<Symbolic>(*node.payoff),
+      walk::append_pair(out, std::get<Symbolic>(*node.payoff),
                   [](std::string& to, const Variable& v) { to += v.name; });
     }
     out += "$}";

@@ -30,6 +30,18 @@ inline const std::string& first_child_player(const Decision& node) {
   return read(node.children.front().get()).player.name;
 }
 
+// "(a, b)" from the first two entries of a payoff, each written by `append`; fewer than two
+// entries are out of bounds.
+template <class Entries, class Append>
+void append_pair(std::string& out, const Entries& entries, Append append) {
+  if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
+  out += '(';
+  append(out, entries[0]);
+  out += ", ";
+  append(out, entries[1]);
+  out += ')';
+}
+
 // Refuses a node met again below itself: ValueError naming the node.
 [[noreturn]] void cycle(const Decision& node);
 
