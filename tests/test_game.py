@@ -352,7 +352,7 @@ class TestGetRef:
         del game
         assert ref.root is root and root.name == "root"
 
-    @pytest.mark.parametrize("method", ["get_ref", "length"])
+    @pytest.mark.parametrize("method", ["get_ref", "length", "export"])
     def test_methods_take_no_arguments(self, method):
         call = getattr(Game(), method)
         assert error(lambda: call(1)) == (

@@ -118,3 +118,5 @@ def test_method_signatures():
     assert kelvora.Decision.add_nodes.__text_signature__ == "($self, *args)"
     assert kelvora.Game.get_ref.__text_signature__ == "($self)"
     assert kelvora.Game.length.__text_signature__ == "($self)"
+    assert kelvora.Game.export.__text_signature__ == "($self)"
+    assert kelvora.Game.export_latex.__text_signature__ == "($self, scale=None, filename=None)"

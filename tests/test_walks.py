@@ -1,0 +1,105 @@
+"""What both exports share: the walk over the tree, without recursion, refusing cycles, reading
+the nodes under shared borrows and changing nothing."""
+
+import sys
+
+import pytest
+
+import kelvora
+from kelvora import Decision, Game, Player
+
+from helpers import error, worked_example
+
+P = Player("P")
+EXPORTS = ["export", "export_latex"]
+
+
+def chain(depth):
+    """A game whose tree is a chain of `depth` nodes below the root, ending in a leaf."""
+    game = Game()
+    node = game.root
+    for _ in range(depth):
+        child = Decision(P, "c")
+        node.add_node(child)
+        node = child
+    node.add_node(Decision(P, "end", utility=[1, 2]))
+    return game, node
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_million_level_chain_then_a_cycle_at_its_bottom(export):
+    game, bottom = chain(1_000_000)
+    text = getattr(game, export)()
+    if export == "export":
+        assert text.count("\n") == 2 + 1_000_002 + 1_000_001
+        assert text.endswith('    0 -> 1 [ label = "c" ]\n}\n')
+    else:
+        assert text.count("child{node(") == 1_000_001
+        closing = ";\n\\end{tikzpicture}\n\\end{figure}"
+        assert text.endswith("edge from parent node[left]{$c$}}" * 3 + closing)
+    bottom.add_node(game.root.children[0])
+    kind, message = error(getattr(game, export))
+    assert kind is ValueError and "contains a cycle" in message
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_cycles_are_refused(export):
+    loop = Decision(P, "loop")
+    loop.add_node(loop)
+    game = Game()
+    game += loop
+    kind, text = error(getattr(game, export))
+    assert kind is ValueError
+    assert text.startswith("the game tree contains a cycle: node ")
+    assert text.endswith(" ('loop') is among its own descendants")
+    # Through a longer path, and back up to the game's own root.
+    game = Game()
+    a, b = Decision(P, "a"), Decision(P, "b")
+    game += a
+    a.add_node(b)
+    b.add_nodes(Decision(P, "fine", utility=[1, 2]), a)
+    assert error(getattr(game, export))[0] is ValueError
+    game = Game()
+    game += Decision(P, "up").add_node(game.root)
+    assert error(getattr(game, export))[0] is ValueError
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_shared_subtrees_are_not_cycles(export):
+    shared = Decision(P, "s").add_nodes(Decision(P, "x", utility=[1, 2]))
+    game = Game()
+    game.root.add_nodes(shared, Decision(P, "t").add_node(shared), shared)
+    text = getattr(game, export)()
+    assert text.count("{$s$}" if export == "export_latex" else 'label = "s"') == 3
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_busy_nodes_fail_and_leave_no_trace(export, probe):
+    game = probe.Game()
+    child = probe.Decision(probe.Player("P"), "c", utility=[1, 2])
+    node = probe.Decision(probe.Player("P"), "n").add_node(child)
+    game += node
+    call = getattr(game, export)
+    for held in (node, child, game.root):
+        kind, text = probe.hold("exclusive", held, lambda: error(call))
+        assert kind.__name__ == "PanicException"
+        assert text == "Already mutably borrowed: PyBorrowError"
+    # A shared hold is no conflict, and the interrupted walks left no node marked as being
+    # walked (which would now read as a cycle).
+    assert probe.hold("shared", node, call) == call()
+    assert probe.hold("exclusive", game, lambda: error(call)) == (
+        RuntimeError, "Already mutably borrowed")
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_exports_change_nothing(export):
+    game = worked_example(kelvora)
+    root, nodes = game.root, [game.root, *game.root.children]
+    before = [sys.getrefcount(n) for n in nodes]
+    first = getattr(game, export)()
+    for _ in range(100):
+        assert getattr(game, export)() == first
+        error(getattr(Game() + Decision(P, "bare"), export))
+    after = [sys.getrefcount(n) for n in nodes]
+    assert before == after and game.root is root
+    assert [c.name for c in root.children] == ["L", "R"]
