@@ -28,12 +28,7 @@ void append_escaped(std::string& out, std::string_view label) {
 void append_label(std::string& out, const Decision& node) {
   if (node.payoff) {
     out += "label=below:{$";
-    if (const auto* numbers = std::get_if<Numeric>(&*node.payoff)) {
-      walk::append_pair(out, *numbers, walk::append_number<std::int32_t>);
-    } else {
-      walk::append_pair(out, std::get<Symbolic>(*node.payoff),
-                  [](std::string& to, const Variable& v) { append_escaped(to, v.name); });
-    }
+    walk::append_payoff_pair(out, *node.payoff, append_escaped);
     out += "$}";
   } else {
     append_escaped(out, walk::first_child_player(node));

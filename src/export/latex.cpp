@@ -108,12 +108,8 @@ void enter(std::string& out, InformationSets& sets, const Decision& node, bool r
   walk::append_number(out, node.node_id);
   if (node.payoff) {
     out += ")[hollow, label=below:{$";
-    if (const auto* numbers = std::get_if<Numeric>(&*node.payoff)) {
-      walk::append_pair(out, *numbers, walk::append_number<std::int32_t>);
-    } else {
-      walk::append_pair(out, std::get<Symbolic>(*node.payoff),
-                  [](std::string& to, const Variable& v) { to += v.name; });
-    }
+    walk::append_payoff_pair(out, *node.payoff,
+                             [](std::string& to, std::string_view name) { to += name; });
     out += "$}";
   } else {
     out += right ? ")[solid, label=above right:{" : ")[solid, label=above left:{";

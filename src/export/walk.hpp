@@ -30,21 +30,6 @@ inline const std::string& first_child_player(const Decision& node) {
   return read(node.children.front().get()).player.name;
 }
 
-// "(a, b)" from the first two entries of a payoff, each written by `append`; fewer than two
-// entries are out of bounds.
-template <class Entries, class Append>
-void append_pair(std::string& out, const Entries& entries, Append append) {
-  if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
-  out += '(';
-  append(out, entries[0]);
-  out += ", ";
-  append(out, entries[1]);
-  out += ')';
-}
-
-// Refuses a node met again below itself: ValueError naming the node.
-[[noreturn]] void cycle(const Decision& node);
-
 // Appends the decimal form of an integer.
 template <class Int>
 void append_number(std::string& out, Int value) {
@@ -52,6 +37,28 @@ void append_number(std::string& out, Int value) {
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   out.append(digits, result.ptr);
 }
+
+// "(a, b)" from the first two entries of a payoff, integers in decimal and variables by their
+// names as `write_name` writes them; a payoff of fewer than two entries is out of bounds.
+template <class WriteName>
+void append_payoff_pair(std::string& out, const Payoff& payoff, WriteName write_name) {
+  auto pair = [&](const auto& entries, auto write) {
+    if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
+    out += '(';
+    write(entries[0]);
+    out += ", ";
+    write(entries[1]);
+    out += ')';
+  };
+  if (const auto* numbers = std::get_if<Numeric>(&payoff)) {
+    pair(*numbers, [&](std::int32_t n) { append_number(out, n); });
+  } else {
+    pair(std::get<Symbolic>(payoff), [&](const Variable& v) { write_name(out, v.name); });
+  }
+}
+
+// Refuses a node met again below itself: ValueError naming the node.
+[[noreturn]] void cycle(const Decision& node);
 
 // The nodes from the root down to the one being walked, each with the walk's own state. A
 // node on the path is marked, so that a cycle is refused instead of walked for ever; the
