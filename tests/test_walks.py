@@ -1,7 +1,11 @@
 """What both exports share: the walk over the tree, without recursion, refusing cycles, reading
 the nodes under shared borrows and changing nothing."""
 
+import os
+import signal
+import subprocess
 import sys
+import time
 
 import pytest
 
@@ -103,3 +107,53 @@ def test_exports_change_nothing(export):
     after = [sys.getrefcount(n) for n in nodes]
     assert before == after and game.root is root
     assert [c.name for c in root.children] == ["L", "R"]
+
+
+# A tree of 2**40 paths made of 41 nodes: each level holds the level below twice.
+EXPLOSIVE = """
+import sys
+from kelvora import Decision, Game, Player
+node = Decision(Player("P"), "leaf", utility=[1, 2])
+for _ in range(40):
+    node = Decision(Player("P"), "n").add_nodes(node, node)
+game = Game()
+game += node
+"""
+
+
+def start(code):
+    return subprocess.Popen(
+        [sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_endless_exports_can_be_interrupted(export):
+    child = start(EXPLOSIVE + f"""
+print("walking", flush=True)
+try:
+    game.{export}()
+except KeyboardInterrupt:
+    print("interrupted")
+""")
+    assert child.stdout.readline() == "walking\n"
+    time.sleep(0.3)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=60)
+    assert out == "interrupted\n", err
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs more address space than the limit allows")
+@pytest.mark.parametrize("export", EXPORTS)
+def test_running_out_of_memory_is_a_memory_error(export):
+    child = start(EXPLOSIVE + f"""
+import resource
+resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+try:
+    game.{export}()
+except MemoryError:
+    print("refused")
+""")
+    out, err = child.communicate(timeout=120)
+    assert out == "refused\n", err

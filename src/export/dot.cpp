@@ -51,6 +51,7 @@ std::string render_dot(const Game& game) {
   std::string edges;
   std::uint32_t node_count = 0;
   walk::Path<Frame> path;
+  walk::Progress progress;
 
   auto enter = [&](const Decision& node) {
     path.push(Frame{&node, node_count, 0});
@@ -63,6 +64,7 @@ std::string render_dot(const Game& game) {
       throw Fault("node index out of range: a graph holds at most 4294967295 nodes");
     }
     ++node_count;
+    progress.step(nodes.size() + edges.size());
   };
 
   // Every edge ends at a node entered after the root, so there is always one edge fewer

@@ -174,6 +174,7 @@ std::string render_latex(const Game& game, float scale) {
 
   InformationSets sets;
   walk::Path<Frame> path;
+  walk::Progress progress;
   // The root is checked like any first child, but the root line stands for its path.
   std::string unused;
   enter(unused, sets, root, false);
@@ -185,6 +186,7 @@ std::string render_latex(const Game& game, float scale) {
       const Decision& child = walk::read(top.node->children[top.next_child++].get());
       path.push(Frame{&child, 0, right});
       enter(out, sets, child, right);
+      progress.step(out.size());
       continue;
     }
     const Frame done = path.pop();

@@ -57,6 +57,25 @@ void append_payoff_pair(std::string& out, const Payoff& payoff, WriteName write_
   }
 }
 
+// Stops a walk that is taking too long to be useful: a few shared subtrees stacked on each
+// other make a tree of billions of paths, each of which is written out. Every 65,536 nodes it
+// checks whether the user pressed Ctrl-C (KeyboardInterrupt) and whether the text has grown
+// past what this machine could hold as a Python string beside it (MemoryError).
+class Progress {
+ public:
+  void step(std::size_t text_size) {
+    if (--countdown_ == 0) {
+      countdown_ = interval;
+      check(text_size);
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t interval = 1 << 16;
+  static void check(std::size_t text_size);
+  std::uint32_t countdown_ = interval;
+};
+
 // Refuses a node met again below itself: ValueError naming the node.
 [[noreturn]] void cycle(const Decision& node);
 

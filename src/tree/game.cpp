@@ -1,17 +1,15 @@
 // The Python classes Game and Type.
 #include "tree/game.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <optional>
 
 #include "convert.hpp"
 #include "entry.hpp"
 #include "export/dot.hpp"
 #include "export/latex.hpp"
+#include "machine.hpp"
 
 namespace kelvora {
 namespace {
@@ -88,21 +86,15 @@ ClassDef type_class{"Type", "kelvora.Type", nullptr, sizeof(Cell<Type>), type_sl
 constexpr std::uint64_t bytes_per_player = sizeof(Player) + 32;
 
 // How many players a game may have: as many as this machine's memory could hold at all.
-std::uint64_t find_player_limit() {
-  std::uint64_t bytes = std::numeric_limits<std::uint64_t>::max();
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages > 0 && page_size > 0) {
-    bytes = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
-  }
-  return std::min<std::uint64_t>(bytes / bytes_per_player, std::vector<Player>().max_size() - 1);
+std::uint64_t player_limit() {
+  return std::min<std::uint64_t>(physical_memory() / bytes_per_player,
+                                 std::vector<Player>().max_size() - 1);
 }
 
 // "Nature", then "Player 1" up to "Player <count>". A count whose list could not be held is
 // refused before anything is allocated.
 std::vector<Player> make_players(std::uint64_t count) {
-  static const std::uint64_t player_limit = find_player_limit();
-  if (count > player_limit) {
+  if (count > player_limit()) {
     throw Error::with_message(
         PyExc_MemoryError,
         concat({"cannot make a game of ", std::to_string(count),
