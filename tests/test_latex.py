@@ -9,6 +9,7 @@ from pathlib import Path
 
 import pytest
 
+import kelvora
 from kelvora import Decision, Game, Player, Variable
 
 from helpers import error, worked_example
@@ -140,7 +141,7 @@ class TestText:
         assert "edge from parent node[left]{$a$}$}}" in text and "{$€$}" in text
 
     def test_same_text_as_the_file(self, tmp_path):
-        game = worked_example(__import__("kelvora"))
+        game = worked_example(kelvora)
         path = tmp_path / "tree.tex"
         assert game.export_latex(filename=str(path)) is None
         assert path.read_bytes() == game.export_latex().encode()
@@ -341,7 +342,7 @@ class TestFiles:
         with pytest.raises(BaseException) as info:
             game_of(leaf()).export_latex(filename=path)
         assert type(info.value).__name__ == "PanicException"
-        message = __import__("os").strerror(code)
+        message = os.strerror(code)
         assert str(info.value) == (
             f'Error: Os {{ code: {code}, kind: {kind}, message: "{message}" }}')
         assert isinstance(info.value.__cause__, cause)
@@ -356,7 +357,7 @@ class TestFiles:
         assert not path.exists()
 
     def test_full_device(self):
-        if not __import__("os").path.exists("/dev/full"):
+        if not os.path.exists("/dev/full"):
             pytest.skip("no /dev/full on this system")
         text = panic(lambda: game_of(leaf()).export_latex(filename="/dev/full"))
         assert text.startswith("Error: Os { code: 28, kind: StorageFull, ")

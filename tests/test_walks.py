@@ -111,7 +111,6 @@ def test_exports_change_nothing(export):
 
 # A tree of 2**40 paths made of 41 nodes: each level holds the level below twice.
 EXPLOSIVE = """
-import sys
 from kelvora import Decision, Game, Player
 node = Decision(Player("P"), "leaf", utility=[1, 2])
 for _ in range(40):
