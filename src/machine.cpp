@@ -1,6 +1,7 @@
 // Facts about the machine the module runs on.
 #include "machine.hpp"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <limits>
@@ -20,6 +21,19 @@ std::uint64_t read_physical_memory() {
 std::uint64_t physical_memory() {
   static const std::uint64_t bytes = read_physical_memory();
   return bytes;
+}
+
+void advise_huge_pages(void* begin, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(begin);
+  const std::uintptr_t first = (start + huge_page - 1) & ~(huge_page - 1);
+  const std::uintptr_t last = (start + size) & ~(huge_page - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)begin;
+  (void)size;
+#endif
 }
 
 }  // namespace kelvora

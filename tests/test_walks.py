@@ -47,6 +47,24 @@ def test_million_level_chain_then_a_cycle_at_its_bottom(export):
 
 
 @pytest.mark.parametrize("export", EXPORTS)
+def test_large_texts_with_non_ascii_names(export):
+    # Texts over a megabyte take a faster route into a str; a non-ASCII name, anywhere in
+    # the text, must still come out decoded.
+    game = Game()
+    node = game.root
+    for _ in range(20_000):
+        child = Decision(P, "ascii only")
+        node.add_node(child)
+        node = child
+    node.add_node(Decision(Player("Zoë"), "é€𝄞", utility=[1, 2]))
+    node.add_node(Decision(P, "leaf", utility=[3, 4]))
+    text = getattr(game, export)()
+    assert len(text.encode()) > 1 << 20
+    assert "{Zoë}" in text or '"Zoë"' in text
+    assert "{$é€𝄞$}" in text or '"é€𝄞"' in text
+
+
+@pytest.mark.parametrize("export", EXPORTS)
 def test_cycles_are_refused(export):
     loop = Decision(P, "loop")
     loop.add_node(loop)

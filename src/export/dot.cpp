@@ -1,5 +1,6 @@
-// The DOT renderer: one walk that writes the node lines in pre-order and, in a second buffer,
-// the edge lines, each after the subtree of the child it leads to.
+// The DOT renderer: the node lines in pre-order, then the edge lines, each edge after the
+// subtree of the child it leads to. One walk writes both sections at once, each into its own
+// part of the buffer.
 #include "export/dot.hpp"
 
 #include <limits>
@@ -12,24 +13,30 @@ namespace {
 // An index that no node or edge may take: it stands for "no index".
 constexpr std::uint32_t reserved_index = std::numeric_limits<std::uint32_t>::max();
 
+constexpr std::string_view header = "digraph {\n";
+constexpr std::string_view footer = "}\n";
+
 // Appends a label with quotes and backslashes escaped and line feeds as \l.
-void append_escaped(std::string& out, std::string_view label) {
-  for (const char c : label) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\l"; break;
-      default: out += c;
-    }
+template <class Sink>
+void append_escaped(Sink& out, std::string_view label) {
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < label.size(); ++i) {
+    const char c = label[i];
+    if (c != '"' && c != '\\' && c != '\n') continue;
+    out.put(label.substr(plain, i - plain));
+    out.put(c == '"' ? "\\\"" : c == '\\' ? "\\\\" : "\\l");
+    plain = i + 1;
   }
+  out.put(label.substr(plain));
 }
 
 // The label of a node: its payoff pair, or the player of its first child.
-void append_label(std::string& out, const Decision& node) {
+template <class Sink>
+void append_label(Sink& out, const Decision& node) {
   if (node.payoff) {
-    out += "label=below:{$";
-    walk::append_payoff_pair(out, *node.payoff, append_escaped);
-    out += "$}";
+    out.put("label=below:{$");
+    walk::append_payoff_pair(out, *node.payoff, append_escaped<Sink>);
+    out.put("$}");
   } else {
     append_escaped(out, walk::first_child_player(node));
   }
@@ -41,25 +48,21 @@ struct Frame {
   std::size_t next_child;
 };
 
-}  // namespace
-
-std::string render_dot(const Game& game) {
-  const Decision& root = walk::read(game.root.get());
-  if (root.children.empty()) walk::out_of_bounds(0, 0);
-
-  std::string nodes = "digraph {\n";
-  std::string edges;
+// Walks the tree from `root` (checked to have children), writing node lines to `nodes` and
+// edge lines to `edges`.
+template <class Sink>
+void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
   std::uint32_t node_count = 0;
   walk::Path<Frame> path;
   walk::Progress progress;
 
   auto enter = [&](const Decision& node) {
     path.push(Frame{&node, node_count, 0});
-    nodes += "    ";
+    nodes.put("    ");
     walk::append_number(nodes, node_count);
-    nodes += " [ label = \"";
+    nodes.put(" [ label = \"");
     append_label(nodes, node);
-    nodes += "\" ]\n";
+    nodes.put("\" ]\n");
     if (node_count == reserved_index) {
       throw Fault("node index out of range: a graph holds at most 4294967295 nodes");
     }
@@ -78,17 +81,36 @@ std::string render_dot(const Game& game) {
     }
     const Frame done = path.pop();
     if (path.empty()) break;
-    edges += "    ";
+    edges.put("    ");
     walk::append_number(edges, path.top().index);
-    edges += " -> ";
+    edges.put(" -> ");
     walk::append_number(edges, done.index);
-    edges += " [ label = \"";
+    edges.put(" [ label = \"");
     append_escaped(edges, done.node->name);
-    edges += "\" ]\n";
+    edges.put("\" ]\n");
   }
-  nodes += edges;
-  nodes += "}\n";
-  return nodes;
+}
+
+}  // namespace
+
+std::string render_dot(const Game& game) {
+  const Decision& root = walk::read(game.root.get());
+  if (root.children.empty()) walk::out_of_bounds(0, 0);
+
+  walk::Measure node_size, edge_size;
+  write_tree(root, node_size, edge_size);
+
+  std::string text = walk::text_buffer(header.size() + node_size.size() + edge_size.size() +
+                                       footer.size());
+  walk::Cursor head(text.data(), header.size());
+  head.put(header);
+  walk::Cursor nodes(text.data() + header.size(), node_size.size());
+  walk::Cursor edges(text.data() + header.size() + node_size.size(), edge_size.size());
+  write_tree(root, nodes, edges);
+  walk::Cursor tail(text.data() + text.size() - footer.size(), footer.size());
+  tail.put(footer);
+  if (!nodes.full() || !edges.full()) walk::Cursor::overrun();
+  return text;
 }
 
 }  // namespace kelvora

@@ -69,24 +69,25 @@ class InformationSets {
   }
 
   // "% information set\n" and one dashed box per set, around its first two members.
-  void append_boxes(std::string& out) const {
+  void append_boxes(std::string& text) const {
+    walk::Append out(text);
     for (const SetMembers& set : sets_) {
       if (set.count < 2) walk::out_of_bounds(set.count, 1);
     }
     if (sets_.empty()) return;
-    out += "% information set\n";
+    out.put("% information set\n");
     for (const SetMembers& set : sets_) {
-      out += "\\draw[dashed,rounded corners=10]($(";
+      out.put("\\draw[dashed,rounded corners=10]($(");
       walk::append_number(out, set.first);
-      out += ") + (-.1,.125)$)rectangle($(";
+      out.put(") + (-.1,.125)$)rectangle($(");
       walk::append_number(out, set.second);
-      out += ") +(.1,-.125)$);\n\\node at ($(";
+      out.put(") +(.1,-.125)$);\n\\node at ($(");
       walk::append_number(out, set.first);
-      out += ")!.5!(";
+      out.put(")!.5!(");
       walk::append_number(out, set.second);
-      out += ")$) {";
-      out += set.key.player;
-      out += "};";
+      out.put(")$) {");
+      out.put(set.key.player);
+      out.put("};");
     }
   }
 
@@ -102,23 +103,55 @@ struct Frame {
 };
 
 // Checks a node and writes the start of its `child` path: style and label by its payoff,
-// then its information-set membership.
-void enter(std::string& out, InformationSets& sets, const Decision& node, bool right) {
-  out += "child{node(";
+// then its information-set membership (collected only when `sets` is given).
+template <class Sink>
+void enter(Sink& out, InformationSets* sets, const Decision& node, bool right) {
+  out.put("child{node(");
   walk::append_number(out, node.node_id);
   if (node.payoff) {
-    out += ")[hollow, label=below:{$";
+    out.put(")[hollow, label=below:{$");
     walk::append_payoff_pair(out, *node.payoff,
-                             [](std::string& to, std::string_view name) { to += name; });
-    out += "$}";
+                             [](Sink& to, std::string_view name) { to.put(name); });
+    out.put("$}");
   } else {
-    out += right ? ")[solid, label=above right:{" : ")[solid, label=above left:{";
-    if (!node.information_set) out += walk::first_child_player(node);
-    out += '}';
+    out.put(right ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
+    if (!node.information_set) out.put(walk::first_child_player(node));
+    out.put('}');
   }
-  out += "]{}\n    ";
+  out.put("]{}\n    ");
   if (node.information_set) {
-    sets.add(walk::first_child_player(node), *node.information_set, node.node_id);
+    const std::string& player = walk::first_child_player(node);
+    if (sets != nullptr) sets->add(player, *node.information_set, node.node_id);
+  }
+}
+
+// Writes the `child` paths below the root, collecting the information sets into `sets` when
+// given (the root's own membership included).
+template <class Sink>
+void write_tree(const Decision& root, Sink& out, InformationSets* sets) {
+  walk::Path<Frame> path;
+  walk::Progress progress;
+  // The root is checked like any first child, but the root line stands for its path.
+  walk::Measure unused;
+  enter(unused, sets, root, false);
+  path.push(Frame{&root, 0, false});
+  while (!path.empty()) {
+    Frame& top = path.top();
+    if (top.next_child < top.node->children.size()) {
+      const bool right = top.next_child > 0;
+      const Decision& child = walk::read(top.node->children[top.next_child++].get());
+      path.push(Frame{&child, 0, right});
+      enter(out, sets, child, right);
+      progress.step(out.size());
+      continue;
+    }
+    const Frame done = path.pop();
+    if (path.empty()) break;
+    out.put("edge from parent node[");
+    out.put(done.right ? "right" : "left");
+    out.put("]{$");
+    out.put(done.node->name);
+    out.put("$}}");
   }
 }
 
@@ -164,43 +197,28 @@ std::string scale_text(float scale) {
 
 std::string render_latex(const Game& game, float scale) {
   const Decision& root = walk::read(game.root.get());
-  std::string out(opening);
-  out += scale_text(scale);
-  out += ']';
-  out += styles;
-  out += "\n% The Tree\n\\node(0)[solid,label=above:{";
-  out += walk::first_child_player(root);
-  out += "}]{}";
+  std::string head(opening);
+  head += scale_text(scale);
+  head += ']';
+  head += styles;
+  head += "\n% The Tree\n\\node(0)[solid,label=above:{";
+  head += walk::first_child_player(root);
+  head += "}]{}";
 
   InformationSets sets;
-  walk::Path<Frame> path;
-  walk::Progress progress;
-  // The root is checked like any first child, but the root line stands for its path.
-  std::string unused;
-  enter(unused, sets, root, false);
-  path.push(Frame{&root, 0, false});
-  while (!path.empty()) {
-    Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
-      const bool right = top.next_child > 0;
-      const Decision& child = walk::read(top.node->children[top.next_child++].get());
-      path.push(Frame{&child, 0, right});
-      enter(out, sets, child, right);
-      progress.step(out.size());
-      continue;
-    }
-    const Frame done = path.pop();
-    if (path.empty()) break;
-    out += "edge from parent node[";
-    out += done.right ? "right" : "left";
-    out += "]{$";
-    out += done.node->name;
-    out += "$}}";
-  }
-  out += ';';
-  sets.append_boxes(out);
-  out += closing;
-  return out;
+  walk::Measure tree_size;
+  write_tree(root, tree_size, &sets);
+  std::string tail = ";";
+  sets.append_boxes(tail);
+  tail += closing;
+
+  std::string text = walk::text_buffer(head.size() + tree_size.size() + tail.size());
+  std::memcpy(text.data(), head.data(), head.size());
+  walk::Cursor tree(text.data() + head.size(), tree_size.size());
+  write_tree(root, tree, static_cast<InformationSets*>(nullptr));
+  if (!tree.full()) walk::Cursor::overrun();
+  std::memcpy(text.data() + head.size() + tree_size.size(), tail.data(), tail.size());
+  return text;
 }
 
 namespace {

@@ -5,7 +5,9 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tree/node.hpp"
@@ -30,25 +32,79 @@ inline const std::string& first_child_player(const Decision& node) {
   return read(node.children.front().get()).player.name;
 }
 
+// Where a renderer's text goes. Each renderer walks the tree twice: once into a Measure, which
+// only adds up lengths (and meets every failure), then into a Cursor over a buffer of exactly
+// that length, so the text is written in place and never moved while it grows.
+class Measure {
+ public:
+  void put(std::string_view text) { size_ += text.size(); }
+  void put(char) { ++size_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_ = 0;
+};
+
+class Cursor {
+ public:
+  Cursor(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
+  void put(std::string_view text) {
+    if (text.size() > static_cast<std::size_t>(end_ - at_)) overrun();
+    std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
+  }
+  void put(char c) {
+    if (at_ == end_) overrun();
+    *at_++ = c;
+  }
+  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
+  // Whether the buffer has been filled exactly.
+  bool full() const { return at_ == end_; }
+
+  // The second walk wrote other than the first measured: a defect, reported as a fault rather
+  // than writing past the end or leaving a gap.
+  [[noreturn]] static void overrun();
+
+ private:
+  char* begin_;
+  char* at_;
+  char* end_;
+};
+
+// Appends to a string, for the short pieces written outside the walks.
+class Append {
+ public:
+  explicit Append(std::string& out) : out_(out) {}
+  void put(std::string_view text) { out_ += text; }
+  void put(char c) { out_ += c; }
+  std::size_t size() const { return out_.size(); }
+
+ private:
+  std::string& out_;
+};
+
+// A string of `size` bytes to be overwritten by a Cursor.
+std::string text_buffer(std::size_t size);
+
 // Appends the decimal form of an integer.
-template <class Int>
-void append_number(std::string& out, Int value) {
+template <class Sink, class Int>
+void append_number(Sink& out, Int value) {
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, result.ptr);
+  out.put(std::string_view(digits, result.ptr - digits));
 }
 
 // "(a, b)" from the first two entries of a payoff, integers in decimal and variables by their
 // names as `write_name` writes them; a payoff of fewer than two entries is out of bounds.
-template <class WriteName>
-void append_payoff_pair(std::string& out, const Payoff& payoff, WriteName write_name) {
+template <class Sink, class WriteName>
+void append_payoff_pair(Sink& out, const Payoff& payoff, WriteName write_name) {
   auto pair = [&](const auto& entries, auto write) {
     if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
-    out += '(';
+    out.put('(');
     write(entries[0]);
-    out += ", ";
+    out.put(", ");
     write(entries[1]);
-    out += ')';
+    out.put(')');
   };
   if (const auto* numbers = std::get_if<Numeric>(&payoff)) {
     pair(*numbers, [&](std::int32_t n) { append_number(out, n); });
