@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 
+#include "entry.hpp"
 #include "error.hpp"
 
 namespace kelvora {
@@ -63,5 +64,26 @@ Matched<N> match_fast(const CallSpec& spec, PyObject* const* args, Py_ssize_t na
                 m.surplus);
   return m;
 }
+
+// A constructor in both of CPython's calling conventions: `make(type, matched)` serves the
+// tp_new slot (a tuple and a dict of arguments) and the class's vectorcall (an array and a
+// tuple of keyword names, with nothing built per call). Both match the arguments the same way.
+template <std::size_t N, const CallSpec& spec, Ref (*make)(PyTypeObject*, Matched<N>&)>
+struct Constructor {
+  static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+      Matched<N> matched = match_new<N>(spec, args, kwargs);
+      return make(type, matched);
+    });
+  }
+  static PyObject* vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                              PyObject* kwnames) {
+    return entry([&] {
+      Matched<N> matched =
+          match_fast<N>(spec, args, static_cast<Py_ssize_t>(nargsf), kwnames);
+      return make(reinterpret_cast<PyTypeObject*>(type), matched);
+    });
+  }
+};
 
 }  // namespace kelvora

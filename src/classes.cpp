@@ -41,6 +41,11 @@ Ref create_type(const ClassDef& def) {
   // The dotted spec name gave the class its __module__; CPython's own messages use tp_name,
   // which should read as the bare class name.
   reinterpret_cast<PyTypeObject*>(type.get())->tp_name = def.name;
+  // Calling a class goes through this field when it is set; the class cannot be subclassed,
+  // so it is always this class that is being called.
+  if (def.vectorcall != nullptr) {
+    reinterpret_cast<PyTypeObject*>(type.get())->tp_vectorcall = def.vectorcall;
+  }
   return type;
 }
 

@@ -25,6 +25,8 @@ struct ClassDef {
   PyType_Slot* slots;  // ended by {0, nullptr}; without Py_tp_new, calling the class fails
   const ClassAttr* attrs = nullptr;
   std::size_t attr_count = 0;
+  // Calls of the class that skip the argument tuple and dict (see `Constructor`), or null.
+  vectorcallfunc vectorcall = nullptr;
 
   // Filled on first need and kept for the life of the process.
   PyTypeObject* type = nullptr;

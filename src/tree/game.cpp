@@ -112,19 +112,17 @@ std::vector<Player> make_players(std::uint64_t count) {
 constexpr const char* game_params[] = {"title", "players", "gametype"};
 constexpr CallSpec game_new_spec{"Game", "__new__", game_params, 3, 0, 0};
 
-PyObject* Game_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return entry([&] {
-    const CallSpec& spec = game_new_spec;
-    auto matched = match_new<3>(spec, args, kwargs);
-    auto title = optional_argument(spec, 0, matched.slot[0], to_text);
-    auto players = optional_argument(spec, 1, matched.slot[1], to_u64);
-    auto gametype = optional_argument(spec, 2, matched.slot[2], copy_of<Type>);
-    std::vector<Player> player = make_players(players.value_or(2));
-    Ref root = new_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt);
-    return construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
-                                gametype.value_or(Type{Type::Normal}), std::move(root)});
-  });
+Ref make_game(PyTypeObject* type, Matched<3>& matched) {
+  const CallSpec& spec = game_new_spec;
+  auto title = optional_argument(spec, 0, matched.slot[0], to_text);
+  auto players = optional_argument(spec, 1, matched.slot[1], to_u64);
+  auto gametype = optional_argument(spec, 2, matched.slot[2], copy_of<Type>);
+  std::vector<Player> player = make_players(players.value_or(2));
+  Ref root = new_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt);
+  return construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
+                              gametype.value_or(Type{Type::Normal}), std::move(root)});
 }
+using Game_constructor = Constructor<3, game_new_spec, make_game>;
 
 PyObject* Game_get_title(PyObject* self, void*) {
   return entry([&] { return to_py(shared<Game>(self)->title); });
@@ -284,7 +282,7 @@ PyMethodDef game_methods[] = {
 };
 
 PyType_Slot game_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(Game_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Game_constructor::tp_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Game>)},
     {Py_tp_getset, game_getset},
     {Py_tp_methods, game_methods},
@@ -294,7 +292,8 @@ PyType_Slot game_slots[] = {
 };
 
 ClassDef game_class{"Game", "kelvora.Game", "(title=None, players=None, gametype=None)",
-                    sizeof(Cell<Game>), game_slots};
+                    sizeof(Cell<Game>), game_slots,
+                    nullptr, 0, Game_constructor::vectorcall};
 
 }  // namespace
 

@@ -14,13 +14,11 @@ namespace {
 constexpr const char* player_params[] = {"name"};
 constexpr CallSpec player_new_spec{"Player", "__new__", player_params, 1, 0, 0};
 
-PyObject* Player_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return entry([&] {
-    auto matched = match_new<1>(player_new_spec, args, kwargs);
-    auto name = optional_argument(player_new_spec, 0, matched.slot[0], to_text);
-    return construct(type, Player{name ? std::move(*name) : "player"});
-  });
+Ref make_player(PyTypeObject* type, Matched<1>& matched) {
+  auto name = optional_argument(player_new_spec, 0, matched.slot[0], to_text);
+  return construct(type, Player{name ? std::move(*name) : "player"});
 }
+using Player_constructor = Constructor<1, player_new_spec, make_player>;
 
 // The `name` attribute, which players and nodes both have.
 template <class T>
@@ -42,14 +40,15 @@ PyGetSetDef player_getset[] = {
 };
 
 PyType_Slot player_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(Player_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Player_constructor::tp_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Player>)},
     {Py_tp_getset, player_getset},
     {0, nullptr},
 };
 
 ClassDef player_class{"Player", "kelvora.Player", "(name=None)", sizeof(Cell<Player>),
-                      player_slots};
+                      player_slots,
+                      nullptr, 0, Player_constructor::vectorcall};
 
 // --- Decision ---
 
@@ -93,21 +92,19 @@ constexpr const char* decision_params[] = {"player", "name", "utility", "variabl
                                            "information_set"};
 constexpr CallSpec decision_new_spec{"Decision", "__new__", decision_params, 5, 0, 2};
 
-PyObject* Decision_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return entry([&] {
-    const CallSpec& spec = decision_new_spec;
-    auto matched = match_new<5>(spec, args, kwargs);
-    Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
-    std::string name = argument(spec, 1, matched.slot[1], to_text);
-    auto numbers = optional_argument(spec, 2, matched.slot[2],
-                                     [](PyObject* obj) { return to_list(obj, to_i32); });
-    auto variables = optional_argument(
-        spec, 3, matched.slot[3], [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
-    auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
-    return new_node(std::move(player), std::move(name), std::move(numbers), std::move(variables),
-                    information_set);
-  });
+Ref make_decision(PyTypeObject*, Matched<5>& matched) {
+  const CallSpec& spec = decision_new_spec;
+  Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
+  std::string name = argument(spec, 1, matched.slot[1], to_text);
+  auto numbers = optional_argument(spec, 2, matched.slot[2],
+                                   [](PyObject* obj) { return to_list(obj, to_i32); });
+  auto variables = optional_argument(
+      spec, 3, matched.slot[3], [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
+  auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
+  return new_node(std::move(player), std::move(name), std::move(numbers), std::move(variables),
+                  information_set);
 }
+using Decision_constructor = Constructor<5, decision_new_spec, make_decision>;
 
 PyObject* Decision_get_player(PyObject* self, void*) {
   return entry([&] { return wrap(Player(shared<Decision>(self)->player)); });
@@ -191,7 +188,7 @@ PyMethodDef decision_methods[] = {
 };
 
 PyType_Slot decision_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(Decision_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Decision_constructor::tp_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(Decision_dealloc)},
     {Py_tp_getset, decision_getset},
     {Py_tp_methods, decision_methods},
@@ -202,7 +199,8 @@ PyType_Slot decision_slots[] = {
 
 ClassDef decision_class{"Decision", "kelvora.Decision",
                         "(player, name, utility=None, variable=None, information_set=None)",
-                        sizeof(Cell<Decision>), decision_slots};
+                        sizeof(Cell<Decision>), decision_slots,
+                        nullptr, 0, Decision_constructor::vectorcall};
 
 }  // namespace
 

@@ -15,15 +15,13 @@ std::atomic<std::uint64_t> variable_counter{0};
 constexpr const char* variable_params[] = {"name"};
 constexpr CallSpec variable_new_spec{"Variable", "__new__", variable_params, 1, 0, 1};
 
-PyObject* Variable_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return entry([&] {
-    auto matched = match_new<1>(variable_new_spec, args, kwargs);
-    std::string name = argument(variable_new_spec, 0, matched.slot[0], to_text);
-    // Drawn only once the arguments are good: a refused call uses no id.
-    const std::uint64_t id = variable_counter.fetch_add(1);
-    return construct(type, Variable{std::move(name), {}, {}, {}, id});
-  });
+Ref make_variable(PyTypeObject* type, Matched<1>& matched) {
+  std::string name = argument(variable_new_spec, 0, matched.slot[0], to_text);
+  // Drawn only once the arguments are good: a refused call uses no id.
+  const std::uint64_t id = variable_counter.fetch_add(1);
+  return construct(type, Variable{std::move(name), {}, {}, {}, id});
 }
+using Variable_constructor = Constructor<1, variable_new_spec, make_variable>;
 
 // The ids are copied out before the list is made: making a list can start the garbage
 // collector, which runs Python code, and no borrow may be held while Python code runs.
@@ -96,7 +94,7 @@ PyGetSetDef variable_getset[] = {
 };
 
 PyType_Slot variable_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(Variable_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Variable_constructor::tp_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Variable>)},
     {Py_tp_getset, variable_getset},
     {Py_tp_richcompare, reinterpret_cast<void*>(Variable_richcompare)},
@@ -104,7 +102,8 @@ PyType_Slot variable_slots[] = {
 };
 
 ClassDef variable_class{"Variable", "kelvora.Variable", "(name)", sizeof(Cell<Variable>),
-                        variable_slots};
+                        variable_slots,
+                        nullptr, 0, Variable_constructor::vectorcall};
 
 }  // namespace
 
