@@ -126,7 +126,7 @@ bool copy_ascii(char* to, const char* from, std::size_t size) {
 
 }  // namespace
 
-Ref to_py(const std::string& text) {
+Ref to_py(std::string_view text) {
   // A large text (an export) is most often ASCII: copied straight into a str whose pages are
   // asked to be huge, which saves most of the decoding and page-fault time.
   constexpr std::size_t large = std::size_t{1} << 20;

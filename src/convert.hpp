@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "args.hpp"
@@ -69,7 +70,7 @@ auto optional_argument(const CallSpec& spec, std::size_t index, PyObject* obj,
 // --- Native to Python. Each returns a new reference or throws. ---
 
 Ref none();
-Ref to_py(const std::string& text);
+Ref to_py(std::string_view text);
 Ref to_py(bool value);
 Ref to_py(std::int64_t value);
 Ref to_py(std::uint64_t value);

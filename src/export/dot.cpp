@@ -35,7 +35,7 @@ template <class Sink>
 void append_label(Sink& out, const Decision& node) {
   if (node.payoff) {
     out.put("label=below:{$");
-    walk::append_payoff_pair(out, *node.payoff, append_escaped<Sink>);
+    walk::append_payoff_pair(out, node.payoff, append_escaped<Sink>);
     out.put("$}");
   } else {
     append_escaped(out, walk::first_child_player(node));
@@ -76,7 +76,7 @@ void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
   while (!path.empty()) {
     Frame& top = path.top();
     if (top.next_child < top.node->children.size()) {
-      enter(walk::read(top.node->children[top.next_child++].get()));
+      enter(walk::read(top.node->children[top.next_child++]));
       continue;
     }
     const Frame done = path.pop();

@@ -110,18 +110,18 @@ void enter(Sink& out, InformationSets* sets, const Decision& node, bool right) {
   walk::append_number(out, node.node_id);
   if (node.payoff) {
     out.put(")[hollow, label=below:{$");
-    walk::append_payoff_pair(out, *node.payoff,
+    walk::append_payoff_pair(out, node.payoff,
                              [](Sink& to, std::string_view name) { to.put(name); });
     out.put("$}");
   } else {
     out.put(right ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
-    if (!node.information_set) out.put(walk::first_child_player(node));
+    if (!node.has_information_set) out.put(walk::first_child_player(node));
     out.put('}');
   }
   out.put("]{}\n    ");
-  if (node.information_set) {
-    const std::string& player = walk::first_child_player(node);
-    if (sets != nullptr) sets->add(player, *node.information_set, node.node_id);
+  if (node.has_information_set) {
+    const std::string_view player = walk::first_child_player(node);
+    if (sets != nullptr) sets->add(player, node.information_set_number, node.node_id);
   }
 }
 
@@ -139,7 +139,7 @@ void write_tree(const Decision& root, Sink& out, InformationSets* sets) {
     Frame& top = path.top();
     if (top.next_child < top.node->children.size()) {
       const bool right = top.next_child > 0;
-      const Decision& child = walk::read(top.node->children[top.next_child++].get());
+      const Decision& child = walk::read(top.node->children[top.next_child++]);
       path.push(Frame{&child, 0, right});
       enter(out, sets, child, right);
       progress.step(out.size());

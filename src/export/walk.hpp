@@ -27,9 +27,9 @@ inline const Decision& read(PyObject* node) {
 [[noreturn]] void out_of_bounds(std::size_t len, std::size_t index);
 
 // The player name of a node's first child; a node without children is out of bounds.
-inline const std::string& first_child_player(const Decision& node) {
+inline std::string_view first_child_player(const Decision& node) {
   if (node.children.empty()) out_of_bounds(0, 0);
-  return read(node.children.front().get()).player.name;
+  return read(node.children.front()).player.name;
 }
 
 // Where a renderer's text goes. Each renderer walks the tree twice: once into a Measure, which
@@ -106,10 +106,10 @@ void append_payoff_pair(Sink& out, const Payoff& payoff, WriteName write_name) {
     write(entries[1]);
     out.put(')');
   };
-  if (const auto* numbers = std::get_if<Numeric>(&payoff)) {
-    pair(*numbers, [&](std::int32_t n) { append_number(out, n); });
+  if (payoff.is_numeric()) {
+    pair(payoff.numbers(), [&](std::int32_t n) { append_number(out, n); });
   } else {
-    pair(std::get<Symbolic>(payoff), [&](const Variable& v) { write_name(out, v.name); });
+    pair(payoff.variables(), [&](const Variable& v) { write_name(out, v.name); });
   }
 }
 

@@ -1,7 +1,12 @@
 // The Python classes Player and Decision.
 #include "tree/node.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
 
 #include "convert.hpp"
 #include "entry.hpp"
@@ -62,16 +67,22 @@ std::vector<Ref>* releasing = nullptr;
 // Drops the references in `children`. Releasing a child can release its own children, and so
 // on down a chain of any depth: nested calls only hand their children to the outermost call,
 // which releases them one at a time, so the native stack stays flat.
-void release_children(std::vector<Ref> children) noexcept {
-  if (releasing != nullptr) {
+void release_children(Children children) noexcept {
+  if (children.empty()) return;
+  // Out of memory while handing over: whatever was not handed over is released when
+  // `children` goes, right here, nested.
+  auto hand_over = [&](std::vector<Ref>& to) {
     try {
-      for (Ref& child : children) releasing->push_back(std::move(child));
+      while (!children.empty()) to.push_back(children.pop_back());
     } catch (const std::bad_alloc&) {
-      // Out of memory: whatever was not handed over is released right here, nested.
     }
+  };
+  if (releasing != nullptr) {
+    hand_over(*releasing);
     return;
   }
-  std::vector<Ref> pending = std::move(children);
+  std::vector<Ref> pending;
+  hand_over(pending);
   releasing = &pending;
   while (!pending.empty()) {
     Ref child = std::move(pending.back());
@@ -83,7 +94,7 @@ void release_children(std::vector<Ref> children) noexcept {
 
 void Decision_dealloc(PyObject* self) {
   auto& node = reinterpret_cast<Cell<Decision>*>(self)->value;
-  std::vector<Ref> children = std::move(node.children);
+  Children children = std::move(node.children);
   dealloc<Decision>(self);
   release_children(std::move(children));
 }
@@ -95,7 +106,7 @@ constexpr CallSpec decision_new_spec{"Decision", "__new__", decision_params, 5, 
 Ref make_decision(PyTypeObject*, Matched<5>& matched) {
   const CallSpec& spec = decision_new_spec;
   Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
-  std::string name = argument(spec, 1, matched.slot[1], to_text);
+  Text name = argument(spec, 1, matched.slot[1], to_text);
   auto numbers = optional_argument(spec, 2, matched.slot[2],
                                    [](PyObject* obj) { return to_list(obj, to_i32); });
   auto variables = optional_argument(
@@ -120,8 +131,8 @@ PyObject* Decision_get_children(PyObject* self, void*) {
 
 PyObject* Decision_get_information_set(PyObject* self, void*) {
   return entry([&] {
-    auto node = shared<Decision>(self);
-    return node->information_set ? to_py(*node->information_set) : none();
+    const auto number = shared<Decision>(self)->information_set();
+    return number ? to_py(*number) : none();
   });
 }
 
@@ -204,28 +215,93 @@ ClassDef decision_class{"Decision", "kelvora.Decision",
 
 }  // namespace
 
-std::vector<Ref> share(const std::vector<Ref>& children) {
+std::vector<Ref> share(const Children& children) {
   std::vector<Ref> out;
   out.reserve(children.size());
-  for (const Ref& child : children) out.push_back(child.copy());
+  for (PyObject* child : children) out.push_back(Ref::borrow(child));
   return out;
 }
 
-Decision Decision::copy() const {
-  return Decision{player, name, payoff, information_set, share(children), node_id};
+Payoff::Payoff(const Numeric& numbers) : kind_(Kind::numeric) {
+  if (numbers.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+  size_ = static_cast<std::uint32_t>(numbers.size());
+  if (size_ > inline_count) {
+    numbers_ = new std::int32_t[size_];
+  } else {
+    pair_[0] = pair_[1] = 0;
+  }
+  std::copy(numbers.begin(), numbers.end(), size_ > inline_count ? numbers_ : pair_);
 }
 
-Ref new_node(Player player, std::string name, std::optional<Numeric> numbers,
-             std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
-  std::optional<Payoff> payoff;
-  if (numbers) {
-    payoff.emplace(std::in_place_type<Numeric>, std::move(*numbers));
-  } else if (variables) {
-    payoff.emplace(std::in_place_type<Symbolic>, std::move(*variables));
+Payoff::Payoff(Symbolic variables)
+    : kind_(Kind::symbolic), variables_(new Symbolic(std::move(variables))) {}
+
+Payoff::Payoff(const Payoff& other) : kind_(other.kind_), size_(other.size_), pair_{0, 0} {
+  if (kind_ == Kind::symbolic) {
+    variables_ = new Symbolic(*other.variables_);
+  } else if (kind_ == Kind::numeric && size_ > inline_count) {
+    numbers_ = new std::int32_t[size_];
+    std::copy(other.numbers_, other.numbers_ + size_, numbers_);
+  } else {
+    std::copy(other.pair_, other.pair_ + inline_count, pair_);
   }
-  const std::uint64_t node_id = node_counter.fetch_add(1);
-  return wrap(Decision{std::move(player), std::move(name), std::move(payoff), information_set,
-                       {}, node_id});
+}
+
+Payoff::Payoff(Payoff&& other) noexcept : kind_(other.kind_), size_(other.size_) {
+  static_assert(sizeof pair_ == sizeof numbers_ && sizeof pair_ == sizeof variables_);
+  std::memcpy(pair_, other.pair_, sizeof pair_);
+  other.kind_ = Kind::none;
+}
+
+Payoff::~Payoff() {
+  if (kind_ == Kind::symbolic) delete variables_;
+  if (kind_ == Kind::numeric && size_ > inline_count) delete[] numbers_;
+}
+
+Children::Children(Children&& other) noexcept
+    : items_(std::exchange(other.items_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+Children Children::share() const {
+  Children out;
+  for (PyObject* child : *this) out.push_back(Ref::borrow(child));
+  return out;
+}
+
+Children::~Children() {
+  while (size_ > 0) Py_DECREF(items_[--size_]);
+  PyMem_Free(items_);
+}
+
+void Children::push_back(Ref child) {
+  if (size_ == capacity_) {
+    if (capacity_ == std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const std::uint32_t grown =
+        capacity_ == 0 ? 1
+                       : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                             std::uint64_t{capacity_} * 2, std::numeric_limits<std::uint32_t>::max()));
+    auto* items = static_cast<PyObject**>(PyMem_Realloc(items_, grown * sizeof(PyObject*)));
+    if (items == nullptr) throw std::bad_alloc();
+    items_ = items;
+    capacity_ = grown;
+  }
+  items_[size_++] = child.release();
+}
+
+Decision Decision::copy() const {
+  return Decision{player,  name, payoff, children.share(), node_id, information_set_number,
+                  has_information_set};
+}
+
+Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
+             std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
+  return wrap(Decision{std::move(player), std::move(name),
+                       numbers     ? Payoff(*numbers)
+                       : variables ? Payoff(std::move(*variables))
+                                   : Payoff(),
+                       Children(), node_counter.fetch_add(1), information_set.value_or(0),
+                       information_set.has_value()});
 }
 
 void append_child(PyObject* parent, PyObject* child) {

@@ -3,36 +3,108 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "classes.hpp"
+#include "text.hpp"
 #include "tree/utility.hpp"
 
 namespace kelvora {
 
 // A participant of a game, known only by name. Copied wherever it is handed over.
 struct Player {
-  std::string name;
+  Text name;
 };
 
 // What a node pays: symbolic variables or integers. An empty list is still a payoff.
 using Symbolic = std::vector<Variable>;
 using Numeric = std::vector<std::int32_t>;
-using Payoff = std::variant<Symbolic, Numeric>;
+
+// A node's payoff, or none, in 16 bytes: up to two integers (the usual pair) are kept inside,
+// longer lists and variables on the heap.
+class Payoff {
+ public:
+  Payoff() noexcept : pair_{0, 0} {}
+  explicit Payoff(const Numeric& numbers);
+  explicit Payoff(Symbolic variables);
+  Payoff(const Payoff& other);
+  Payoff& operator=(const Payoff&) = delete;
+  Payoff(Payoff&& other) noexcept;
+  Payoff& operator=(Payoff&&) = delete;
+  ~Payoff();
+
+  explicit operator bool() const noexcept { return kind_ != Kind::none; }
+  bool is_numeric() const noexcept { return kind_ == Kind::numeric; }
+  // The integers of a numeric payoff.
+  std::span<const std::int32_t> numbers() const noexcept {
+    return {size_ <= inline_count ? pair_ : numbers_, size_};
+  }
+  // The variables of a symbolic payoff.
+  const Symbolic& variables() const noexcept { return *variables_; }
+
+ private:
+  static constexpr std::uint32_t inline_count = 2;
+  enum class Kind : std::uint8_t { none, numeric, symbolic };
+  Kind kind_ = Kind::none;
+  std::uint32_t size_ = 0;  // of a numeric payoff
+  union {
+    std::int32_t pair_[inline_count];
+    std::int32_t* numbers_;
+    Symbolic* variables_;
+  };
+};
+
+// The children of a node: strong references in an array from the interpreter's allocator,
+// 16 bytes in the node (a std::vector takes 24, and its block more than the interpreter's
+// allocator would). Needs the interpreter lock throughout.
+class Children {
+ public:
+  Children() noexcept = default;
+  Children(const Children&) = delete;
+  Children& operator=(const Children&) = delete;
+  Children(Children&& other) noexcept;
+  Children& operator=(Children&&) = delete;
+  ~Children();
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  PyObject* operator[](std::size_t i) const noexcept { return items_[i]; }
+  PyObject* front() const noexcept { return items_[0]; }
+  PyObject* const* begin() const noexcept { return items_; }
+  PyObject* const* end() const noexcept { return items_ + size_; }
+
+  // Appends a child, taking over the reference; a full array grows (or MemoryError).
+  void push_back(Ref child);
+  // New references to the same children, in an array of their own.
+  Children share() const;
+  // Removes the last child and hands over its reference.
+  Ref pop_back() noexcept { return Ref::steal(items_[--size_]); }
+
+ private:
+  PyObject** items_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
 
 // One node of a game tree: the action `name` taken by `player` that leads here. Children are
 // shared Python Decision objects, held by strong references.
 struct Decision {
   Player player;
-  std::string name;
-  std::optional<Payoff> payoff;
-  std::optional<std::uint64_t> information_set;
-  std::vector<Ref> children;
+  Text name;
+  Payoff payoff;
+  Children children;
   std::uint64_t node_id;
+  std::uint64_t information_set_number = 0;
+  bool has_information_set = false;
   // Set while an export walks below this node: meeting it again there means a cycle.
   mutable bool on_path = false;
+
+  std::optional<std::uint64_t> information_set() const {
+    if (!has_information_set) return std::nullopt;
+    return information_set_number;
+  }
 
   // A copy that duplicates texts and payoff and shares the children (one more reference to
   // each); it keeps the node's number. Needs the interpreter lock.
@@ -40,11 +112,11 @@ struct Decision {
 };
 
 // Makes a node with the next node number and wraps it in a new Decision object.
-Ref new_node(Player player, std::string name, std::optional<Numeric> numbers,
+Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
              std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
 
 // New references to the same children.
-std::vector<Ref> share(const std::vector<Ref>& children);
+std::vector<Ref> share(const Children& children);
 
 // Appends `child` (a Decision object) to the children of the node `parent`, under a fatal
 // exclusive borrow.

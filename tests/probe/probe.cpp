@@ -139,14 +139,16 @@ PyObject* probe_node(PyObject*, PyObject* node) {
     auto record = shared<Decision>(node);
     Ref payoff = none();
     if (record->payoff) {
-      if (auto* numbers = std::get_if<Numeric>(&*record->payoff)) {
+      if (record->payoff.is_numeric()) {
+        const auto numbers = record->payoff.numbers();
         payoff = Ref::steal(Py_BuildValue(
             "(sN)", "Numeric",
-            to_py_list(*numbers, [](std::int32_t v) { return to_py(std::int64_t{v}); }).release()));
+            to_py_list(std::vector<std::int32_t>(numbers.begin(), numbers.end()),
+                       [](std::int32_t v) { return to_py(std::int64_t{v}); })
+                .release()));
       } else {
         payoff = Ref::steal(Py_BuildValue(
-            "(sN)", "Symbolic",
-            to_py_list(std::get<Symbolic>(*record->payoff), variable_fields).release()));
+            "(sN)", "Symbolic", to_py_list(record->payoff.variables(), variable_fields).release()));
       }
     }
     return Ref::steal(Py_BuildValue("(NN)", to_py(record->node_id).release(), payoff.release()));
