@@ -90,11 +90,13 @@ def chain(nodes: int) -> tuple[Game, int]:
 
 
 def wide(nodes: int) -> tuple[Game, int]:
-    """The root with `nodes` paying leaves."""
+    """The root with `nodes` paying leaves, attached to the root itself (`game += leaf` would
+    make a new Game for every leaf)."""
     game = Game("wide")
+    root = game.root
     player = Player("P")
     for k in range(nodes):
-        game += Decision(player, "a", utility=payoff(k))
+        root.add_node(Decision(player, "a", utility=payoff(k)))
     return game, nodes + 1
 
 

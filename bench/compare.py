@@ -1,0 +1,396 @@
+"""kelvora side by side with what a user would otherwise write, on the same game trees.
+
+Each tree is measured for:
+
+  kelvora         the built module: Decision(...) + add_node, Game.export(), Game.export_latex()
+  pure Python     bench/pure.py: a __slots__ node class and two plain renderers giving the same
+                  text as kelvora (checked before anything is timed)
+  networkx+pydot  a DiGraph with label attributes, networkx.nx_pydot.to_pydot(g).to_string()
+  graphviz        graphviz.Digraph built with node() and edge() calls, its .source
+  floor           ''.join() of kelvora's output lines, split beforehand: the cost of producing
+                  that many bytes at all
+
+Trees (counted with the root): full binary trees of about 10^3 to 10^6 nodes whose leaves pay two
+integers and whose sibling pairs at depth 3 share an information set; a chain of 10^6 nodes, each
+the only child of the one above; a root with 10^5 leaves. Every implementation builds a tree from
+the same list of node descriptions (parent, action, payoff, information set), made beforehand.
+
+Times are in nanoseconds per node, the median of --repeat runs with the garbage collector off; a
+measurement stops repeating once its runs have taken --budget seconds together, and the table says
+so. Memory is the growth of the resident set while one implementation builds the largest binary
+tree, each in a fresh interpreter.
+
+    pip install '.[bench]' && python bench/compare.py [--repeat N] [--quick | --max-nodes N]
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import math
+import os
+import statistics
+import subprocess
+import sys
+import time
+from collections.abc import Callable
+from dataclasses import dataclass, field
+from functools import partial
+from typing import Any
+
+import graphviz
+import networkx as nx
+import pure
+
+from kelvora import Decision, Game, Player
+
+# ---------------------------------------------------------------------------------------------
+# The trees, as lists of node descriptions in the order of making: (parent, action, first
+# payoff entry, second payoff entry, information set). Node 0 is the root, which every
+# implementation makes for itself; node i is described by entry i - 1, and its parent came
+# before it. Decision nodes have None for the payoff entries.
+
+Plan = list[tuple[int, str, int | None, int | None, int | None]]
+
+# The depth whose sibling pairs share an information set in the binary trees.
+INFORMATION_SET_DEPTH = 3
+# Every move is made by this player.
+PLAYER = "P"
+
+
+def payoff(k: int) -> tuple[int, int]:
+    """A leaf's two integers, varied so that the exports print numbers of different widths."""
+    return k % 100, -(k % 7)
+
+
+def binary_plan(nodes: int) -> Plan:
+    """A full binary tree of 2**levels - 1 nodes, as close to `nodes` as a full tree gets (but
+    deep enough for the information sets to sit above the leaves), made level by level."""
+    levels = max(INFORMATION_SET_DEPTH + 2, round(math.log2(nodes + 1)))
+    plan: Plan = []
+    level = [0]
+    for depth in range(1, levels):
+        below = []
+        for position, parent in enumerate(level):
+            for action in ("L", "R"):
+                if depth == levels - 1:
+                    plan.append((parent, action, *payoff(len(plan)), None))
+                elif depth == INFORMATION_SET_DEPTH:
+                    plan.append((parent, action, None, None, position))
+                else:
+                    plan.append((parent, action, None, None, None))
+                below.append(len(plan))
+        level = below
+    return plan
+
+
+def chain_plan(nodes: int) -> Plan:
+    """The root and `nodes` - 1 nodes below it, each the only child of the one above; the last
+    one pays."""
+    plan: Plan = [(k, "a", None, None, None) for k in range(nodes - 2)]
+    plan.append((nodes - 2, "a", *payoff(nodes), None))
+    return plan
+
+
+def wide_plan(nodes: int) -> Plan:
+    """The root with `nodes` - 1 paying leaves."""
+    return [(0, "a", *payoff(k), None) for k in range(nodes - 1)]
+
+
+SHAPES: dict[str, Callable[[int], Plan]] = {
+    "binary": binary_plan,
+    "chain": chain_plan,
+    "wide": wide_plan,
+}
+
+# ---------------------------------------------------------------------------------------------
+# Building: each implementation its own way. kelvora and pure Python keep the nodes made so far
+# in a list, where the children find their parents.
+
+
+def build_kelvora(plan: Plan) -> Game:
+    game = Game("bench")
+    player = Player(PLAYER)
+    made = [None] * (len(plan) + 1)
+    made[0] = game.root
+    for i, (parent, action, a, b, information_set) in enumerate(plan, 1):
+        node = Decision(player, action, None if a is None else [a, b], None, information_set)
+        made[parent].add_node(node)
+        made[i] = node
+    return game
+
+
+def build_pure(plan: Plan) -> pure.Node:
+    root = pure.Node("Nature", "root")
+    made = [None] * (len(plan) + 1)
+    made[0] = root
+    for i, (parent, action, a, b, information_set) in enumerate(plan, 1):
+        node = pure.Node(PLAYER, action, None if a is None else [a, b], information_set)
+        made[parent].children.append(node)
+        made[i] = node
+    return root
+
+
+def build_networkx(plan: Plan) -> nx.DiGraph:
+    graph = nx.DiGraph()
+    graph.add_node(0, label=PLAYER)
+    for i, (parent, action, a, b, _) in enumerate(plan, 1):
+        graph.add_node(i, label=PLAYER if a is None else f"label=below:{{$({a}, {b})$}}")
+        graph.add_edge(parent, i, label=action)
+    return graph
+
+
+def build_graphviz(plan: Plan) -> graphviz.Digraph:
+    graph = graphviz.Digraph()
+    graph.node("0", label=PLAYER)
+    for i, (parent, action, a, b, _) in enumerate(plan, 1):
+        name = str(i)
+        graph.node(name, label=PLAYER if a is None else f"label=below:{{$({a}, {b})$}}")
+        graph.edge(str(parent), name, label=action)
+    return graph
+
+
+@dataclass
+class Implementation:
+    name: str
+    build: Callable[[Plan], Any]
+    export: Callable[[Any], str]
+    export_latex: Callable[[Any], str] | None
+
+
+IMPLEMENTATIONS = [
+    Implementation("kelvora", build_kelvora, Game.export, Game.export_latex),
+    Implementation("pure Python", build_pure, pure.export_dot, pure.export_latex),
+    Implementation("networkx+pydot", build_networkx,
+                   lambda graph: nx.nx_pydot.to_pydot(graph).to_string(), None),
+    Implementation("graphviz", build_graphviz, lambda graph: graph.source, None),
+]
+KELVORA, PURE = IMPLEMENTATIONS[0], IMPLEMENTATIONS[1]
+FLOOR = "floor"
+COLUMNS = [impl.name for impl in IMPLEMENTATIONS] + [FLOOR]
+STEPS = ("build", "export", "export_latex")
+
+# ---------------------------------------------------------------------------------------------
+# Measuring
+
+
+def timed(call: Callable[[], Any]) -> tuple[float, Any]:
+    """Runs `call` with the garbage collector off; returns the seconds it took and its result."""
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.perf_counter()
+        result = call()
+        elapsed = time.perf_counter() - start
+    finally:
+        gc.enable()
+    return elapsed, result
+
+
+@dataclass
+class Runs:
+    seconds: list[float] = field(default_factory=list)
+
+    def median_ns(self, nodes: int) -> float:
+        return statistics.median(self.seconds) * 1e9 / nodes
+
+
+def repeated(call: Callable[[], Any], repeat: int, budget: float) -> tuple[Runs, Any]:
+    """Up to `repeat` timed runs of `call`, fewer once they have taken `budget` seconds; the
+    result of the last run (each earlier result is released before the next run starts)."""
+    runs = Runs()
+    result = None
+    while len(runs.seconds) < repeat and sum(runs.seconds) < budget:
+        result = None
+        elapsed, result = timed(call)
+        runs.seconds.append(elapsed)
+    return runs, result
+
+
+def measure_tree(plan: Plan, repeat: int, budget: float) -> tuple[dict[tuple[str, str], Runs],
+                                                                  dict[str, int]]:
+    """Every implementation's build and exports of one tree, and the floor of each export; and
+    the size in bytes of kelvora's exports."""
+    results: dict[tuple[str, str], Runs] = {}
+    texts: dict[str, str] = {}
+    for impl in IMPLEMENTATIONS:
+        print(f"  {impl.name}", file=sys.stderr, flush=True)
+        results[impl.name, "build"], tree = repeated(partial(impl.build, plan), repeat, budget)
+        for step, export in (("export", impl.export), ("export_latex", impl.export_latex)):
+            if export is None:
+                continue
+            results[impl.name, step], text = repeated(partial(export, tree), repeat, budget)
+            if impl is KELVORA:
+                texts[step] = text
+            elif impl is PURE and step == "export" and text != texts[step]:
+                sys.exit("pure Python's DOT differs from kelvora's on a timed tree")
+            text = None
+        tree = None
+    for step, text in texts.items():
+        lines = text.splitlines(keepends=True)
+        results[FLOOR, step], _ = repeated(partial("".join, lines), repeat, budget)
+    return results, {step: len(text.encode()) for step, text in texts.items()}
+
+
+def check_same_text() -> None:
+    """Compares pure Python's exports with kelvora's on a small tree of each shape and stops
+    the run if they differ. Both number their nodes from 0 in this process and make the same
+    nodes in the same order here, so even the LaTeX node numbers must agree: this runs first."""
+    for shape, make_plan in SHAPES.items():
+        plan = make_plan(40)
+        game, root = build_kelvora(plan), build_pure(plan)
+        for step, ours, theirs in (("export", game.export, pure.export_dot),
+                                   ("export_latex", game.export_latex, pure.export_latex)):
+            expected, got = ours(), theirs(root)
+            if got != expected:
+                at = next((i for i, (x, y) in enumerate(zip(expected, got)) if x != y),
+                          min(len(expected), len(got)))
+                sys.exit(f"pure Python's {step} of the small {shape} tree differs from kelvora's "
+                         f"at character {at}:\n  kelvora: {expected[at - 40:at + 40]!r}\n"
+                         f"  pure:    {got[at - 40:at + 40]!r}")
+
+
+def resident_bytes() -> int:
+    """The resident set of this process (the C++ heap included, which tracemalloc misses)."""
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def memory_of(name: str, nodes: int) -> float:
+    """Bytes per node by which building a binary tree grows the resident set; run in a fresh
+    interpreter, with the node descriptions made beforehand."""
+    impl = next(impl for impl in IMPLEMENTATIONS if impl.name == name)
+    plan = binary_plan(nodes)
+    gc.collect()
+    gc.disable()
+    before = resident_bytes()
+    tree = impl.build(plan)
+    after = resident_bytes()
+    assert tree is not None
+    return (after - before) / (len(plan) + 1)
+
+
+def memory_in_subprocess(name: str, nodes: int) -> float:
+    result = subprocess.run([sys.executable, __file__, "--memory-of", name, "--nodes", str(nodes)],
+                            capture_output=True, text=True, check=False)
+    if result.returncode != 0:
+        sys.exit(f"measuring the memory of {name} failed:\n{result.stderr}")
+    return float(result.stdout)
+
+
+# ---------------------------------------------------------------------------------------------
+# Reporting
+
+
+def cell(results: dict, column: str, step: str, nodes: int, repeat: int) -> str:
+    runs = results.get((column, step))
+    if runs is None:
+        return "–"
+    ns = runs.median_ns(nodes)
+    text = f"{ns:,.0f}" if ns >= 10 else f"{ns:.1f}"
+    if column != KELVORA.name:
+        text += f" (×{ns / results[KELVORA.name, step].median_ns(nodes):.3g})"
+    if len(runs.seconds) < repeat:
+        text += f" [{len(runs.seconds)} run{'s' if len(runs.seconds) > 1 else ''}]"
+    return text
+
+
+def print_table(measured: list[tuple[str, int, dict, dict]], repeat: int) -> None:
+    header = ["tree", "nodes", "step", *COLUMNS, "text bytes/node"]
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join([":--", "--:", ":--"] + ["--:"] * (len(header) - 3)) + "|")
+    for shape, nodes, results, sizes in measured:
+        for step in STEPS:
+            size = sizes.get(step)
+            cells = [cell(results, column, step, nodes, repeat) for column in COLUMNS]
+            print("| " + " | ".join([shape, f"{nodes:,}", step, *cells,
+                                     "–" if size is None else f"{size / nodes:.1f}"]) + " |")
+
+
+def print_targets(results: dict, nodes: int, memory: dict[str, float]) -> None:
+    def ratio(column: str, step: str) -> float:
+        return (results[column, step].median_ns(nodes)
+                / results[KELVORA.name, step].median_ns(nodes))
+
+    targets = [
+        ("export() vs pure Python", ratio(PURE.name, "export"), ">=", 50),
+        ("export_latex() vs pure Python", ratio(PURE.name, "export_latex"), ">=", 50),
+        ("export() vs networkx+pydot", ratio("networkx+pydot", "export"), ">=", 200),
+        ("export() vs floor (kelvora/floor)", 1 / ratio(FLOOR, "export"), "<=", 3),
+        ("export_latex() vs floor (kelvora/floor)", 1 / ratio(FLOOR, "export_latex"), "<=", 3),
+        ("building, kelvora/pure", 1 / ratio(PURE.name, "build"), "<=", 1.0),
+        ("memory, kelvora/pure", memory[KELVORA.name] / memory[PURE.name], "<=", 0.6),
+    ]
+    note = "" if nodes > 10**6 else " (they are set for 10^6 nodes; smaller trees measure less)"
+    print(f"\nTargets, on the binary tree of {nodes:,} nodes{note}:\n")
+    print("| measure | measured | target | met |")
+    print("|:--|--:|--:|:--|")
+    for name, value, sense, goal in targets:
+        met = value >= goal if sense == ">=" else value <= goal
+        print(f"| {name} | {value:.3g} | {sense.replace('>=', '≥').replace('<=', '≤')} {goal} "
+              f"| {'yes' if met else 'NO'} |")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter,
+                                     epilog=__doc__.split("\n\n", 1)[1])
+    parser.add_argument("--repeat", type=int, default=None,
+                        help="timed runs of each measurement (default 5, 3 with --quick)")
+    parser.add_argument("--budget", type=float, default=20.0,
+                        help="seconds after which a measurement stops repeating (default 20)")
+    parser.add_argument("--max-nodes", type=int, default=1_000_000,
+                        help="the largest tree to measure (default 1_000_000)")
+    parser.add_argument("--quick", action="store_true",
+                        help="trees of at most 10_000 nodes, 3 runs: well under a minute")
+    parser.add_argument("--memory-of", help=argparse.SUPPRESS)
+    parser.add_argument("--nodes", type=int, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+
+    if args.memory_of:
+        print(memory_of(args.memory_of, args.nodes))
+        return
+    if args.quick:
+        args.max_nodes = min(args.max_nodes, 10_000)
+    repeat = args.repeat or (3 if args.quick else 5)
+    if repeat < 1:
+        parser.error("--repeat must be at least 1")
+    if args.max_nodes < 1000:
+        parser.error("--max-nodes must be at least 1000")
+
+    check_same_text()
+
+    trees = [("binary", n) for n in (10**3, 10**4, 10**5, 10**6) if n <= args.max_nodes]
+    trees += [("chain", min(10**6, args.max_nodes)), ("wide", min(10**5, args.max_nodes) + 1)]
+    measured = []
+    started = time.perf_counter()
+    for shape, size in trees:
+        plan = SHAPES[shape](size)
+        print(f"{shape}, {len(plan) + 1:,} nodes", file=sys.stderr, flush=True)
+        measured.append((shape, len(plan) + 1, *measure_tree(plan, repeat, args.budget)))
+        plan = None
+
+    _, largest, largest_results, _ = max((m for m in measured if m[0] == "binary"),
+                                      key=lambda m: m[1])
+    print(f"memory, binary tree of {largest:,} nodes", file=sys.stderr, flush=True)
+    memory = {impl.name: memory_in_subprocess(impl.name, largest) for impl in IMPLEMENTATIONS}
+
+    print(f"\nkelvora side by side, Python {sys.version.split()[0]}, "
+          f"{time.perf_counter() - started:.0f} s\n")
+    print(f"Nanoseconds per node, median of {repeat} runs unless the cell says fewer (a "
+          f"measurement stops repeating after {args.budget:g} s); (×r) is the time of the "
+          f"alternative / kelvora's. networkx+pydot and graphviz make DOT only; graphviz's "
+          f"build already writes the DOT lines, its export only joins them. The floor is "
+          f"''.join() of kelvora's output lines.\n")
+    print_table(measured, repeat)
+    print(f"\nMemory: growth of the resident set while building the binary tree of "
+          f"{largest:,} nodes, each in a fresh interpreter.\n")
+    print("| implementation | bytes/node | ×kelvora |")
+    print("|:--|--:|--:|")
+    for name, value in memory.items():
+        print(f"| {name} | {value:,.0f} | {value / memory[KELVORA.name]:.3g} |")
+    print_targets(largest_results, largest, memory)
+
+
+if __name__ == "__main__":
+    main()
