@@ -19,9 +19,6 @@ Ref index_of(PyObject* obj) {
   return index;
 }
 
-// At most this many list items are reserved up front: the length is only a hint.
-constexpr std::size_t max_reserved_items = 1 << 16;
-
 }  // namespace
 
 std::string to_text(PyObject* obj) {
@@ -33,7 +30,8 @@ std::string to_text(PyObject* obj) {
 }
 
 std::int32_t to_i32(PyObject* obj) {
-  Ref index = index_of(obj);
+  // An int is its own index: skip the call that would hand it back.
+  Ref index = PyLong_CheckExact(obj) ? Ref::borrow(obj) : index_of(obj);
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
   if (value == -1 && PyErr_Occurred()) throw Error::fetch();

@@ -1,6 +1,7 @@
 // Conversions between Python objects and native values, in both directions.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,15 +31,27 @@ namespace detail {
 // Checks that `obj` may be read as a list (a str may not) and returns its iterator; `hint`
 // gets the expected length, or 0 when it cannot be had.
 Ref list_iterator(PyObject* obj, std::size_t& hint);
+// At most this many list items are reserved up front: the length is only a hint.
+constexpr std::size_t max_reserved_items = 1 << 16;
 }  // namespace detail
 
 // A sequence (not a str) whose items are read through the iterator protocol and converted
 // one by one with `item`.
 template <class Item>
 auto to_list(PyObject* obj, Item&& item) -> std::vector<decltype(item(obj))> {
+  std::vector<decltype(item(obj))> out;
+  if (PyList_CheckExact(obj)) {
+    // What the list's own iterator would do, without its calls: the length is read again
+    // before each item, as converting an item can run code that changes the list.
+    out.reserve(std::min(static_cast<std::size_t>(PyList_GET_SIZE(obj)), detail::max_reserved_items));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
+      Ref next = Ref::borrow(PyList_GET_ITEM(obj, i));
+      out.push_back(item(next.get()));
+    }
+    return out;
+  }
   std::size_t hint = 0;
   Ref iter = detail::list_iterator(obj, hint);
-  std::vector<decltype(item(obj))> out;
   out.reserve(hint);
   while (Ref next = Ref::steal(PyIter_Next(iter.get()))) out.push_back(item(next.get()));
   if (PyErr_Occurred()) throw Error::fetch();

@@ -155,6 +155,25 @@ class TestPayoff:
         d = probe.Decision(probe.Player(), "a", utility=utility)
         assert probe.node(d)[1] == ("Numeric", numbers)
 
+    def test_list_changed_while_read(self, probe):
+        # Items are read as a list iterator reads them: the length is looked at again before
+        # each item, so growing or clearing the list from an item's __index__ is safe.
+        class Grows:
+            def __index__(self):
+                if len(numbers) < 4:
+                    numbers.append(len(numbers))
+                return 9
+
+        class Clears:
+            def __index__(self):
+                numbers.clear()
+                return 7
+
+        for first, expected in [(Grows(), [9, 1, 2]), (Clears(), [7])]:
+            numbers = [first, 1]
+            d = probe.Decision(probe.Player(), "a", utility=numbers)
+            assert probe.node(d)[1] == ("Numeric", expected)
+
     def test_absent(self, probe):
         assert probe.node(probe.Decision(probe.Player(), "a"))[1] is None
         assert probe.node(probe.Decision(probe.Player(), "a", None, None))[1] is None
