@@ -1,11 +1,6 @@
 // Conversions between Python objects and native values.
 #include "convert.hpp"
 
-#include <algorithm>
-#include <cstring>
-
-#include "machine.hpp"
-
 #include <cmath>
 #include <limits>
 
@@ -106,35 +101,7 @@ Ref list_iterator(PyObject* obj, std::size_t& hint) {
 
 Ref none() { return Ref::borrow(Py_None); }
 
-namespace {
-
-// Copies `size` bytes and tells whether they were all ASCII, a block at a time so that each
-// block is checked while it is still in the cache.
-bool copy_ascii(char* to, const char* from, std::size_t size) {
-  constexpr std::size_t block = 1 << 16;
-  for (std::size_t done = 0; done < size; done += block) {
-    const std::size_t n = std::min(block, size - done);
-    std::memcpy(to + done, from + done, n);
-    unsigned char high = 0;
-    for (std::size_t i = 0; i < n; ++i) high |= static_cast<unsigned char>(from[done + i]);
-    if (high & 0x80) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 Ref to_py(std::string_view text) {
-  // A large text (an export) is most often ASCII: copied straight into a str whose pages are
-  // asked to be huge, which saves most of the decoding and page-fault time.
-  constexpr std::size_t large = std::size_t{1} << 20;
-  if (text.size() >= large) {
-    Ref str = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
-    if (!str) throw Error::fetch();
-    char* data = static_cast<char*>(PyUnicode_DATA(str.get()));
-    advise_huge_pages(data, text.size());
-    if (copy_ascii(data, text.data(), text.size())) return str;
-  }
   Ref str = Ref::steal(PyUnicode_FromStringAndSize(text.data(), text.size()));
   if (!str) throw Error::fetch();
   return str;

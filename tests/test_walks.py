@@ -2,6 +2,7 @@
 the nodes under shared borrows and changing nothing."""
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -10,7 +11,7 @@ import time
 import pytest
 
 import kelvora
-from kelvora import Decision, Game, Player
+from kelvora import Decision, Game, Player, Variable
 
 from helpers import error, worked_example
 
@@ -62,6 +63,32 @@ def test_large_texts_with_non_ascii_names(export):
     assert len(text.encode()) > 1 << 20
     assert "{Zoë}" in text or '"Zoë"' in text
     assert "{$é€𝄞$}" in text or '"é€𝄞"' in text
+
+
+def one_name(where, name):
+    """A small game with `name` in one place of its text, and plain ASCII everywhere else."""
+    game = Game()
+    first = Player(name if where == "first player" else "P")
+    x = Variable(name if where == "variable" else "x")
+    set_player = Player(name if where == "set player" else "Q")
+    a = Decision(first, name if where == "action" else "a", information_set=5)
+    b = Decision(P, "b", information_set=5)
+    game.root.add_nodes(a, b)
+    a.add_node(Decision(set_player, "l", variable=[x, x]))
+    b.add_node(Decision(set_player, "r", utility=[1, 2]))
+    return game
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+@pytest.mark.parametrize("where", ["first player", "action", "variable", "set player"])
+def test_a_single_non_ascii_name_anywhere(export, where):
+    # The text is made as an ASCII str unless some name says otherwise: each place a name can
+    # appear must be seen, or the str would hold undecoded bytes.
+    def text(name):
+        # without the node numbers, which differ from game to game
+        return re.sub(r"\(\d+\)", "(N)", getattr(one_name(where, name), export)())
+
+    assert text("Zoë") == text("Zoe").replace("Zoe", "Zoë")
 
 
 @pytest.mark.parametrize("export", EXPORTS)

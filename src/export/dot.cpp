@@ -3,7 +3,9 @@
 // part of the buffer.
 #include "export/dot.hpp"
 
+#include <cstring>
 #include <limits>
+#include <utility>
 
 #include "export/walk.hpp"
 
@@ -23,11 +25,11 @@ void append_escaped(Sink& out, std::string_view label) {
   for (std::size_t i = 0; i < label.size(); ++i) {
     const char c = label[i];
     if (c != '"' && c != '\\' && c != '\n') continue;
-    out.put(label.substr(plain, i - plain));
+    out.put_text(label.substr(plain, i - plain));
     out.put(c == '"' ? "\\\"" : c == '\\' ? "\\\\" : "\\l");
     plain = i + 1;
   }
-  out.put(label.substr(plain));
+  out.put_text(label.substr(plain));
 }
 
 // The label of a node: its payoff pair, or the player of its first child.
@@ -93,24 +95,28 @@ void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
 
 }  // namespace
 
-std::string render_dot(const Game& game) {
+void render_dot(const Game& game, Destination& destination) {
   const Decision& root = walk::read(game.root.get());
   if (root.children.empty()) walk::out_of_bounds(0, 0);
 
   walk::Measure node_size, edge_size;
   write_tree(root, node_size, edge_size);
 
-  std::string text = walk::text_buffer(header.size() + node_size.size() + edge_size.size() +
-                                       footer.size());
-  walk::Cursor head(text.data(), header.size());
-  head.put(header);
-  walk::Cursor nodes(text.data() + header.size(), node_size.size());
-  walk::Cursor edges(text.data() + header.size() + node_size.size(), edge_size.size());
+  const std::size_t size =
+      header.size() + node_size.size() + edge_size.size() + footer.size();
+  char* text = destination.allocate(size, node_size.ascii() && edge_size.ascii());
+  std::memcpy(text, header.data(), header.size());
+  walk::Cursor nodes(text + header.size(), node_size.size());
+  walk::Cursor edges(text + header.size() + node_size.size(), edge_size.size());
   write_tree(root, nodes, edges);
-  walk::Cursor tail(text.data() + text.size() - footer.size(), footer.size());
-  tail.put(footer);
   if (!nodes.full() || !edges.full()) walk::Cursor::overrun();
-  return text;
+  std::memcpy(text + size - footer.size(), footer.data(), footer.size());
+}
+
+std::string render_dot(const Game& game) {
+  StringDestination destination;
+  render_dot(game, destination);
+  return std::move(destination.text);
 }
 
 }  // namespace kelvora

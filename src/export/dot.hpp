@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "export/destination.hpp"
 #include "tree/game.hpp"
 
 namespace kelvora {
@@ -11,6 +12,8 @@ namespace kelvora {
 // with its first child's player or with its payoff pair, and one edge per parent-child link
 // labelled with the child's action. A node lacking what its label needs is a fault; a node
 // among its own descendants is a ValueError.
+// The DOT text of the game's tree, written to `destination`, or as a string.
+void render_dot(const Game& game, Destination& destination);
 std::string render_dot(const Game& game);
 
 }  // namespace kelvora

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "export/walk.hpp"
 
@@ -86,7 +87,7 @@ class InformationSets {
       out.put(")!.5!(");
       walk::append_number(out, set.second);
       out.put(")$) {");
-      out.put(set.key.player);
+      out.put_text(set.key.player);
       out.put("};");
     }
   }
@@ -111,11 +112,11 @@ void enter(Sink& out, InformationSets* sets, const Decision& node, bool right) {
   if (node.payoff) {
     out.put(")[hollow, label=below:{$");
     walk::append_payoff_pair(out, node.payoff,
-                             [](Sink& to, std::string_view name) { to.put(name); });
+                             [](Sink& to, std::string_view name) { to.put_text(name); });
     out.put("$}");
   } else {
     out.put(right ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
-    if (!node.has_information_set) out.put(walk::first_child_player(node));
+    if (!node.has_information_set) out.put_text(walk::first_child_player(node));
     out.put('}');
   }
   out.put("]{}\n    ");
@@ -150,7 +151,7 @@ void write_tree(const Decision& root, Sink& out, InformationSets* sets) {
     out.put("edge from parent node[");
     out.put(done.right ? "right" : "left");
     out.put("]{$");
-    out.put(done.node->name);
+    out.put_text(done.node->name);
     out.put("$}}");
   }
 }
@@ -195,7 +196,7 @@ std::string scale_text(float scale) {
   return out;
 }
 
-std::string render_latex(const Game& game, float scale) {
+void render_latex(const Game& game, float scale, Destination& destination) {
   const Decision& root = walk::read(game.root.get());
   std::string head(opening);
   head += scale_text(scale);
@@ -212,13 +213,23 @@ std::string render_latex(const Game& game, float scale) {
   sets.append_boxes(tail);
   tail += closing;
 
-  std::string text = walk::text_buffer(head.size() + tree_size.size() + tail.size());
-  std::memcpy(text.data(), head.data(), head.size());
-  walk::Cursor tree(text.data() + head.size(), tree_size.size());
+  // The head and the tail are short: checked here; the walk's text was checked as measured.
+  walk::Measure ends;
+  ends.put_text(head);
+  ends.put_text(tail);
+  const std::size_t size = head.size() + tree_size.size() + tail.size();
+  char* text = destination.allocate(size, tree_size.ascii() && ends.ascii());
+  std::memcpy(text, head.data(), head.size());
+  walk::Cursor tree(text + head.size(), tree_size.size());
   write_tree(root, tree, static_cast<InformationSets*>(nullptr));
   if (!tree.full()) walk::Cursor::overrun();
-  std::memcpy(text.data() + head.size() + tree_size.size(), tail.data(), tail.size());
-  return text;
+  std::memcpy(text + head.size() + tree_size.size(), tail.data(), tail.size());
+}
+
+std::string render_latex(const Game& game, float scale) {
+  StringDestination destination;
+  render_latex(game, scale, destination);
+  return std::move(destination.text);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "export/destination.hpp"
 #include "tree/game.hpp"
 
 namespace kelvora {
@@ -11,6 +12,8 @@ namespace kelvora {
 // The figure text: banner, styles, the tree as nested `child` paths, a dashed box around
 // each information set, closing. A node lacking what its text needs is a fault; a node among
 // its own descendants is a ValueError.
+// The TikZ figure of the game's tree, written to `destination`, or as a string.
+void render_latex(const Game& game, float scale, Destination& destination);
 std::string render_latex(const Game& game, float scale);
 
 // The scale as written in the figure: the shortest decimal that reads back as the same

@@ -14,14 +14,6 @@ void Cursor::overrun() {
   throw Fault("an export wrote other text than it had measured");
 }
 
-std::string text_buffer(std::size_t size) {
-  std::string text;
-  text.reserve(size);
-  advise_huge_pages(text.data(), size);
-  text.resize(size);
-  return text;
-}
-
 void Progress::check(std::size_t text_size) {
   // Reads and clears the interrupt flag without running any Python code, which could change
   // the nodes being walked.

@@ -34,29 +34,39 @@ inline std::string_view first_child_player(const Decision& node) {
 
 // Where a renderer's text goes. Each renderer walks the tree twice: once into a Measure, which
 // only adds up lengths (and meets every failure), then into a Cursor over a buffer of exactly
-// that length, so the text is written in place and never moved while it grows.
+// that length, so the text is written in place and never moved while it grows. Texts from
+// the user (names) go through put_text, so that the Measure also learns whether the whole
+// text is ASCII; everything else the renderers write is.
 class Measure {
  public:
   void put(std::string_view text) { size_ += text.size(); }
   void put(char) { ++size_; }
+  void put_text(std::string_view text) {
+    for (const char c : text) high_bits_ |= static_cast<unsigned char>(c);
+    size_ += text.size();
+  }
   std::size_t size() const { return size_; }
+  bool ascii() const { return (high_bits_ & 0x80) == 0; }
 
  private:
   std::size_t size_ = 0;
+  unsigned char high_bits_ = 0;
 };
 
 class Cursor {
  public:
   Cursor(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
   void put(std::string_view text) {
-    if (text.size() > static_cast<std::size_t>(end_ - at_)) overrun();
-    std::memcpy(at_, text.data(), text.size());
-    at_ += text.size();
+    const std::size_t n = text.size();
+    if (n > static_cast<std::size_t>(end_ - at_)) overrun();
+    copy(at_, text.data(), n);
+    at_ += n;
   }
   void put(char c) {
     if (at_ == end_) overrun();
     *at_++ = c;
   }
+  void put_text(std::string_view text) { put(text); }
   std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
   // Whether the buffer has been filled exactly.
   bool full() const { return at_ == end_; }
@@ -66,6 +76,23 @@ class Cursor {
   [[noreturn]] static void overrun();
 
  private:
+  // Most pieces are a few bytes long (numbers, names), and a call to memcpy per piece would
+  // cost more than the copying: short ones are copied with two fixed-size moves that may
+  // overlap, each of which the compiler turns into one instruction.
+  static void copy(char* to, const char* from, std::size_t n) {
+    if (n >= 8 && n <= 16) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n > 16) {
+      std::memcpy(to, from, n);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+    }
+  }
+
   char* begin_;
   char* at_;
   char* end_;
@@ -77,14 +104,13 @@ class Append {
   explicit Append(std::string& out) : out_(out) {}
   void put(std::string_view text) { out_ += text; }
   void put(char c) { out_ += c; }
+  void put_text(std::string_view text) { out_ += text; }
   std::size_t size() const { return out_.size(); }
 
  private:
   std::string& out_;
 };
 
-// A string of `size` bytes to be overwritten by a Cursor.
-std::string text_buffer(std::size_t size);
 
 // Appends the decimal form of an integer.
 template <class Sink, class Int>

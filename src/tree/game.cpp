@@ -170,6 +170,30 @@ PyObject* Game_length(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
   });
 }
 
+// An export's text made straight into the str it is returned as: an ASCII text (nearly every
+// one) is written into a new str's own buffer, whose pages are asked to be huge; any other is
+// written into bytes and decoded.
+class StrDestination final : public Destination {
+ public:
+  char* allocate(std::size_t size, bool ascii) override {
+    if (!ascii) {
+      utf8_.resize(size);
+      return utf8_.data();
+    }
+    str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+    if (!str_) throw Error::fetch();
+    char* data = static_cast<char*>(PyUnicode_DATA(str_.get()));
+    advise_huge_pages(data, size);
+    return data;
+  }
+  // The str, once the renderer has filled the buffer.
+  Ref result() { return str_ ? std::move(str_) : to_py(utf8_); }
+
+ private:
+  Ref str_;
+  std::string utf8_;
+};
+
 constexpr CallSpec export_spec{"Game", "export", nullptr, 0, 0, 0};
 
 PyObject* Game_export(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
@@ -177,7 +201,9 @@ PyObject* Game_export(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
   return entry([&] {
     match_fast<0>(export_spec, args, nargsf, kwnames);
     const Game copy = shared<Game>(self)->copy();
-    return to_py(render_dot(copy));
+    StrDestination text;
+    render_dot(copy, text);
+    return text.result();
   });
 }
 
@@ -213,7 +239,11 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
     const float scale = optional_argument(spec, 0, matched.slot[0], to_f32).value_or(2.5f);
     auto filename = optional_argument(spec, 1, matched.slot[1], to_text);
     const Game copy = shared<Game>(self)->copy();
-    if (!filename) return to_py(render_latex(copy, scale));
+    if (!filename) {
+      StrDestination text;
+      render_latex(copy, scale, text);
+      return text.result();
+    }
     if (auto failure = write_latex_file(copy, scale, *filename)) {
       throw write_fault(*failure, *filename);
     }
