@@ -2,6 +2,7 @@
 refused, with the exact exception type and text), and both exports as exact text or exact
 failure. The model walks trees with explicit stacks, like the module, so any depth is fine."""
 
+import errno
 import math
 import operator
 import os
@@ -399,6 +400,23 @@ def canonical_latex(text_):
     body = boxes[:-len(END)] if boxes.endswith(END) else boxes
     entries = sorted(BOX + entry for entry in body.split(BOX)[1:])
     return head + sep + "".join(entries) + boxes[len(body):]
+
+
+IO_KINDS = {errno.ENOENT: "NotFound", errno.EISDIR: "IsADirectory",
+            errno.ENOTDIR: "NotADirectory"}
+
+
+def io_failure(path):
+    """The fault of writing to a path that cannot be written (opening it changes nothing)."""
+    if "\0" in path:
+        return Refused(PANIC, 'Error: Error { kind: InvalidInput, message: "file name '
+                              'contained an unexpected NUL byte" }')
+    try:
+        os.close(os.open(path, os.O_WRONLY))
+    except OSError as exc:
+        return Refused(PANIC, f"Error: Os {{ code: {exc.errno}, kind: {IO_KINDS[exc.errno]}, "
+                              f'message: "{os.strerror(exc.errno)}" }}')
+    raise AssertionError(f"{path!r} can be written")
 
 
 def next_node_number():

@@ -2,7 +2,6 @@
 model.py: exact results, exact export texts, or the exact exception type and text. Node and
 variable numbers are learnt when the machine starts and then tracked."""
 
-import errno
 import math
 import operator
 import os
@@ -32,23 +31,6 @@ BAD_DECISION_ARGUMENTS = [
                      b"\x01\x02", range(3)]),
     st.sampled_from(["v", 5, [5], [Player()], {1: 2}, (i for i in "")]),
     st.sampled_from([-1, 2**64, 1.5, "1", Type.Extensive, True])]
-IO_KINDS = {errno.ENOENT: "NotFound", errno.EISDIR: "IsADirectory",
-            errno.ENOTDIR: "NotADirectory"}
-
-
-def io_failure(path):
-    """The fault of writing to a path that cannot be written (opening it changes nothing)."""
-    if "\0" in path:
-        return m.Refused(m.PANIC, 'Error: Error { kind: InvalidInput, message: "file name '
-                                  'contained an unexpected NUL byte" }')
-    try:
-        os.close(os.open(path, os.O_WRONLY))
-    except OSError as exc:
-        return m.Refused(m.PANIC, f"Error: Os {{ code: {exc.errno}, kind: "
-                                  f'{IO_KINDS[exc.errno]}, message: "{os.strerror(exc.errno)}" }}')
-    raise AssertionError(f"{path!r} can be written")
-
-
 def read(path):
     if not isinstance(path, str) or not os.path.isfile(path):
         return None
@@ -436,7 +418,7 @@ class Machine(RuleBasedStateMachine):
             name = argument("filename", m.text, path)
             text = m.render_latex(root, s)
             if name not in (None, good):
-                raise io_failure(name)
+                raise m.io_failure(name)
             return text
 
         want = predicted(model_)
