@@ -15,9 +15,12 @@ from hypothesis import HealthCheck, Phase, settings
 import kelvora
 
 # Deterministic and bounded: the fuzz tests also run under the sanitizers, several times slower.
-FUZZ = settings(deadline=None, derandomize=True, database=None, max_examples=300,
+# KELVORA_FUZZ_QUICK=1 reports a failure as found, without shrinking it.
+settings.register_profile(
+    "kelvora-fuzz", deadline=None, derandomize=True, database=None, max_examples=300,
                 stateful_step_count=50, suppress_health_check=list(HealthCheck),
                 phases=[Phase.generate] if os.environ.get("KELVORA_FUZZ_QUICK") else list(Phase))
+FUZZ = settings.get_profile("kelvora-fuzz")
 
 
 def _panic_type():
@@ -75,7 +78,8 @@ def interpreter(call, *args):
 # --- conversions ---
 
 def mismatch(value, target):
-    return Refused(TypeError, f"'{type(value).__qualname__}' object cannot be converted to '{target}'")
+    name = type(value).__qualname__
+    return Refused(TypeError, f"'{name}' object cannot be converted to '{target}'")
 
 
 def text(value):
@@ -206,6 +210,45 @@ def argument(param, convert, value, optional=True):
         return convert(value)
     except Refused as refused:
         raise refused.prefixed(param) from None
+
+
+def instance(kind, read):
+    """A module object taken by value: its exact class, then what `read` takes from it."""
+    def convert(value):
+        if type(value) is not kind:
+            raise mismatch(value, kind.__name__)
+        return read(value)
+    return convert
+
+
+def decision(args, node_id, player, variable):
+    """The node that Decision(*args) makes; `player` and `variable` read the objects given."""
+    p, name, utility, variables, information_set = args
+    p = argument("player", instance(kelvora.Player, player), p, optional=False)
+    name = argument("name", text, name, optional=False)
+    numbers = argument("utility", lambda v: listed(v, i32), utility)
+    copies = argument("variable", lambda v: listed(v, instance(kelvora.Variable, variable)),
+                      variables)
+    k = argument("information_set", u64, information_set)
+    return Node(p, name, node_id, payoff_of(numbers, copies), k)
+
+
+OPS = {"<": operator.lt, "<=": operator.le, "==": operator.eq, "!=": operator.ne,
+       ">": operator.gt, ">=": operator.ge}
+REFLECTED = {"<": "__gt__", "<=": "__ge__", "==": "__eq__", "!=": "__ne__", ">": "__lt__",
+             ">=": "__le__"}
+
+
+def compared(left, right, op):
+    """What `left OP right` gives once `left` declines: the reflected operation of `right`,
+    then identity for == and !=, else the interpreter's TypeError."""
+    answer = interpreter(getattr(type(right), REFLECTED[op]), right, left)
+    if answer is not NotImplemented:
+        return answer
+    if op in ("==", "!="):
+        return (left is right) == (op == "==")
+    raise Refused(TypeError, f"'{op}' not supported between instances of "
+                             f"'{type(left).__name__}' and '{type(right).__name__}'")
 
 
 # --- the model of the objects ---

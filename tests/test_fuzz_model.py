@@ -3,7 +3,6 @@ model.py: exact results, exact export texts, or the exact exception type and tex
 variable numbers are learnt when the machine starts and then tracked."""
 
 import math
-import operator
 import os
 import tempfile
 
@@ -22,15 +21,15 @@ UTILITY = st.one_of(st.none(), st.lists(INTS, min_size=2, max_size=3), st.lists(
 INFOSETS = st.sampled_from([None, None, None, 1, 2, 2**64 - 1])
 SCALES = st.one_of(st.none(), st.floats(width=32), st.sampled_from(
     [3, 0.1, 1 / 3, 1e39, -1e39, 2**200, True, -0.0, math.nan]))
-OPS = {"<": operator.lt, "<=": operator.le, "==": operator.eq, "!=": operator.ne,
-       ">": operator.gt, ">=": operator.ge}
-FOREIGN = st.sampled_from([5, "x", None, 2.5, Player("F"), Type.Normal])
+OPS = m.OPS
 BAD_DECISION_ARGUMENTS = [
     BAD_TEXT.filter(lambda v: not isinstance(v, Player)), BAD_TEXT,
     st.sampled_from(["12", {1: 2}, {1}, 5, [1.5], [2**31], [-2**31 - 1], ["x"], [Variable("w")],
                      b"\x01\x02", range(3)]),
     st.sampled_from(["v", 5, [5], [Player()], {1: 2}, (i for i in "")]),
     st.sampled_from([-1, 2**64, 1.5, "1", Type.Extensive, True])]
+
+
 def read(path):
     if not isinstance(path, str) or not os.path.isfile(path):
         return None
@@ -82,13 +81,6 @@ class Machine(RuleBasedStateMachine):
         assert got[0] == "ok", got
         return got[1], want[1]
 
-    def by_value(self, kind):
-        def convert(value):
-            if type(value) is not kind:
-                raise m.mismatch(value, kind.__name__)
-            return self.model_of(value)
-        return convert
-
     # --- players ---
 
     @rule(target=players, name=st.none() | NAMES, keyword=st.booleans())
@@ -136,11 +128,8 @@ class Machine(RuleBasedStateMachine):
         va, vb = self.model_of(a), self.model_of(b)
 
         def model_():
-            if a is b:  # the operand is busy: declined both ways, identity decides
-                if op in ("==", "!="):
-                    return op == "=="
-                raise m.Refused(TypeError, f"'{op}' not supported between instances of "
-                                           "'Variable' and 'Variable'")
+            if a is b:  # busy as the left operand, so declined both ways
+                return m.compared(a, b, op)
             lists = {"<": va.higher, ">": va.lower, "==": va.equal}
             if op in lists:
                 lists[op].append(vb.id)
@@ -155,32 +144,15 @@ class Machine(RuleBasedStateMachine):
         assert (real.name, real.id, real.lower, real.higher, real.equal) == copy.state()
         return self.own(real, copy)
 
-    @rule(a=variables, other=FOREIGN, op=st.sampled_from(sorted(OPS)), reflected=st.booleans())
-    def compare_foreign(self, a, other, op, reflected):
-        left, right = (other, a) if reflected else (a, other)
-        names = f"'{type(left).__name__}' and '{type(right).__name__}'"
-
-        def model_():
-            if op in ("==", "!="):
-                return op == "!="
-            raise m.Refused(TypeError, f"'{op}' not supported between instances of {names}")
-
-        self.expect(lambda: OPS[op](left, right), model_)
-
     @rule(v=variables)
     def check_variable(self, v):
         assert (v.name, v.id, v.lower, v.higher, v.equal) == self.model_of(v).state()
 
     # --- decisions ---
 
-    def decision_model(self, player, name, utility, variable, information_set):
-        p = argument("player", self.by_value(Player), player, optional=False)[0]
-        n = argument("name", m.text, name, optional=False)
-        numbers = argument("utility", lambda v: m.listed(v, m.i32), utility)
-        variables = argument("variable", lambda v: m.listed(
-            v, lambda x: self.by_value(Variable)(x).copy()), variable)
-        k = argument("information_set", m.u64, information_set)
-        node = m.Node(p, n, self.next_node, m.payoff_of(numbers, variables), k)
+    def decision_model(self, *args):
+        node = m.decision(args, self.next_node, lambda p: self.model_of(p)[0],
+                          lambda v: self.model_of(v).copy())
         self.next_node += 1
         return node
 
@@ -216,7 +188,8 @@ class Machine(RuleBasedStateMachine):
     def make_tree(self, data):
         """A small tree that both exports can draw (most of the time: a level's information
         set may have a single member), built in pre-order."""
-        top = self.decide([self.make_player("T", True), data.draw(NAMES), None, None, None], keyword=False)
+        top = self.decide([self.make_player("T", True), data.draw(NAMES), None, None, None],
+                          keyword=False)
         todo = [(top, 0)]
         while todo:
             parent, depth = todo.pop()
@@ -397,7 +370,7 @@ class Machine(RuleBasedStateMachine):
 
     @rule(game=games, scale=SCALES, to_file=st.integers(0, 3), positional=st.booleans())
     def export_latex(self, game, scale, to_file, positional):
-        """To a file one time in four; a file that cannot be written is tried too."""
+        """Returned, or (one time in four) written to a file."""
         root = self.model_of(game).root
         path = [None, None, None, os.path.join(self.dir.name, "figure.tex")][to_file]
         self.latex(game, root, scale, path, positional)
