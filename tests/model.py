@@ -18,8 +18,8 @@ import kelvora
 # KELVORA_FUZZ_QUICK=1 reports a failure as found, without shrinking it.
 settings.register_profile(
     "kelvora-fuzz", deadline=None, derandomize=True, database=None, max_examples=300,
-                stateful_step_count=50, suppress_health_check=list(HealthCheck),
-                phases=[Phase.generate] if os.environ.get("KELVORA_FUZZ_QUICK") else list(Phase))
+    stateful_step_count=50, suppress_health_check=list(HealthCheck),
+    phases=[Phase.generate] if os.environ.get("KELVORA_FUZZ_QUICK") else list(Phase))
 FUZZ = settings.get_profile("kelvora-fuzz")
 
 
