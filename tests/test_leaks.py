@@ -118,5 +118,5 @@ def test_repeating_an_operation_keeps_nothing(operation, capfd):
     assert now_instances == instances
     assert now_blocks - blocks < 100
     if not UNDER_ASAN:
-        assert now_resident - resident < 4 << 20
+        assert now_resident - resident < 1 << 20
     capfd.readouterr()  # internal faults are reported on stderr as they happen
