@@ -36,8 +36,6 @@ class Text {
     return {inline_, static_cast<std::size_t>(static_cast<unsigned char>(inline_[last]))};
   }
   operator std::string_view() const noexcept { return view(); }  // NOLINT
-  std::size_t size() const noexcept { return view().size(); }
-  bool operator==(const Text& other) const noexcept { return view() == other.view(); }
 
  private:
   static constexpr std::size_t last = 15;
