@@ -4,7 +4,7 @@ shared between threads stay whole."""
 import re
 
 THREADS = """
-import re, sys, threading
+import re, sys, threading, time
 from kelvora import Decision, Game, Player, Variable
 
 sys.setswitchinterval(1e-6)  # switch threads as often as the interpreter can
@@ -19,6 +19,7 @@ def work(t):
     for i in range(EACH):
         ids.append(Variable("v").id)
         game.root.add_node(Decision(player, "a", utility=[t, i]))  # one parent for all threads
+        time.sleep(0)  # gives up the interpreter lock, so that the threads surely interleave
     made[t] = ids
 
 def read():
