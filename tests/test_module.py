@@ -1,8 +1,10 @@
 """Import, registration and the shape of the classes as Python sees them."""
 
 import gc
+import os
 import sys
 import weakref
+from pathlib import Path
 
 import pytest
 
@@ -31,6 +33,9 @@ def test_all_lists_the_registered_classes_in_order():
 
 def test_module_is_the_shared_library_itself():
     assert kelvora.__file__.endswith(".so")
+    # Set where an installed wheel is tested, so that a module found elsewhere cannot pass.
+    if "KELVORA_MODULE_DIR" in os.environ:
+        assert Path(kelvora.__file__).parent == Path(os.environ["KELVORA_MODULE_DIR"])
     assert kelvora.__doc__ and "kelvora" in kelvora.__doc__
 
 
