@@ -1,7 +1,4 @@
 // The module's entry point: makes the module once per process and registers its classes.
-#include <atomic>
-#include <cstdint>
-
 #include "classes.hpp"
 #include "entry.hpp"
 #include "tree/game.hpp"
@@ -21,9 +18,7 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// The interpreter that first imported the module; -1 until then.
-std::atomic<std::int64_t> owning_interpreter{-1};
-// The module made by the first successful initialisation.
+// The module made by the first successful initialisation, in the main interpreter.
 PyObject* module_cell = nullptr;
 
 // The classes, in the order in which they are made and listed in __all__.
@@ -39,15 +34,17 @@ void module_body(PyObject* module) {
   for (auto def : registration) register_class(module, def());
 }
 
+// Only the main interpreter may own the module: the type objects are process-wide and made in
+// the owner, and handing them to another interpreter is unsafe. A sub-interpreter is refused
+// before anything is read or made, so its import never claims the module, whatever the order of
+// imports (an isolated one may run this concurrently with the main interpreter, under its own
+// lock). CPython may refuse such an import itself, before or after calling this.
 Ref make_module() {
-  const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-  if (id == -1) throw Error::fetch();
-  std::int64_t owner = -1;
-  if (!owning_interpreter.compare_exchange_strong(owner, id) && owner != id) {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
     throw Error::with_message(
         PyExc_ImportError,
-        "kelvora does not support sub-interpreters: it can be imported only in the "
-        "interpreter that imported it first");
+        "kelvora does not support sub-interpreters: it can be imported only in the main "
+        "interpreter");
   }
   if (module_cell != nullptr) return Ref::borrow(module_cell);
 

@@ -1,12 +1,15 @@
 """Import, registration and the shape of the classes as Python sees them."""
 
 import gc
+import os
 import sys
 import weakref
+from pathlib import Path
 
 import pytest
 
 import kelvora
+from conftest import run_fresh
 
 REGISTERED = ["Game", "Type", "Variable", "Decision", "Player"]
 
@@ -30,6 +33,9 @@ def test_all_lists_the_registered_classes_in_order():
 
 def test_module_is_the_shared_library_itself():
     assert kelvora.__file__.endswith(".so")
+    # Set where an installed wheel is tested, so that a module found elsewhere cannot pass.
+    if "KELVORA_MODULE_DIR" in os.environ:
+        assert Path(kelvora.__file__).parent == Path(os.environ["KELVORA_MODULE_DIR"])
     assert kelvora.__doc__ and "kelvora" in kelvora.__doc__
 
 
@@ -56,22 +62,50 @@ def test_import_emits_no_warning(fresh):
     assert out == "kelvora\n"
 
 
-def test_second_interpreter_gets_import_error(fresh):
-    out = fresh("""
-        import sys, _xxsubinterpreters as interpreters
-        import kelvora
-        sub = interpreters.create()
-        try:
-            interpreters.run_string(sub, "import sys; sys.path[:] = %r; import kelvora" % sys.path)
-        except interpreters.RunFailedError as exc:
-            print(exc)
-        interpreters.destroy(sub)
-        print(kelvora.Player("still here").name)
-    """)
-    first, second = out.splitlines()
-    assert first.startswith("<class 'ImportError'>: ")
-    assert "sub-interpreters" in first
-    assert second == "still here"
+# Runs SUB (code that imports kelvora) in a new sub-interpreter of each kind this CPython has.
+# Legacy ones share the main interpreter's lock and settings; isolated ones (3.12 on) have their
+# own lock and refuse single-phase modules such as kelvora.
+SUBINTERPRETERS = {"legacy": "import _testcapi; _testcapi.run_in_subinterp(SUB)"}
+if sys.version_info >= (3, 13):
+    SUBINTERPRETERS["isolated"] = (
+        "import _interpreters as i; s = i.create('isolated'); i.run_string(s, SUB); i.destroy(s)")
+elif sys.version_info >= (3, 12):
+    SUBINTERPRETERS["isolated"] = (
+        "import _xxsubinterpreters as i; s = i.create(isolated=True); i.run_string(s, SUB); "
+        "i.destroy(s)")
+
+REFUSED = ("ImportError: kelvora does not support sub-interpreters: it can be imported only in "
+           "the main interpreter")
+# What CPython 3.12 and 3.13 themselves raise for a single-phase module in an isolated one.
+CPYTHON_REFUSES = "ImportError: module kelvora does not support loading in subinterpreters"
+SUBINTERPRETER_CASES = [  # kind, the sub-interpreter imports first, what it gets
+    ("legacy", True, REFUSED),
+    ("legacy", False, REFUSED),
+    # 3.12 calls PyInit_kelvora before its own check; 3.13 loads the module in the main
+    # interpreter first and then refuses it to the isolated one.
+    ("isolated", True, REFUSED if sys.version_info < (3, 13) else CPYTHON_REFUSES),
+    # Once the module is loaded, CPython refuses it without calling PyInit_kelvora.
+    ("isolated", False, CPYTHON_REFUSES),
+]
+
+
+@pytest.mark.parametrize("kind, sub_first, expected", [
+    pytest.param(*case, id=f"{case[0]}-{'sub' if case[1] else 'main'}-first")
+    for case in SUBINTERPRETER_CASES if case[0] in SUBINTERPRETERS
+])
+def test_only_the_main_interpreter_can_import(kind, sub_first, expected):
+    sub = (f"import sys; sys.path[:] = {sys.path!r}\n"
+           "try:\n"
+           "    import kelvora\n"
+           "    print('sub:', kelvora.Player('s').name, flush=True)\n"
+           "except ImportError as exc:\n"
+           "    print('sub: ImportError:', exc, flush=True)\n")
+    steps = [f"SUB = {sub!r}\n{SUBINTERPRETERS[kind]}",
+             "import kelvora\nprint('main:', kelvora.Player('m').name, flush=True)"]
+    result = run_fresh("\n".join(steps if sub_first else steps[::-1]))
+    assert result.returncode == 0, result.stderr
+    lines = [f"sub: {expected}", "main: m"]
+    assert result.stdout.splitlines() == (lines if sub_first else lines[::-1])
 
 
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
