@@ -4,7 +4,9 @@
 
 #include "classes.hpp"
 #include "entry.hpp"
-#include "tree/game.hpp"
+#include "python/game.hpp"
+#include "python/node.hpp"
+#include "python/variable.hpp"
 
 namespace kelvora {
 namespace {

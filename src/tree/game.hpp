@@ -1,11 +1,12 @@
-// Games: a title, the players, the kind of game and the root of the game tree.
+// Games as plain records: a title, the players, the kind of game and the root of the game
+// tree; copying a game and making its list of players.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "classes.hpp"
+#include "ref.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora {
@@ -29,9 +30,8 @@ struct Game {
   Game copy() const;
 };
 
-template <>
-ClassDef& class_def<Type>();
-template <>
-ClassDef& class_def<Game>();
+// "Nature", then "Player 1" up to "Player <count>". A count whose list could not be held in
+// this machine's memory is refused (MemoryError) before anything is allocated.
+std::vector<Player> make_players(std::uint64_t count);
 
 }  // namespace kelvora

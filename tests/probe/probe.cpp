@@ -6,7 +6,9 @@
 #include "classes.hpp"
 #include "convert.hpp"
 #include "entry.hpp"
-#include "tree/game.hpp"
+#include "python/game.hpp"
+#include "python/node.hpp"
+#include "python/variable.hpp"
 
 namespace kelvora {
 namespace {
@@ -155,9 +157,17 @@ PyObject* probe_node(PyObject*, PyObject* node) {
   });
 }
 
-// A new probe Decision holding a record copy of `node`.
+// A new probe Decision holding a record copy of `node`: texts and payoff duplicated, the
+// children shared (one more reference to each), the node number kept.
 PyObject* probe_copy(PyObject*, PyObject* node) {
-  return entry([&] { return wrap(shared<Decision>(node)->copy()); });
+  return entry([&] {
+    auto record = shared<Decision>(node);
+    Children children;
+    for (PyObject* child : record->children) children.push_back(Ref::borrow(child));
+    return wrap(Decision{record->player, record->name, record->payoff, std::move(children),
+                         record->node_id, record->information_set_number,
+                         record->has_information_set});
+  });
 }
 
 PyType_Slot broken_slots[] = {{0, nullptr}};
