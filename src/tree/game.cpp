@@ -10,10 +10,6 @@
 namespace kelvora {
 namespace {
 
-// The least a player takes: the record, plus room for a name too long to be kept inside the
-// string itself (as the names become from "Player 100000000" on).
-constexpr std::uint64_t bytes_per_player = sizeof(Player) + 32;
-
 // How many players a game may have: as many as this machine's memory could hold at all.
 std::uint64_t player_limit() {
   return std::min<std::uint64_t>(physical_memory() / bytes_per_player,

@@ -30,6 +30,10 @@ struct Game {
   Game copy() const;
 };
 
+// The least a player takes: the record, plus room for a name too long to be kept inside the
+// string itself (as the names become from "Player 100000000" on).
+constexpr std::uint64_t bytes_per_player = sizeof(Player) + 32;
+
 // "Nature", then "Player 1" up to "Player <count>". A count whose list could not be held in
 // this machine's memory is refused (MemoryError) before anything is allocated.
 std::vector<Player> make_players(std::uint64_t count);

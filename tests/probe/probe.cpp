@@ -170,6 +170,11 @@ PyObject* probe_copy(PyObject*, PyObject* node) {
   });
 }
 
+// The bytes that a game's player count is bounded by, per player.
+PyObject* probe_bytes_per_player(PyObject*, PyObject*) {
+  return entry([] { return to_py(bytes_per_player); });
+}
+
 PyType_Slot broken_slots[] = {{0, nullptr}};
 Ref refuse_attr() { throw Error::with_message(PyExc_ValueError, "attribute refused"); }
 const ClassAttr broken_attrs[] = {{"First", refuse_attr}};
@@ -204,6 +209,7 @@ PyMethodDef probe_methods[] = {
     {"register", as_method(probe_register), METH_FASTCALL, nullptr},
     {"node", probe_node, METH_O, nullptr},
     {"copy", probe_copy, METH_O, nullptr},
+    {"bytes_per_player", probe_bytes_per_player, METH_NOARGS, nullptr},
     {},
 };
 
