@@ -30,11 +30,8 @@ PyObject* module_cell = nullptr;
 
 // The classes, in the order in which they are made and listed in __all__.
 ClassDef& (*const registration[])() = {
-    &class_def<Game>,
-    &class_def<Type>,
-    &class_def<Variable>,
-    &class_def<Decision>,
-    &class_def<Player>,
+    &class_def<Game>,     &class_def<Type>,   &class_def<Variable>,
+    &class_def<Decision>, &class_def<Player>,
 };
 
 void module_body(PyObject* module) {
@@ -63,6 +60,4 @@ Ref make_module() {
 }  // namespace
 }  // namespace kelvora
 
-PyMODINIT_FUNC PyInit_kelvora() {
-  return kelvora::entry(kelvora::make_module);
-}
+PyMODINIT_FUNC PyInit_kelvora() { return kelvora::entry(kelvora::make_module); }

@@ -102,8 +102,7 @@ void render_dot(const Game& game, Destination& destination) {
   walk::Measure node_size, edge_size;
   write_tree(root, node_size, edge_size);
 
-  const std::size_t size =
-      header.size() + node_size.size() + edge_size.size() + footer.size();
+  const std::size_t size = header.size() + node_size.size() + edge_size.size() + footer.size();
   char* text = destination.allocate(size, node_size.ascii() && edge_size.ascii());
   std::memcpy(text, header.data(), header.size());
   walk::Cursor nodes(text + header.size(), node_size.size());

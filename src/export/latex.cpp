@@ -275,8 +275,9 @@ IoFailure os_failure(int code) {
 std::optional<IoFailure> write_latex_file(const Game& game, float scale, const std::string& path) {
   const std::string text = render_latex(game, scale);
   if (path.find('\0') != std::string::npos) {
-    return IoFailure{0, "Error { kind: InvalidInput, message: \"file name contained an "
-                        "unexpected NUL byte\" }"};
+    return IoFailure{0,
+                     "Error { kind: InvalidInput, message: \"file name contained an "
+                     "unexpected NUL byte\" }"};
   }
   int fd;
   do {
@@ -291,7 +292,8 @@ std::optional<IoFailure> write_latex_file(const Game& game, float scale, const s
     if (written > 0) {
       rest.remove_prefix(static_cast<std::size_t>(written));
     } else if (written == 0) {
-      failure = IoFailure{0, "Error { kind: WriteZero, message: \"failed to write whole buffer\" }"};
+      failure =
+          IoFailure{0, "Error { kind: WriteZero, message: \"failed to write whole buffer\" }"};
       break;
     } else if (errno != EINTR) {
       failure = os_failure(errno);

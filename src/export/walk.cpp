@@ -6,13 +6,14 @@
 namespace kelvora::walk {
 
 void out_of_bounds(std::size_t len, std::size_t index) {
-  throw RenderFailure(RenderFailure::Kind::fault,
-                      "index out of bounds: the len is " + std::to_string(len) +
-                          " but the index is " + std::to_string(index));
+  throw RenderFailure(RenderFailure::Kind::fault, "index out of bounds: the len is " +
+                                                      std::to_string(len) + " but the index is " +
+                                                      std::to_string(index));
 }
 
 void Cursor::overrun() {
-  throw RenderFailure(RenderFailure::Kind::fault, "an export wrote other text than it had measured");
+  throw RenderFailure(RenderFailure::Kind::fault,
+                      "an export wrote other text than it had measured");
 }
 
 void Progress::check(std::size_t text_size) {

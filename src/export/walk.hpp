@@ -106,7 +106,6 @@ class Append {
   std::string& out_;
 };
 
-
 // Appends the decimal form of an integer.
 template <class Sink, class Int>
 void append_number(Sink& out, Int value) {

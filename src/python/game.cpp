@@ -80,7 +80,7 @@ PyType_Slot type_slots[] = {
     {0, nullptr},
 };
 
-ClassDef type_class{"Type", "kelvora.Type", nullptr, sizeof(Cell<Type>), type_slots,
+ClassDef type_class{"Type",     "kelvora.Type",       nullptr, sizeof(Cell<Type>), type_slots,
                     type_attrs, std::size(type_attrs)};
 
 // --- Game ---
@@ -136,8 +136,7 @@ PyObject* Game_get_ref(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
 
 constexpr CallSpec length_spec{"Game", "length", nullptr, 0, 0, 0};
 
-PyObject* Game_length(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames) {
+PyObject* Game_length(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return entry([&] {
     match_fast<0>(length_spec, args, nargsf, kwnames);
     const Ref root = shared<Game>(self)->root.copy();
@@ -185,8 +184,7 @@ void rendering(Render&& render) {
         throw Error::with_message(PyExc_MemoryError, std::move(failure.message));
       case RenderFailure::Kind::interrupted:
         throw Error::with_message(PyExc_KeyboardInterrupt, std::move(failure.message));
-      case RenderFailure::Kind::fault:
-        break;
+      case RenderFailure::Kind::fault: break;
     }
     throw Fault(std::move(failure.message), failure.where);
   }
@@ -194,8 +192,7 @@ void rendering(Render&& render) {
 
 constexpr CallSpec export_spec{"Game", "export", nullptr, 0, 0, 0};
 
-PyObject* Game_export(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames) {
+PyObject* Game_export(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return entry([&] {
     match_fast<0>(export_spec, args, nargsf, kwnames);
     const Game copy = shared<Game>(self)->copy();
@@ -214,8 +211,7 @@ Fault write_fault(const IoFailure& failure, const std::string& path) {
   if (failure.os_error != 0) {
     Ref filename = to_py(path);
     Ref cause = Ref::steal(PyObject_CallFunction(PyExc_OSError, "isO", failure.os_error,
-                                                 std::strerror(failure.os_error),
-                                                 filename.get()));
+                                                 std::strerror(failure.os_error), filename.get()));
     if (cause) {
       fault.set_cause(std::move(cause));
     } else {
@@ -233,7 +229,9 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
     auto matched = match_fast<2>(spec, args, nargsf, kwnames);
     // A busy game is refused before the arguments are converted; no borrow is held while
     // they are, as converting them can run Python code.
-    { auto game = shared<Game>(self); }
+    {
+      auto game = shared<Game>(self);
+    }
     const float scale = optional_argument(spec, 0, matched.slot[0], to_f32).value_or(2.5f);
     auto filename = optional_argument(spec, 1, matched.slot[1], to_text);
     const Game copy = shared<Game>(self)->copy();
@@ -319,9 +317,14 @@ PyType_Slot game_slots[] = {
     {0, nullptr},
 };
 
-ClassDef game_class{"Game", "kelvora.Game", "(title=None, players=None, gametype=None)",
-                    sizeof(Cell<Game>), game_slots,
-                    nullptr, 0, Game_constructor::vectorcall};
+ClassDef game_class{"Game",
+                    "kelvora.Game",
+                    "(title=None, players=None, gametype=None)",
+                    sizeof(Cell<Game>),
+                    game_slots,
+                    nullptr,
+                    0,
+                    Game_constructor::vectorcall};
 
 }  // namespace
 

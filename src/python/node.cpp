@@ -47,9 +47,14 @@ PyType_Slot player_slots[] = {
     {0, nullptr},
 };
 
-ClassDef player_class{"Player", "kelvora.Player", "(name=None)", sizeof(Cell<Player>),
+ClassDef player_class{"Player",
+                      "kelvora.Player",
+                      "(name=None)",
+                      sizeof(Cell<Player>),
                       player_slots,
-                      nullptr, 0, Player_constructor::vectorcall};
+                      nullptr,
+                      0,
+                      Player_constructor::vectorcall};
 
 // --- Decision ---
 
@@ -70,11 +75,11 @@ Ref make_decision(PyTypeObject*, Matched<5>& matched) {
   Text name = argument(spec, 1, matched.slot[1], to_text);
   auto numbers = optional_argument(spec, 2, matched.slot[2],
                                    [](PyObject* obj) { return to_list(obj, to_i32); });
-  auto variables = optional_argument(
-      spec, 3, matched.slot[3], [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
+  auto variables = optional_argument(spec, 3, matched.slot[3],
+                                     [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
   auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
   return wrap(make_node(std::move(player), std::move(name), std::move(numbers),
-                       std::move(variables), information_set));
+                        std::move(variables), information_set));
 }
 using Decision_constructor = Constructor<5, decision_new_spec, make_decision>;
 
@@ -111,8 +116,7 @@ PyObject* Decision_add_node(PyObject* self, PyObject* const* args, Py_ssize_t na
   });
 }
 
-constexpr CallSpec add_nodes_spec{"Decision", "add_nodes", nullptr, 0, 0, 0,
-                                  nullptr, 0, true};
+constexpr CallSpec add_nodes_spec{"Decision", "add_nodes", nullptr, 0, 0, 0, nullptr, 0, true};
 
 PyObject* Decision_add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                              PyObject* kwnames) {
@@ -169,10 +173,14 @@ PyType_Slot decision_slots[] = {
     {0, nullptr},
 };
 
-ClassDef decision_class{"Decision", "kelvora.Decision",
+ClassDef decision_class{"Decision",
+                        "kelvora.Decision",
                         "(player, name, utility=None, variable=None, information_set=None)",
-                        sizeof(Cell<Decision>), decision_slots,
-                        nullptr, 0, Decision_constructor::vectorcall};
+                        sizeof(Cell<Decision>),
+                        decision_slots,
+                        nullptr,
+                        0,
+                        Decision_constructor::vectorcall};
 
 }  // namespace
 

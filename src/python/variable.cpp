@@ -20,7 +20,7 @@ using Variable_constructor = Constructor<1, variable_new_spec, make_variable>;
 
 // The ids are copied out before the list is made: making a list can start the garbage
 // collector, which runs Python code, and no borrow may be held while Python code runs.
-Ref id_list(PyObject* self, std::vector<std::uint64_t> Variable::*field) {
+Ref id_list(PyObject* self, std::vector<std::uint64_t> Variable::* field) {
   const std::vector<std::uint64_t> ids = (*shared<Variable>(self)).*field;
   return to_py_list(ids, [](std::uint64_t id) { return to_py(id); });
 }
@@ -59,21 +59,13 @@ PyObject* Variable_richcompare(PyObject* left, PyObject* right, int op) {
     if (right_cell->borrow == -1) return not_implemented();
     Shared<Variable> rhs(right_cell, OnConflict::raise);
     switch (op) {
-      case Py_LT:
-        lhs->higher.push_back(rhs->id);
-        break;
-      case Py_GT:
-        lhs->lower.push_back(rhs->id);
-        break;
-      case Py_EQ:
-        lhs->equal.push_back(rhs->id);
-        break;
+      case Py_LT: lhs->higher.push_back(rhs->id); break;
+      case Py_GT: lhs->lower.push_back(rhs->id); break;
+      case Py_EQ: lhs->equal.push_back(rhs->id); break;
       case Py_LE:
       case Py_NE:
-      case Py_GE:
-        break;
-      default:
-        return not_implemented();
+      case Py_GE: break;
+      default: return not_implemented();
     }
     return wrap(Variable(*rhs));
   });
@@ -96,9 +88,14 @@ PyType_Slot variable_slots[] = {
     {0, nullptr},
 };
 
-ClassDef variable_class{"Variable", "kelvora.Variable", "(name)", sizeof(Cell<Variable>),
+ClassDef variable_class{"Variable",
+                        "kelvora.Variable",
+                        "(name)",
+                        sizeof(Cell<Variable>),
                         variable_slots,
-                        nullptr, 0, Variable_constructor::vectorcall};
+                        nullptr,
+                        0,
+                        Variable_constructor::vectorcall};
 
 }  // namespace
 

@@ -21,9 +21,8 @@ std::uint64_t player_limit() {
 std::vector<Player> make_players(std::uint64_t count) {
   if (count > player_limit()) {
     throw Error::with_message(
-        PyExc_MemoryError,
-        concat({"cannot make a game of ", std::to_string(count),
-                " players: their list would not fit in this machine's memory"}));
+        PyExc_MemoryError, concat({"cannot make a game of ", std::to_string(count),
+                                   " players: their list would not fit in this machine's memory"}));
   }
   std::vector<Player> players;
   players.reserve(count + 1);

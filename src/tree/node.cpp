@@ -103,9 +103,10 @@ void Children::push_back(Ref child) {
   if (size_ == capacity_) {
     if (capacity_ == std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
     const std::uint32_t grown =
-        capacity_ == 0 ? 1
-                       : static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                             std::uint64_t{capacity_} * 2, std::numeric_limits<std::uint32_t>::max()));
+        capacity_ == 0
+            ? 1
+            : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                  std::uint64_t{capacity_} * 2, std::numeric_limits<std::uint32_t>::max()));
     auto* items = static_cast<PyObject**>(PyMem_Realloc(items_, grown * sizeof(PyObject*)));
     if (items == nullptr) throw std::bad_alloc();
     items_ = items;
@@ -115,12 +116,16 @@ void Children::push_back(Ref child) {
 }
 
 Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
-                   std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
-  return Decision{std::move(player), std::move(name),
+                   std::optional<Symbolic> variables,
+                   std::optional<std::uint64_t> information_set) {
+  return Decision{std::move(player),
+                  std::move(name),
                   numbers     ? Payoff(*numbers)
                   : variables ? Payoff(std::move(*variables))
                               : Payoff(),
-                  Children(), node_counter.fetch_add(1), information_set.value_or(0),
+                  Children(),
+                  node_counter.fetch_add(1),
+                  information_set.value_or(0),
                   information_set.has_value()};
 }
 

@@ -143,11 +143,11 @@ PyObject* probe_node(PyObject*, PyObject* node) {
     if (record->payoff) {
       if (record->payoff.is_numeric()) {
         const auto numbers = record->payoff.numbers();
-        payoff = Ref::steal(Py_BuildValue(
-            "(sN)", "Numeric",
-            to_py_list(std::vector<std::int32_t>(numbers.begin(), numbers.end()),
-                       [](std::int32_t v) { return to_py(std::int64_t{v}); })
-                .release()));
+        payoff = Ref::steal(
+            Py_BuildValue("(sN)", "Numeric",
+                          to_py_list(std::vector<std::int32_t>(numbers.begin(), numbers.end()),
+                                     [](std::int32_t v) { return to_py(std::int64_t{v}); })
+                              .release()));
       } else {
         payoff = Ref::steal(Py_BuildValue(
             "(sN)", "Symbolic", to_py_list(record->payoff.variables(), variable_fields).release()));
@@ -178,12 +178,12 @@ PyObject* probe_bytes_per_player(PyObject*, PyObject*) {
 PyType_Slot broken_slots[] = {{0, nullptr}};
 Ref refuse_attr() { throw Error::with_message(PyExc_ValueError, "attribute refused"); }
 const ClassAttr broken_attrs[] = {{"First", refuse_attr}};
-ClassDef broken_class{"Broken", "kelvora.Broken", nullptr, sizeof(Cell<Player>), broken_slots,
-                      broken_attrs, 1};
+ClassDef broken_class{"Broken",     "kelvora.Broken", nullptr, sizeof(Cell<Player>),
+                      broken_slots, broken_attrs,     1};
 Ref make_answer() { return to_py(std::int64_t{42}); }
 const ClassAttr plain_attrs[] = {{"Answer", make_answer}};
-ClassDef plain_class{"Plain", "kelvora.Plain", nullptr, sizeof(Cell<Player>), broken_slots,
-                     plain_attrs, 1};
+ClassDef plain_class{"Plain",      "kelvora.Plain", nullptr, sizeof(Cell<Player>),
+                     broken_slots, plain_attrs,     1};
 
 // Registers a class on `module`: the probe Player; "Plain", a class without constructor with
 // the class attribute Answer = 42; or "Broken", whose class attribute cannot be made.
@@ -199,10 +199,8 @@ PyObject* probe_register(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef probe_methods[] = {
-    {"convert", as_method(probe_convert), METH_FASTCALL | METH_KEYWORDS,
-     nullptr},
-    {"match", as_method(probe_match), METH_FASTCALL | METH_KEYWORDS,
-     nullptr},
+    {"convert", as_method(probe_convert), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"match", as_method(probe_match), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fault", probe_fault, METH_O, nullptr},
     {"hold", as_method(probe_hold), METH_FASTCALL, nullptr},
     {"fatal", as_method(probe_fatal), METH_FASTCALL, nullptr},
@@ -213,8 +211,15 @@ PyMethodDef probe_methods[] = {
     {},
 };
 
-PyModuleDef probe_def = {PyModuleDef_HEAD_INIT, "_kelvora_probe", nullptr, -1, probe_methods,
-                         nullptr, nullptr, nullptr, nullptr};
+PyModuleDef probe_def = {PyModuleDef_HEAD_INIT,
+                         "_kelvora_probe",
+                         nullptr,
+                         -1,
+                         probe_methods,
+                         nullptr,
+                         nullptr,
+                         nullptr,
+                         nullptr};
 
 }  // namespace
 }  // namespace kelvora
