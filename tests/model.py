@@ -356,7 +356,8 @@ def render_dot(root):
             raise cycle(node)
         path.append([node, len(nodes), 0])
         on_path.add(id(node))
-        label = "label=below:{$" + pair(node.payoff) + "$}" if node.payoff else \
+        drawn = node.payoff and (node.payoff[0] == "numeric" or not node.children)
+        label = "label=below:{$" + pair(node.payoff) + "$}" if drawn else \
             first_child_player(node)
         nodes.append(f'    {len(nodes)} [ label = "{escape(label)}" ]\n')
 

@@ -84,6 +84,18 @@ class TestText:
         text = dot(game_of(Decision(P, "s", variable=[x, y, z])))
         assert '1 [ label = "label=below:{$(x, q\\"\\\\)$}" ]' in text
 
+    def test_symbolic_payoff_counts_only_at_a_leaf(self):
+        # Below a symbolic node with children DOT names the first child's player; the LaTeX
+        # figure draws such a node as a leaf and needs two variables for it.
+        for variables in ([Variable("x")], [Variable("x"), Variable("y")]):
+            node = Decision(P, "s", variable=variables).add_node(leaf("c", player=Player("Q")))
+            game = game_of(node)
+            assert '1 [ label = "Q" ]' in dot(game)
+            if len(variables) == 1:
+                assert panic(game.export_latex).endswith("the len is 1 but the index is 1")
+            else:
+                assert "label=below:{$(x, y)$}" in game.export_latex()
+
     def test_decision_nodes_show_their_first_childs_player(self):
         mover = Decision(Player("Own"), "m").add_nodes(leaf("a", player=Player("First")),
                                                       leaf("b", player=Player("Second")))

@@ -173,6 +173,18 @@ class TestScale:
         for scale, written in ((Half(), "0.5"), (Seven(), "7")):
             assert f"[scale={written}]" in game_of(leaf()).export_latex(scale)
 
+    def test_game_stays_borrowed_while_scale_converts(self):
+        game = game_of(leaf())
+
+        class Grows:
+            def __float__(self):
+                game + leaf("late")
+                return 1.0
+
+        assert error(lambda: game.export_latex(Grows())) == (
+            TypeError, "argument 'scale': unsupported operand type(s) for +: 'Game' and 'Decision'")
+        assert game.length() == 1
+
     def test_shortest_text_reads_back(self):
         import struct
 

@@ -31,10 +31,11 @@ void append_escaped(Sink& out, std::string_view label) {
   out.put_text(label.substr(plain));
 }
 
-// The label of a node: its payoff pair, or the player of its first child.
+// The label of a node: its integer payoff pair, or the player of its first child. A symbolic
+// payoff counts only at a leaf, which shows the names of its first two variables.
 template <class Sink>
 void append_label(Sink& out, const Decision& node) {
-  if (node.payoff) {
+  if (node.payoff && (node.payoff.is_numeric() || node.children.empty())) {
     out.put("label=below:{$");
     walk::append_payoff_pair(out, node.payoff, append_escaped<Sink>);
     out.put("$}");

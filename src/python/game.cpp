@@ -123,22 +123,18 @@ PyObject* Game_get_root(PyObject* self, void*) {
   return entry([&] { return shared<Game>(self)->root.copy(); });
 }
 
-constexpr CallSpec get_ref_spec{"Game", "get_ref", nullptr, 0, 0, 0};
+// The methods without parameters take the interpreter's no-argument convention, so the
+// interpreter itself refuses any argument.
 
-PyObject* Game_get_ref(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
+PyObject* Game_get_ref(PyObject* self, PyObject*) {
   return entry([&] {
-    match_fast<0>(get_ref_spec, args, nargsf, kwnames);
     Game copy = shared<Game>(self)->copy();
     return wrap(std::move(copy));
   });
 }
 
-constexpr CallSpec length_spec{"Game", "length", nullptr, 0, 0, 0};
-
-PyObject* Game_length(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+PyObject* Game_length(PyObject* self, PyObject*) {
   return entry([&] {
-    match_fast<0>(length_spec, args, nargsf, kwnames);
     const Ref root = shared<Game>(self)->root.copy();
     const std::size_t length = exclusive<Decision>(root.get(), OnConflict::fault)->children.size();
     return to_py(std::uint64_t{length});
@@ -190,11 +186,8 @@ void rendering(Render&& render) {
   }
 }
 
-constexpr CallSpec export_spec{"Game", "export", nullptr, 0, 0, 0};
-
-PyObject* Game_export(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+PyObject* Game_export(PyObject* self, PyObject*) {
   return entry([&] {
-    match_fast<0>(export_spec, args, nargsf, kwnames);
     const Game copy = shared<Game>(self)->copy();
     StrDestination text;
     rendering([&] { render_dot(copy, text); });
@@ -227,14 +220,12 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
   return entry([&]() -> Ref {
     const CallSpec& spec = export_latex_spec;
     auto matched = match_fast<2>(spec, args, nargsf, kwnames);
-    // A busy game is refused before the arguments are converted; no borrow is held while
-    // they are, as converting them can run Python code.
-    {
-      auto game = shared<Game>(self);
-    }
+    // The game stays borrowed while the arguments are converted: Python code that runs in a
+    // conversion can read the game but not change it (`+` on it declines).
+    auto game = shared<Game>(self);
     const float scale = optional_argument(spec, 0, matched.slot[0], to_f32).value_or(2.5f);
     auto filename = optional_argument(spec, 1, matched.slot[1], to_text);
-    const Game copy = shared<Game>(self)->copy();
+    const Game copy = game->copy();
     if (!filename) {
       StrDestination text;
       rendering([&] { render_latex(copy, scale, text); });
@@ -299,11 +290,11 @@ PyGetSetDef game_getset[] = {
 };
 
 PyMethodDef game_methods[] = {
-    {"export", as_method(Game_export), METH_FASTCALL | METH_KEYWORDS, "export($self)\n--\n\n"},
+    {"export", Game_export, METH_NOARGS, "export($self)\n--\n\n"},
     {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
      "export_latex($self, scale=None, filename=None)\n--\n\n"},
-    {"get_ref", as_method(Game_get_ref), METH_FASTCALL | METH_KEYWORDS, "get_ref($self)\n--\n\n"},
-    {"length", as_method(Game_length), METH_FASTCALL | METH_KEYWORDS, "length($self)\n--\n\n"},
+    {"get_ref", Game_get_ref, METH_NOARGS, "get_ref($self)\n--\n\n"},
+    {"length", Game_length, METH_NOARGS, "length($self)\n--\n\n"},
     {},
 };
 
