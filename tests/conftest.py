@@ -54,8 +54,10 @@ def probe():
     # The compiler must not inherit a sanitizer runtime preloaded into this interpreter.
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     if not cache.exists() or made_for not in cache.read_text():
+        # A development build: warnings are errors, as in CI.
         subprocess.run([cmake, "--fresh", "-S", str(ROOT), "-B", str(build), "-DKELVORA_PROBE=ON",
-                        f"-DPython_EXECUTABLE:FILEPATH={sys.executable}", f"-DCMAKE_CXX_FLAGS=-O1 -g {flags}"],
+                        "-DKELVORA_WERROR=ON", f"-DPython_EXECUTABLE:FILEPATH={sys.executable}",
+                        f"-DCMAKE_CXX_FLAGS=-O1 -g {flags}"],
                        check=True, env=env, stdout=subprocess.DEVNULL)
     subprocess.run([cmake, "--build", str(build), "--target", "_kelvora_probe", "--parallel", "2"],
                    check=True, env=env, stdout=subprocess.DEVNULL)

@@ -78,27 +78,6 @@ Payoff::Payoff(const Payoff& other) : kind_(other.kind_), size_(other.size_), pa
   }
 }
 
-Payoff::Payoff(Payoff&& other) noexcept : kind_(other.kind_), size_(other.size_) {
-  static_assert(sizeof pair_ == sizeof numbers_ && sizeof pair_ == sizeof variables_);
-  std::memcpy(pair_, other.pair_, sizeof pair_);
-  other.kind_ = Kind::none;
-}
-
-Payoff::~Payoff() {
-  if (kind_ == Kind::symbolic) delete variables_;
-  if (kind_ == Kind::numeric && size_ > inline_count) delete[] numbers_;
-}
-
-Children::Children(Children&& other) noexcept
-    : items_(std::exchange(other.items_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
-
-Children::~Children() {
-  while (size_ > 0) Py_DECREF(items_[--size_]);
-  PyMem_Free(items_);
-}
-
 void Children::push_back(Ref child) {
   if (size_ == capacity_) {
     if (capacity_ == std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
@@ -115,19 +94,7 @@ void Children::push_back(Ref child) {
   items_[size_++] = child.release();
 }
 
-Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
-                   std::optional<Symbolic> variables,
-                   std::optional<std::uint64_t> information_set) {
-  return Decision{std::move(player),
-                  std::move(name),
-                  numbers     ? Payoff(*numbers)
-                  : variables ? Payoff(std::move(*variables))
-                              : Payoff(),
-                  Children(),
-                  node_counter.fetch_add(1),
-                  information_set.value_or(0),
-                  information_set.has_value()};
-}
+std::uint64_t next_node_number() noexcept { return node_counter.fetch_add(1); }
 
 void append_child(PyObject* parent, PyObject* child) {
   Ref held = Ref::borrow(child);

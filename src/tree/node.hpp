@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cell.hpp"
@@ -35,9 +37,16 @@ class Payoff {
   explicit Payoff(Symbolic variables);
   Payoff(const Payoff& other);
   Payoff& operator=(const Payoff&) = delete;
-  Payoff(Payoff&& other) noexcept;
+  Payoff(Payoff&& other) noexcept : kind_(other.kind_), size_(other.size_) {
+    static_assert(sizeof pair_ == sizeof numbers_ && sizeof pair_ == sizeof variables_);
+    std::memcpy(pair_, other.pair_, sizeof pair_);
+    other.kind_ = Kind::none;
+  }
   Payoff& operator=(Payoff&&) = delete;
-  ~Payoff();
+  ~Payoff() {
+    if (kind_ == Kind::symbolic) delete variables_;
+    if (kind_ == Kind::numeric && size_ > inline_count) delete[] numbers_;
+  }
 
   explicit operator bool() const noexcept { return kind_ != Kind::none; }
   bool is_numeric() const noexcept { return kind_ == Kind::numeric; }
@@ -68,9 +77,15 @@ class Children {
   Children() noexcept = default;
   Children(const Children&) = delete;
   Children& operator=(const Children&) = delete;
-  Children(Children&& other) noexcept;
+  Children(Children&& other) noexcept
+      : items_(std::exchange(other.items_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
   Children& operator=(Children&&) = delete;
-  ~Children();
+  ~Children() {
+    while (size_ > 0) Py_DECREF(items_[--size_]);
+    PyMem_Free(items_);
+  }
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
@@ -109,10 +124,24 @@ struct Decision {
   }
 };
 
-// A node with the next node number (numbers are never reused within a process): the payoff is
-// `numbers` when given, else `variables` when given, else none.
-Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
-                   std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
+// The number of a new node: the next of a process-wide count, never reused.
+std::uint64_t next_node_number() noexcept;
+
+// A node with the next node number: the payoff is `numbers` when given, else `variables` when
+// given, else none. A refused payoff draws no number.
+inline Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
+                          std::optional<Symbolic> variables,
+                          std::optional<std::uint64_t> information_set) {
+  return Decision{std::move(player),
+                  std::move(name),
+                  numbers     ? Payoff(*numbers)
+                  : variables ? Payoff(std::move(*variables))
+                              : Payoff(),
+                  Children(),
+                  next_node_number(),
+                  information_set.value_or(0),
+                  information_set.has_value()};
+}
 
 // The record of a node object. Only Decision objects are ever attached or made roots, so the
 // objects handed in here are never checked. A node that an unfinished operation holds
