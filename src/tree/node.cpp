@@ -94,7 +94,19 @@ void Children::push_back(Ref child) {
   items_[size_++] = child.release();
 }
 
-std::uint64_t next_node_number() noexcept { return node_counter.fetch_add(1); }
+Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
+                   std::optional<Symbolic> variables,
+                   std::optional<std::uint64_t> information_set) {
+  return Decision{std::move(player),
+                  std::move(name),
+                  numbers     ? Payoff(*numbers)
+                  : variables ? Payoff(std::move(*variables))
+                              : Payoff(),
+                  Children(),
+                  node_counter.fetch_add(1),
+                  information_set.value_or(0),
+                  information_set.has_value()};
+}
 
 void append_child(PyObject* parent, PyObject* child) {
   Ref held = Ref::borrow(child);

@@ -124,24 +124,11 @@ struct Decision {
   }
 };
 
-// The number of a new node: the next of a process-wide count, never reused.
-std::uint64_t next_node_number() noexcept;
-
-// A node with the next node number: the payoff is `numbers` when given, else `variables` when
-// given, else none. A refused payoff draws no number.
-inline Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
-                          std::optional<Symbolic> variables,
-                          std::optional<std::uint64_t> information_set) {
-  return Decision{std::move(player),
-                  std::move(name),
-                  numbers     ? Payoff(*numbers)
-                  : variables ? Payoff(std::move(*variables))
-                              : Payoff(),
-                  Children(),
-                  next_node_number(),
-                  information_set.value_or(0),
-                  information_set.has_value()};
-}
+// A node with the next node number (numbers are never reused within a process): the payoff is
+// `numbers` when given, else `variables` when given, else none. A refused payoff draws no
+// number.
+Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
+                   std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
 
 // The record of a node object. Only Decision objects are ever attached or made roots, so the
 // objects handed in here are never checked. A node that an unfinished operation holds
