@@ -108,8 +108,7 @@ void match(const CallSpec& spec, PyObject* const* args, std::size_t nargs, PyObj
       return;
     }
     if (slots[slot] != nullptr) {
-      fail(full_name(spec) + " got multiple values for argument '" + slot_name(spec, slot) +
-           "'");
+      fail(full_name(spec) + " got multiple values for argument '" + slot_name(spec, slot) + "'");
     }
     slots[slot] = value;
   };
@@ -125,8 +124,7 @@ void match(const CallSpec& spec, PyObject* const* args, std::size_t nargs, PyObj
   }
 
   if (!positional_only_by_keyword.empty()) {
-    fail(full_name(spec) +
-         " got some positional-only arguments passed as keyword arguments: " +
+    fail(full_name(spec) + " got some positional-only arguments passed as keyword arguments: " +
          name_list(positional_only_by_keyword));
   }
 

@@ -60,8 +60,7 @@ template <std::size_t N>
 Matched<N> match_fast(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargsf,
                       PyObject* kwnames) {
   Matched<N> m;
-  detail::match(spec, args, PyVectorcall_NARGS(nargsf), nullptr, kwnames, m.slot.data(),
-                m.surplus);
+  detail::match(spec, args, PyVectorcall_NARGS(nargsf), nullptr, kwnames, m.slot.data(), m.surplus);
   return m;
 }
 
@@ -79,8 +78,7 @@ struct Constructor {
   static PyObject* vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
                               PyObject* kwnames) {
     return entry([&] {
-      Matched<N> matched =
-          match_fast<N>(spec, args, static_cast<Py_ssize_t>(nargsf), kwnames);
+      Matched<N> matched = match_fast<N>(spec, args, static_cast<Py_ssize_t>(nargsf), kwnames);
       return make(reinterpret_cast<PyTypeObject*>(type), matched);
     });
   }

@@ -10,9 +10,8 @@ namespace {
 
 // Constructor slot of a class that has no constructor.
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
-  return entry([]() -> Ref {
-    throw Error::with_message(PyExc_TypeError, "No constructor defined");
-  });
+  return entry(
+      []() -> Ref { throw Error::with_message(PyExc_TypeError, "No constructor defined"); });
 }
 
 // Creates the type object from the class definition.

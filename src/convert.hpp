@@ -43,7 +43,8 @@ auto to_list(PyObject* obj, Item&& item) -> std::vector<decltype(item(obj))> {
   if (PyList_CheckExact(obj)) {
     // What the list's own iterator would do, without its calls: the length is read again
     // before each item, as converting an item can run code that changes the list.
-    out.reserve(std::min(static_cast<std::size_t>(PyList_GET_SIZE(obj)), detail::max_reserved_items));
+    out.reserve(
+        std::min(static_cast<std::size_t>(PyList_GET_SIZE(obj)), detail::max_reserved_items));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
       Ref next = Ref::borrow(PyList_GET_ITEM(obj, i));
       out.push_back(item(next.get()));
@@ -74,8 +75,8 @@ auto argument(const CallSpec& spec, std::size_t index, PyObject* obj, Convert&& 
 
 // The same for an optional parameter: absent or None is nothing, and is not converted.
 template <class Convert>
-auto optional_argument(const CallSpec& spec, std::size_t index, PyObject* obj,
-                       Convert&& convert) -> std::optional<decltype(convert(obj))> {
+auto optional_argument(const CallSpec& spec, std::size_t index, PyObject* obj, Convert&& convert)
+    -> std::optional<decltype(convert(obj))> {
   if (obj == nullptr || obj == Py_None) return std::nullopt;
   return argument(spec, index, obj, convert);
 }

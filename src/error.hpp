@@ -1,9 +1,9 @@
 // Errors at the call boundary: pending Python exceptions (Error) and internal faults (Fault).
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <source_location>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -56,7 +56,7 @@ class Error {
   Ref traceback_;  // of a fetched exception
   std::string message_;
   bool fetched_ = false;  // type, value and traceback came from the interpreter
-  Ref mismatch_type_;  // set for a type mismatch, whose message is built late
+  Ref mismatch_type_;     // set for a type mismatch, whose message is built late
   const char* target_ = nullptr;
   Ref cause_;
 };
@@ -68,8 +68,7 @@ void discard_error();
 // is made; the entry guard raises it in Python as PanicException.
 class Fault {
  public:
-  explicit Fault(std::string message,
-                 std::source_location where = std::source_location::current());
+  explicit Fault(std::string message, std::source_location where = std::source_location::current());
   Fault(const Fault& other) : message_(other.message_), cause_(other.cause_.copy()) {}
   Fault(Fault&&) noexcept = default;
   const std::string& message() const noexcept { return message_; }

@@ -1,7 +1,9 @@
 // The module's entry point: makes the module once per process and registers its classes.
 #include "classes.hpp"
 #include "entry.hpp"
-#include "tree/game.hpp"
+#include "python/game.hpp"
+#include "python/node.hpp"
+#include "python/variable.hpp"
 
 namespace kelvora {
 namespace {
@@ -23,11 +25,8 @@ PyObject* module_cell = nullptr;
 
 // The classes, in the order in which they are made and listed in __all__.
 ClassDef& (*const registration[])() = {
-    &class_def<Game>,
-    &class_def<Type>,
-    &class_def<Variable>,
-    &class_def<Decision>,
-    &class_def<Player>,
+    &class_def<Game>,     &class_def<Type>,   &class_def<Variable>,
+    &class_def<Decision>, &class_def<Player>,
 };
 
 void module_body(PyObject* module) {
@@ -58,6 +57,4 @@ Ref make_module() {
 }  // namespace
 }  // namespace kelvora
 
-PyMODINIT_FUNC PyInit_kelvora() {
-  return kelvora::entry(kelvora::make_module);
-}
+PyMODINIT_FUNC PyInit_kelvora() { return kelvora::entry(kelvora::make_module); }

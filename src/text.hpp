@@ -6,8 +6,8 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace kelvora {
@@ -74,6 +74,7 @@ class Text {
 };
 
 static_assert(sizeof(Text) == 16);
-static_assert(std::endian::native == std::endian::little, "Text keeps its tag in a size's top byte");
+static_assert(std::endian::native == std::endian::little,
+              "Text keeps its tag in a size's top byte");
 
 }  // namespace kelvora

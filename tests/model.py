@@ -297,7 +297,10 @@ def player_names(count):
     return ["Nature"] + [f"Player {i}" for i in range(1, count + 1)]
 
 
-PLAYER_LIMIT = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 64
+# What a player takes in the module's bound (bytes_per_player, tree/game.hpp): the record, one
+# 16-byte Text, plus 32 bytes of room for a long name. test_game checks it against the code.
+BYTES_PER_PLAYER = 16 + 32
+PLAYER_LIMIT = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // BYTES_PER_PLAYER
 
 
 def players_list(count):

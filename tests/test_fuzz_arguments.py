@@ -3,6 +3,7 @@ result or the exception that the model predicts, draws no node or variable numbe
 refused, keeps no reference to the value, and leaves its objects working as before."""
 
 import sys
+from fractions import Fraction
 
 import pytest
 
@@ -10,7 +11,7 @@ import model as m
 from kelvora import Decision, Game, Player, Type, Variable
 from model import argument, outcome, predicted
 
-from test_game import hostile_values
+from test_decision import hostile_values
 
 P = Player("P")
 WZ = [Variable("w"), Variable("z")]
@@ -65,7 +66,8 @@ def values():
              odd(__index__=lambda s: busy(1)), odd(__float__=lambda s: busy(0.5)),
              listish("__len__", lambda s: busy(2)), listish("__iter__", lambda s: busy(iter([3]))),
              Decision(P, "other"), Type.Extensive, [Variable("a"), Variable("b")],
-             (1, 2), range(3), b"\x01\x02", "name", 2**64 - 1, 2**63, -2**31, 1e39, 1 / 3]
+             (1, 2), range(3), b"\x01\x02", "name", 2**64 - 1, 2**63, -2**31, 1e39, 1 / 3,
+             Fraction(1, 3), 1j, 2.0**1000, Type.Normal, Game, Game()]
     return hostile_values() + extra
 
 

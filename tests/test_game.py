@@ -6,6 +6,7 @@ import pytest
 
 from kelvora import Decision, Game, Player, Type, Variable
 
+import model as m
 from helpers import error
 
 
@@ -142,6 +143,11 @@ class TestConstruction:
     def test_absurd_player_counts_are_refused_before_allocating(self, count):
         kind, text = error(lambda: Game(players=count))
         assert kind is MemoryError and str(count) in text
+
+    def test_the_models_player_bound_is_the_codes(self, probe):
+        assert m.BYTES_PER_PLAYER == probe.bytes_per_player()
+        kind, text = error(lambda: Game(players=m.PLAYER_LIMIT + 1))
+        assert kind is MemoryError and str(m.PLAYER_LIMIT + 1) in text
 
     @pytest.mark.parametrize("kwargs, expected", [
         ({"title": 5}, (TypeError, "argument 'title': 'int' object cannot be converted to 'PyString'")),
@@ -386,19 +392,3 @@ def test_deep_tree_under_a_game_is_released(fresh):
         print("released")
     """)
     assert out == "released\n"
-
-
-def hostile_values():
-    from test_decision import hostile_values as values
-
-    return values() + [Type.Normal, Game, Game()]
-
-
-@pytest.mark.parametrize("param", ["title", "players", "gametype"])
-def test_hostile_arguments_end_in_a_game_or_an_exception(param):
-    for value in hostile_values():
-        try:
-            game = Game(**{param: value})
-        except Exception:
-            continue
-        assert game.length() == 0 and str(game).startswith("title: ")

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <limits>
-#include <utility>
 
 #include "export/walk.hpp"
 
@@ -67,7 +66,8 @@ void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
     append_label(nodes, node);
     nodes.put("\" ]\n");
     if (node_count == reserved_index) {
-      throw Fault("node index out of range: a graph holds at most 4294967295 nodes");
+      throw RenderFailure(RenderFailure::Kind::fault,
+                          "node index out of range: a graph holds at most 4294967295 nodes");
     }
     ++node_count;
     progress.step(nodes.size() + edges.size());
@@ -79,7 +79,7 @@ void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
   while (!path.empty()) {
     Frame& top = path.top();
     if (top.next_child < top.node->children.size()) {
-      enter(walk::read(top.node->children[top.next_child++]));
+      enter(read_node(top.node->children[top.next_child++]));
       continue;
     }
     const Frame done = path.pop();
@@ -97,14 +97,13 @@ void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
 }  // namespace
 
 void render_dot(const Game& game, Destination& destination) {
-  const Decision& root = walk::read(game.root.get());
+  const Decision& root = read_node(game.root.get());
   if (root.children.empty()) walk::out_of_bounds(0, 0);
 
   walk::Measure node_size, edge_size;
   write_tree(root, node_size, edge_size);
 
-  const std::size_t size =
-      header.size() + node_size.size() + edge_size.size() + footer.size();
+  const std::size_t size = header.size() + node_size.size() + edge_size.size() + footer.size();
   char* text = destination.allocate(size, node_size.ascii() && edge_size.ascii());
   std::memcpy(text, header.data(), header.size());
   walk::Cursor nodes(text + header.size(), node_size.size());
@@ -112,12 +111,6 @@ void render_dot(const Game& game, Destination& destination) {
   write_tree(root, nodes, edges);
   if (!nodes.full() || !edges.full()) walk::Cursor::overrun();
   std::memcpy(text + size - footer.size(), footer.data(), footer.size());
-}
-
-std::string render_dot(const Game& game) {
-  StringDestination destination;
-  render_dot(game, destination);
-  return std::move(destination.text);
 }
 
 }  // namespace kelvora

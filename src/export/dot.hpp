@@ -1,8 +1,6 @@
 // The game tree as a Graphviz DOT graph.
 #pragma once
 
-#include <string>
-
 #include "export/destination.hpp"
 #include "tree/game.hpp"
 
@@ -10,10 +8,8 @@ namespace kelvora {
 
 // The DOT text of the tree below the game's root: nodes numbered in pre-order, each labelled
 // with its first child's player or with its payoff pair, and one edge per parent-child link
-// labelled with the child's action. A node lacking what its label needs is a fault; a node
-// among its own descendants is a ValueError.
-// The DOT text of the game's tree, written to `destination`, or as a string.
+// labelled with the child's action, written to `destination`. A node lacking what its label
+// needs is a fault; a node among its own descendants is a cycle (both thrown as RenderFailure).
 void render_dot(const Game& game, Destination& destination);
-std::string render_dot(const Game& game);
 
 }  // namespace kelvora

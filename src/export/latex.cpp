@@ -140,7 +140,7 @@ void write_tree(const Decision& root, Sink& out, InformationSets* sets) {
     Frame& top = path.top();
     if (top.next_child < top.node->children.size()) {
       const bool right = top.next_child > 0;
-      const Decision& child = walk::read(top.node->children[top.next_child++]);
+      const Decision& child = read_node(top.node->children[top.next_child++]);
       path.push(Frame{&child, 0, right});
       enter(out, sets, child, right);
       progress.step(out.size());
@@ -197,7 +197,7 @@ std::string scale_text(float scale) {
 }
 
 void render_latex(const Game& game, float scale, Destination& destination) {
-  const Decision& root = walk::read(game.root.get());
+  const Decision& root = read_node(game.root.get());
   std::string head(opening);
   head += scale_text(scale);
   head += ']';
@@ -266,8 +266,8 @@ const char* error_kind(int code) {
 IoFailure os_failure(int code) {
   char buffer[256];
   const char* message = strerror_r(code, buffer, sizeof buffer);
-  return IoFailure{code, concat({"Os { code: ", std::to_string(code), ", kind: ", error_kind(code),
-                                 ", message: \"", message, "\" }"})};
+  return IoFailure{code, "Os { code: " + std::to_string(code) + ", kind: " + error_kind(code) +
+                             ", message: \"" + message + "\" }"};
 }
 
 }  // namespace
@@ -275,8 +275,9 @@ IoFailure os_failure(int code) {
 std::optional<IoFailure> write_latex_file(const Game& game, float scale, const std::string& path) {
   const std::string text = render_latex(game, scale);
   if (path.find('\0') != std::string::npos) {
-    return IoFailure{0, "Error { kind: InvalidInput, message: \"file name contained an "
-                        "unexpected NUL byte\" }"};
+    return IoFailure{0,
+                     "Error { kind: InvalidInput, message: \"file name contained an "
+                     "unexpected NUL byte\" }"};
   }
   int fd;
   do {
@@ -291,7 +292,8 @@ std::optional<IoFailure> write_latex_file(const Game& game, float scale, const s
     if (written > 0) {
       rest.remove_prefix(static_cast<std::size_t>(written));
     } else if (written == 0) {
-      failure = IoFailure{0, "Error { kind: WriteZero, message: \"failed to write whole buffer\" }"};
+      failure =
+          IoFailure{0, "Error { kind: WriteZero, message: \"failed to write whole buffer\" }"};
       break;
     } else if (errno != EINTR) {
       failure = os_failure(errno);

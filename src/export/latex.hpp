@@ -11,7 +11,7 @@ namespace kelvora {
 
 // The figure text: banner, styles, the tree as nested `child` paths, a dashed box around
 // each information set, closing. A node lacking what its text needs is a fault; a node among
-// its own descendants is a ValueError.
+// its own descendants is a cycle (both thrown as RenderFailure).
 // The TikZ figure of the game's tree, written to `destination`, or as a string.
 void render_latex(const Game& game, float scale, Destination& destination);
 std::string render_latex(const Game& game, float scale);

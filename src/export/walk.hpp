@@ -1,5 +1,5 @@
-// What both renderers need to walk a game tree without recursion: reading a node, the
-// first-child player, the bounds fault, and the stack of the path being walked.
+// What both renderers need to walk a game tree without recursion: the first-child player, the
+// bounds fault, the sinks, and the stack of the path being walked.
 #pragma once
 
 #include <charconv>
@@ -10,18 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "export/failure.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora::walk {
 
-// The record of a node object (only Decision objects are ever attached). A walk runs no
-// Python code, so nothing can change a node while the walk reads it; a node that an
-// unfinished operation holds exclusively is the fatal shared-borrow fault.
-inline const Decision& read(PyObject* node) {
-  auto* cell = reinterpret_cast<Cell<Decision>*>(node);
-  if (cell->borrow == -1) detail::shared_conflict(OnConflict::fault);
-  return cell->value;
-}
+// A walk reads each node with read_node (tree/node.hpp). It runs no Python code, so nothing
+// can change a node while the walk reads it.
 
 // "index out of bounds: the len is <len> but the index is <index>", as a fault.
 [[noreturn]] void out_of_bounds(std::size_t len, std::size_t index);
@@ -29,7 +24,7 @@ inline const Decision& read(PyObject* node) {
 // The player name of a node's first child; a node without children is out of bounds.
 inline std::string_view first_child_player(const Decision& node) {
   if (node.children.empty()) out_of_bounds(0, 0);
-  return read(node.children.front()).player.name;
+  return read_node(node.children.front()).player.name;
 }
 
 // Where a renderer's text goes. Each renderer walks the tree twice: once into a Measure, which
@@ -111,7 +106,6 @@ class Append {
   std::string& out_;
 };
 
-
 // Appends the decimal form of an integer.
 template <class Sink, class Int>
 void append_number(Sink& out, Int value) {
@@ -142,7 +136,7 @@ void append_payoff_pair(Sink& out, const Payoff& payoff, WriteName write_name) {
 // Stops a walk that is taking too long to be useful: a few shared subtrees stacked on each
 // other make a tree of billions of paths, each of which is written out. Every 65,536 nodes it
 // checks whether the user pressed Ctrl-C (KeyboardInterrupt) and whether the text has grown
-// past what this machine could hold as a Python string beside it (MemoryError).
+// past what this machine could hold as a Python string beside it (too large).
 class Progress {
  public:
   void step(std::size_t text_size) {
@@ -158,7 +152,7 @@ class Progress {
   std::uint32_t countdown_ = interval;
 };
 
-// Refuses a node met again below itself: ValueError naming the node.
+// Refuses a node met again below itself: a cycle failure naming the node.
 [[noreturn]] void cycle(const Decision& node);
 
 // The nodes from the root down to the one being walked, each with the walk's own state. A

@@ -1,89 +1,14 @@
-// The Python classes Game and Type.
+// Game records: copying a game and making its list of players.
 #include "tree/game.hpp"
 
 #include <algorithm>
-#include <cstring>
-#include <optional>
+#include <string>
 
-#include "convert.hpp"
-#include "entry.hpp"
-#include "export/dot.hpp"
-#include "export/latex.hpp"
+#include "error.hpp"
 #include "machine.hpp"
 
 namespace kelvora {
 namespace {
-
-// --- Type ---
-
-// The value of a Type object that is not being changed, or nothing for anything else.
-std::optional<Type> type_value(PyObject* obj) {
-  if (!is_instance<Type>(obj)) return std::nullopt;
-  auto* cell = reinterpret_cast<Cell<Type>*>(obj);
-  if (cell->borrow == -1) return std::nullopt;
-  return cell->value;
-}
-
-Ref make_normal() { return wrap(Type{Type::Normal}); }
-Ref make_extensive() { return wrap(Type{Type::Extensive}); }
-
-const ClassAttr type_attrs[] = {
-    {"Normal", make_normal},
-    {"Extensive", make_extensive},
-};
-
-PyObject* Type_repr(PyObject* self) {
-  return entry([&] {
-    const Type type = *shared<Type>(self);
-    return to_py(std::string(type.value == Type::Normal ? "Type.Normal" : "Type.Extensive"));
-  });
-}
-
-PyObject* Type_int(PyObject* self) {
-  return entry([&] { return to_py(std::int64_t{shared<Type>(self)->value}); });
-}
-
-// Only == and != are answered: against anything with __index__ by its integer value, then
-// against another Type. Whatever cannot be compared is declined, never refused, so the
-// interpreter falls back to identity.
-PyObject* Type_richcompare(PyObject* self, PyObject* other, int op) {
-  return entry([&]() -> Ref {
-    const std::optional<Type> mine = type_value(self);
-    if (!mine || (op != Py_EQ && op != Py_NE)) return not_implemented();
-    bool equal;
-    std::optional<std::int64_t> number;
-    try {
-      number = to_i64(other);
-    } catch (const Error&) {
-      // Not an integer, or too wide for 64 bits: try it as a Type.
-    }
-    if (number) {
-      equal = *number == mine->value;
-    } else if (const std::optional<Type> theirs = type_value(other)) {
-      equal = theirs->value == mine->value;
-    } else {
-      return not_implemented();
-    }
-    return to_py(op == Py_EQ ? equal : !equal);
-  });
-}
-
-PyType_Slot type_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Type>)},
-    {Py_tp_repr, reinterpret_cast<void*>(Type_repr)},
-    {Py_nb_int, reinterpret_cast<void*>(Type_int)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(Type_richcompare)},
-    {0, nullptr},
-};
-
-ClassDef type_class{"Type", "kelvora.Type", nullptr, sizeof(Cell<Type>), type_slots,
-                    type_attrs, std::size(type_attrs)};
-
-// --- Game ---
-
-// The least a player takes: the record, plus room for a name too long to be kept inside the
-// string itself (as the names become from "Player 100000000" on).
-constexpr std::uint64_t bytes_per_player = sizeof(Player) + 32;
 
 // How many players a game may have: as many as this machine's memory could hold at all.
 std::uint64_t player_limit() {
@@ -91,14 +16,13 @@ std::uint64_t player_limit() {
                                  std::vector<Player>().max_size() - 1);
 }
 
-// "Nature", then "Player 1" up to "Player <count>". A count whose list could not be held is
-// refused before anything is allocated.
+}  // namespace
+
 std::vector<Player> make_players(std::uint64_t count) {
   if (count > player_limit()) {
     throw Error::with_message(
-        PyExc_MemoryError,
-        concat({"cannot make a game of ", std::to_string(count),
-                " players: their list would not fit in this machine's memory"}));
+        PyExc_MemoryError, concat({"cannot make a game of ", std::to_string(count),
+                                   " players: their list would not fit in this machine's memory"}));
   }
   std::vector<Player> players;
   players.reserve(count + 1);
@@ -109,225 +33,6 @@ std::vector<Player> make_players(std::uint64_t count) {
   return players;
 }
 
-constexpr const char* game_params[] = {"title", "players", "gametype"};
-constexpr CallSpec game_new_spec{"Game", "__new__", game_params, 3, 0, 0};
-
-Ref make_game(PyTypeObject* type, Matched<3>& matched) {
-  const CallSpec& spec = game_new_spec;
-  auto title = optional_argument(spec, 0, matched.slot[0], to_text);
-  auto players = optional_argument(spec, 1, matched.slot[1], to_u64);
-  auto gametype = optional_argument(spec, 2, matched.slot[2], copy_of<Type>);
-  std::vector<Player> player = make_players(players.value_or(2));
-  Ref root = new_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt);
-  return construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
-                              gametype.value_or(Type{Type::Normal}), std::move(root)});
-}
-using Game_constructor = Constructor<3, game_new_spec, make_game>;
-
-PyObject* Game_get_title(PyObject* self, void*) {
-  return entry([&] { return to_py(shared<Game>(self)->title); });
-}
-
-PyObject* Game_get_player(PyObject* self, void*) {
-  return entry([&] {
-    // Copied out before the list is made, as making it can run Python code.
-    const std::vector<Player> players = shared<Game>(self)->player;
-    return to_py_list(players, [](const Player& player) { return wrap(player); });
-  });
-}
-
-PyObject* Game_get_gametype(PyObject* self, void*) {
-  return entry([&] {
-    const Type gametype = shared<Game>(self)->gametype;
-    return wrap(gametype);
-  });
-}
-
-PyObject* Game_get_root(PyObject* self, void*) {
-  return entry([&] { return shared<Game>(self)->root.copy(); });
-}
-
-// The methods without parameters take the interpreter's no-argument convention, so the
-// interpreter itself refuses any argument.
-
-PyObject* Game_get_ref(PyObject* self, PyObject*) {
-  return entry([&] {
-    Game copy = shared<Game>(self)->copy();
-    return wrap(std::move(copy));
-  });
-}
-
-PyObject* Game_length(PyObject* self, PyObject*) {
-  return entry([&] {
-    const Ref root = shared<Game>(self)->root.copy();
-    const std::size_t length = exclusive<Decision>(root.get(), OnConflict::fault)->children.size();
-    return to_py(std::uint64_t{length});
-  });
-}
-
-// An export's text made straight into the str it is returned as: an ASCII text (nearly every
-// one) is written into a new str's own buffer, whose pages are asked to be huge; any other is
-// written into bytes and decoded.
-class StrDestination final : public Destination {
- public:
-  char* allocate(std::size_t size, bool ascii) override {
-    if (!ascii) {
-      utf8_.resize(size);
-      return utf8_.data();
-    }
-    str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
-    if (!str_) throw Error::fetch();
-    char* data = static_cast<char*>(PyUnicode_DATA(str_.get()));
-    advise_huge_pages(data, size);
-    return data;
-  }
-  // The str, once the renderer has filled the buffer.
-  Ref result() { return str_ ? std::move(str_) : to_py(utf8_); }
-
- private:
-  Ref str_;
-  std::string utf8_;
-};
-
-PyObject* Game_export(PyObject* self, PyObject*) {
-  return entry([&] {
-    const Game copy = shared<Game>(self)->copy();
-    StrDestination text;
-    render_dot(copy, text);
-    return text.result();
-  });
-}
-
-constexpr const char* export_latex_params[] = {"scale", "filename"};
-constexpr CallSpec export_latex_spec{"Game", "export_latex", export_latex_params, 2, 0, 0};
-
-// The fault of a file that could not be written, with the system's own OSError as its cause.
-Fault write_fault(const IoFailure& failure, const std::string& path) {
-  Fault fault(concat({"Error: ", failure.description}));
-  if (failure.os_error != 0) {
-    Ref filename = to_py(path);
-    Ref cause = Ref::steal(PyObject_CallFunction(PyExc_OSError, "isO", failure.os_error,
-                                                 std::strerror(failure.os_error),
-                                                 filename.get()));
-    if (cause) {
-      fault.set_cause(std::move(cause));
-    } else {
-      discard_error();
-    }
-  }
-  return fault;
-}
-
-// The figure as text, or written to `filename` (then None).
-PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames) {
-  return entry([&]() -> Ref {
-    const CallSpec& spec = export_latex_spec;
-    auto matched = match_fast<2>(spec, args, nargsf, kwnames);
-    // The game stays borrowed while the arguments are converted: Python code that runs in a
-    // conversion can read the game but not change it (`+` on it declines).
-    auto game = shared<Game>(self);
-    const float scale = optional_argument(spec, 0, matched.slot[0], to_f32).value_or(2.5f);
-    auto filename = optional_argument(spec, 1, matched.slot[1], to_text);
-    const Game copy = game->copy();
-    if (!filename) {
-      StrDestination text;
-      render_latex(copy, scale, text);
-      return text.result();
-    }
-    if (auto failure = write_latex_file(copy, scale, *filename)) {
-      throw write_fault(*failure, *filename);
-    }
-    return none();
-  });
-}
-
-// game + decision attaches the decision to the root and answers a new game sharing the root.
-// Anything else, or a game that is busy, is declined.
-PyObject* Game_add(PyObject* left, PyObject* right) {
-  return entry([&]() -> Ref {
-    if (!is_instance<Game>(left)) return not_implemented();
-    auto* cell = reinterpret_cast<Cell<Game>*>(left);
-    if (cell->borrow != 0 || !is_instance<Decision>(right)) return not_implemented();
-    Game copy = [&] {
-      Exclusive<Game> game(cell, OnConflict::raise);
-      append_child(game->root.get(), right);
-      return game->copy();
-    }();
-    return wrap(std::move(copy));
-  });
-}
-
-// "title: <title> root: <root name> children: " and then "(player: <p> action: <a>)" for each
-// child of the root.
-PyObject* Game_str(PyObject* self) {
-  return entry([&] {
-    std::string text;
-    Ref root;
-    {
-      auto game = shared<Game>(self);
-      text = concat({"title: ", game->title, " root: "});
-      root = game->root.copy();
-    }
-    std::vector<Ref> children;
-    {
-      auto node = exclusive<Decision>(root.get(), OnConflict::fault);
-      text += node->name;
-      text += " children: ";
-      children = share(node->children);
-    }
-    // One node borrowed at a time: the root itself may be among its children.
-    for (const Ref& child : children) {
-      auto node = exclusive<Decision>(child.get(), OnConflict::fault);
-      text += concat({"(player: ", node->player.name, " action: ", node->name, ")"});
-    }
-    return to_py(text);
-  });
-}
-
-PyGetSetDef game_getset[] = {
-    {"title", Game_get_title, nullptr, "", nullptr},
-    {"player", Game_get_player, nullptr, "", nullptr},
-    {"gametype", Game_get_gametype, nullptr, "", nullptr},
-    {"root", Game_get_root, nullptr, "", nullptr},
-    {},
-};
-
-PyMethodDef game_methods[] = {
-    {"export", Game_export, METH_NOARGS, "export($self)\n--\n\n"},
-    {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
-     "export_latex($self, scale=None, filename=None)\n--\n\n"},
-    {"get_ref", Game_get_ref, METH_NOARGS, "get_ref($self)\n--\n\n"},
-    {"length", Game_length, METH_NOARGS, "length($self)\n--\n\n"},
-    {},
-};
-
-PyType_Slot game_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(Game_constructor::tp_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Game>)},
-    {Py_tp_getset, game_getset},
-    {Py_tp_methods, game_methods},
-    {Py_nb_add, reinterpret_cast<void*>(Game_add)},
-    {Py_tp_str, reinterpret_cast<void*>(Game_str)},
-    {0, nullptr},
-};
-
-ClassDef game_class{"Game", "kelvora.Game", "(title=None, players=None, gametype=None)",
-                    sizeof(Cell<Game>), game_slots,
-                    nullptr, 0, Game_constructor::vectorcall};
-
-}  // namespace
-
 Game Game::copy() const { return Game{title, player, gametype, root.copy()}; }
-
-template <>
-ClassDef& class_def<Type>() {
-  return type_class;
-}
-
-template <>
-ClassDef& class_def<Game>() {
-  return game_class;
-}
 
 }  // namespace kelvora

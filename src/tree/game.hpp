@@ -1,11 +1,12 @@
-// Games: a title, the players, the kind of game and the root of the game tree.
+// Games as plain records: a title, the players, the kind of game and the root of the game
+// tree; copying a game and making its list of players.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "classes.hpp"
+#include "ref.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora {
@@ -29,9 +30,12 @@ struct Game {
   Game copy() const;
 };
 
-template <>
-ClassDef& class_def<Type>();
-template <>
-ClassDef& class_def<Game>();
+// The least a player takes: the record, plus room for a name too long to be kept inside the
+// string itself (as the names become from "Player 100000000" on).
+constexpr std::uint64_t bytes_per_player = sizeof(Player) + 32;
+
+// "Nature", then "Player 1" up to "Player <count>". A count whose list could not be held in
+// this machine's memory is refused (MemoryError) before anything is allocated.
+std::vector<Player> make_players(std::uint64_t count);
 
 }  // namespace kelvora

@@ -1,13 +1,19 @@
-// Records of the nodes of a game tree and of the players who move at them.
+// The nodes of a game tree as plain records: the players who move at them, their payoffs and
+// children, and the operations on nodes: making, attaching, reading a node under its borrow
+// flag and releasing deep chains without recursion. Nodes are Python objects (their children
+// are shared), but nothing here knows how the classes present them to Python.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "classes.hpp"
+#include "cell.hpp"
+#include "ref.hpp"
 #include "text.hpp"
 #include "tree/utility.hpp"
 
@@ -31,9 +37,16 @@ class Payoff {
   explicit Payoff(Symbolic variables);
   Payoff(const Payoff& other);
   Payoff& operator=(const Payoff&) = delete;
-  Payoff(Payoff&& other) noexcept;
+  Payoff(Payoff&& other) noexcept : kind_(other.kind_), size_(other.size_) {
+    static_assert(sizeof pair_ == sizeof numbers_ && sizeof pair_ == sizeof variables_);
+    std::memcpy(pair_, other.pair_, sizeof pair_);
+    other.kind_ = Kind::none;
+  }
   Payoff& operator=(Payoff&&) = delete;
-  ~Payoff();
+  ~Payoff() {
+    if (kind_ == Kind::symbolic) delete variables_;
+    if (kind_ == Kind::numeric && size_ > inline_count) delete[] numbers_;
+  }
 
   explicit operator bool() const noexcept { return kind_ != Kind::none; }
   bool is_numeric() const noexcept { return kind_ == Kind::numeric; }
@@ -64,9 +77,15 @@ class Children {
   Children() noexcept = default;
   Children(const Children&) = delete;
   Children& operator=(const Children&) = delete;
-  Children(Children&& other) noexcept;
+  Children(Children&& other) noexcept
+      : items_(std::exchange(other.items_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
   Children& operator=(Children&&) = delete;
-  ~Children();
+  ~Children() {
+    while (size_ > 0) Py_DECREF(items_[--size_]);
+    PyMem_Free(items_);
+  }
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
@@ -77,8 +96,6 @@ class Children {
 
   // Appends a child, taking over the reference; a full array grows (or MemoryError).
   void push_back(Ref child);
-  // New references to the same children, in an array of their own.
-  Children share() const;
   // Removes the last child and hands over its reference.
   Ref pop_back() noexcept { return Ref::steal(items_[--size_]); }
 
@@ -105,26 +122,34 @@ struct Decision {
     if (!has_information_set) return std::nullopt;
     return information_set_number;
   }
-
-  // A copy that duplicates texts and payoff and shares the children (one more reference to
-  // each); it keeps the node's number. Needs the interpreter lock.
-  Decision copy() const;
 };
 
-// Makes a node with the next node number and wraps it in a new Decision object.
-Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
-             std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
+// A node with the next node number (numbers are never reused within a process): the payoff is
+// `numbers` when given, else `variables` when given, else none. A refused payoff draws no
+// number.
+Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
+                   std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
+
+// The record of a node object. Only Decision objects are ever attached or made roots, so the
+// objects handed in here are never checked. A node that an unfinished operation holds
+// exclusively is the fatal shared-borrow fault.
+inline const Decision& read_node(PyObject* node) {
+  auto* cell = reinterpret_cast<Cell<Decision>*>(node);
+  if (cell->borrow == -1) detail::shared_conflict(OnConflict::fault);
+  return cell->value;
+}
 
 // New references to the same children.
 std::vector<Ref> share(const Children& children);
 
-// Appends `child` (a Decision object) to the children of the node `parent`, under a fatal
-// exclusive borrow.
+// Appends `child` (a Decision object) to the children of the node object `parent`, under a
+// fatal exclusive borrow.
 void append_child(PyObject* parent, PyObject* child);
 
-template <>
-ClassDef& class_def<Player>();
-template <>
-ClassDef& class_def<Decision>();
+// Drops the references in `children`, which a node being deallocated held. Releasing a child
+// can release its own children, and so on down a chain of any depth: nested calls only hand
+// their children to the outermost call, which releases them one at a time, so the native
+// stack stays flat. Needs the interpreter lock.
+void release_children(Children children) noexcept;
 
 }  // namespace kelvora

@@ -1,11 +1,10 @@
-// Symbolic payoffs: variables known only through comparisons with one another.
+// Symbolic payoffs as plain records: variables known only through comparisons with one
+// another, and the ids that tell them apart.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "classes.hpp"
 
 namespace kelvora {
 
@@ -19,7 +18,7 @@ struct Variable {
   std::uint64_t id;
 };
 
-template <>
-ClassDef& class_def<Variable>();
+// The id of a new variable: the next of a process-wide count, never reused.
+std::uint64_t next_variable_id();
 
 }  // namespace kelvora

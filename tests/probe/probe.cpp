@@ -6,7 +6,9 @@
 #include "classes.hpp"
 #include "convert.hpp"
 #include "entry.hpp"
-#include "tree/game.hpp"
+#include "python/game.hpp"
+#include "python/node.hpp"
+#include "python/variable.hpp"
 
 namespace kelvora {
 namespace {
@@ -141,11 +143,11 @@ PyObject* probe_node(PyObject*, PyObject* node) {
     if (record->payoff) {
       if (record->payoff.is_numeric()) {
         const auto numbers = record->payoff.numbers();
-        payoff = Ref::steal(Py_BuildValue(
-            "(sN)", "Numeric",
-            to_py_list(std::vector<std::int32_t>(numbers.begin(), numbers.end()),
-                       [](std::int32_t v) { return to_py(std::int64_t{v}); })
-                .release()));
+        payoff = Ref::steal(
+            Py_BuildValue("(sN)", "Numeric",
+                          to_py_list(std::vector<std::int32_t>(numbers.begin(), numbers.end()),
+                                     [](std::int32_t v) { return to_py(std::int64_t{v}); })
+                              .release()));
       } else {
         payoff = Ref::steal(Py_BuildValue(
             "(sN)", "Symbolic", to_py_list(record->payoff.variables(), variable_fields).release()));
@@ -155,20 +157,33 @@ PyObject* probe_node(PyObject*, PyObject* node) {
   });
 }
 
-// A new probe Decision holding a record copy of `node`.
+// A new probe Decision holding a record copy of `node`: texts and payoff duplicated, the
+// children shared (one more reference to each), the node number kept.
 PyObject* probe_copy(PyObject*, PyObject* node) {
-  return entry([&] { return wrap(shared<Decision>(node)->copy()); });
+  return entry([&] {
+    auto record = shared<Decision>(node);
+    Children children;
+    for (PyObject* child : record->children) children.push_back(Ref::borrow(child));
+    return wrap(Decision{record->player, record->name, record->payoff, std::move(children),
+                         record->node_id, record->information_set_number,
+                         record->has_information_set});
+  });
+}
+
+// The bytes that a game's player count is bounded by, per player.
+PyObject* probe_bytes_per_player(PyObject*, PyObject*) {
+  return entry([] { return to_py(bytes_per_player); });
 }
 
 PyType_Slot broken_slots[] = {{0, nullptr}};
 Ref refuse_attr() { throw Error::with_message(PyExc_ValueError, "attribute refused"); }
 const ClassAttr broken_attrs[] = {{"First", refuse_attr}};
-ClassDef broken_class{"Broken", "kelvora.Broken", nullptr, sizeof(Cell<Player>), broken_slots,
-                      broken_attrs, 1};
+ClassDef broken_class{"Broken",     "kelvora.Broken", nullptr, sizeof(Cell<Player>),
+                      broken_slots, broken_attrs,     1};
 Ref make_answer() { return to_py(std::int64_t{42}); }
 const ClassAttr plain_attrs[] = {{"Answer", make_answer}};
-ClassDef plain_class{"Plain", "kelvora.Plain", nullptr, sizeof(Cell<Player>), broken_slots,
-                     plain_attrs, 1};
+ClassDef plain_class{"Plain",      "kelvora.Plain", nullptr, sizeof(Cell<Player>),
+                     broken_slots, plain_attrs,     1};
 
 // Registers a class on `module`: the probe Player; "Plain", a class without constructor with
 // the class attribute Answer = 42; or "Broken", whose class attribute cannot be made.
@@ -184,21 +199,27 @@ PyObject* probe_register(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef probe_methods[] = {
-    {"convert", as_method(probe_convert), METH_FASTCALL | METH_KEYWORDS,
-     nullptr},
-    {"match", as_method(probe_match), METH_FASTCALL | METH_KEYWORDS,
-     nullptr},
+    {"convert", as_method(probe_convert), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"match", as_method(probe_match), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fault", probe_fault, METH_O, nullptr},
     {"hold", as_method(probe_hold), METH_FASTCALL, nullptr},
     {"fatal", as_method(probe_fatal), METH_FASTCALL, nullptr},
     {"register", as_method(probe_register), METH_FASTCALL, nullptr},
     {"node", probe_node, METH_O, nullptr},
     {"copy", probe_copy, METH_O, nullptr},
+    {"bytes_per_player", probe_bytes_per_player, METH_NOARGS, nullptr},
     {},
 };
 
-PyModuleDef probe_def = {PyModuleDef_HEAD_INIT, "_kelvora_probe", nullptr, -1, probe_methods,
-                         nullptr, nullptr, nullptr, nullptr};
+PyModuleDef probe_def = {PyModuleDef_HEAD_INIT,
+                         "_kelvora_probe",
+                         nullptr,
+                         -1,
+                         probe_methods,
+                         nullptr,
+                         nullptr,
+                         nullptr,
+                         nullptr};
 
 }  // namespace
 }  // namespace kelvora

@@ -1,0 +1,197 @@
+// The Python classes Player and Decision: constructors, attributes, attaching, str().
+#include "python/node.hpp"
+
+#include <utility>
+
+#include "convert.hpp"
+#include "entry.hpp"
+#include "python/variable.hpp"
+
+namespace kelvora {
+namespace {
+
+// --- Player ---
+
+constexpr const char* player_params[] = {"name"};
+constexpr CallSpec player_new_spec{"Player", "__new__", player_params, 1, 0, 0};
+
+Ref make_player(PyTypeObject* type, Matched<1>& matched) {
+  auto name = optional_argument(player_new_spec, 0, matched.slot[0], to_text);
+  return construct(type, Player{name ? std::move(*name) : "player"});
+}
+using Player_constructor = Constructor<1, player_new_spec, make_player>;
+
+// The `name` attribute, which players and nodes both have.
+template <class T>
+PyObject* get_name(PyObject* self, void*) {
+  return entry([&] { return to_py(shared<T>(self)->name); });
+}
+
+template <class T>
+int set_name(PyObject* self, PyObject* value, void*) {
+  return entry_status([&] {
+    std::string name = to_text(assigned_value(value));
+    exclusive<T>(self)->name = std::move(name);
+  });
+}
+
+PyGetSetDef player_getset[] = {
+    {"name", get_name<Player>, set_name<Player>, "", nullptr},
+    {},
+};
+
+PyType_Slot player_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(Player_constructor::tp_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Player>)},
+    {Py_tp_getset, player_getset},
+    {0, nullptr},
+};
+
+ClassDef player_class{"Player",
+                      "kelvora.Player",
+                      "(name=None)",
+                      sizeof(Cell<Player>),
+                      player_slots,
+                      nullptr,
+                      0,
+                      Player_constructor::vectorcall};
+
+// --- Decision ---
+
+void Decision_dealloc(PyObject* self) {
+  auto& node = reinterpret_cast<Cell<Decision>*>(self)->value;
+  Children children = std::move(node.children);
+  dealloc<Decision>(self);
+  release_children(std::move(children));
+}
+
+constexpr const char* decision_params[] = {"player", "name", "utility", "variable",
+                                           "information_set"};
+constexpr CallSpec decision_new_spec{"Decision", "__new__", decision_params, 5, 0, 2};
+
+Ref make_decision(PyTypeObject*, Matched<5>& matched) {
+  const CallSpec& spec = decision_new_spec;
+  Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
+  Text name = argument(spec, 1, matched.slot[1], to_text);
+  auto numbers = optional_argument(spec, 2, matched.slot[2],
+                                   [](PyObject* obj) { return to_list(obj, to_i32); });
+  auto variables = optional_argument(spec, 3, matched.slot[3],
+                                     [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
+  auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
+  return wrap(make_node(std::move(player), std::move(name), std::move(numbers),
+                        std::move(variables), information_set));
+}
+using Decision_constructor = Constructor<5, decision_new_spec, make_decision>;
+
+PyObject* Decision_get_player(PyObject* self, void*) {
+  return entry([&] { return wrap(Player(shared<Decision>(self)->player)); });
+}
+
+PyObject* Decision_get_children(PyObject* self, void*) {
+  return entry([&] {
+    // Copied out before the list is made, as making it can run Python code (see id_list).
+    const std::vector<Ref> children = share(shared<Decision>(self)->children);
+    return to_py_list(children, [](const Ref& child) { return child.copy(); });
+  });
+}
+
+PyObject* Decision_get_information_set(PyObject* self, void*) {
+  return entry([&] {
+    const auto number = shared<Decision>(self)->information_set();
+    return number ? to_py(*number) : none();
+  });
+}
+
+constexpr const char* add_node_params[] = {"other"};
+constexpr CallSpec add_node_spec{"Decision", "add_node", add_node_params, 1, 0, 1};
+
+PyObject* Decision_add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+  return entry([&] {
+    auto matched = match_fast<1>(add_node_spec, args, nargsf, kwnames);
+    (void)cell_of<Decision>(self);
+    Ref other = argument(add_node_spec, 0, matched.slot[0], ref_of<Decision>);
+    append_child(self, other.get());
+    return Ref::borrow(self);
+  });
+}
+
+constexpr CallSpec add_nodes_spec{"Decision", "add_nodes", nullptr, 0, 0, 0, nullptr, 0, true};
+
+PyObject* Decision_add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                             PyObject* kwnames) {
+  return entry([&] {
+    auto matched = match_fast<1>(add_nodes_spec, args, nargsf, kwnames);
+    (void)cell_of<Decision>(self);
+    PyObject* nodes = matched.surplus.get();
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(nodes); ++i) {
+      // Nodes before a refused one stay attached.
+      append_child(self, ref_of<Decision>(PyTuple_GET_ITEM(nodes, i)).get());
+    }
+    return Ref::borrow(self);
+  });
+}
+
+PyObject* Decision_add(PyObject* left, PyObject* right) {
+  return entry([&] {
+    if (!is_instance<Decision>(left) || !is_instance<Decision>(right)) return not_implemented();
+    append_child(left, right);
+    return Ref::borrow(left);
+  });
+}
+
+PyObject* Decision_str(PyObject* self) {
+  return entry([&] {
+    auto node = shared<Decision>(self);
+    return to_py(concat({"(player: ", node->player.name, " action: ", node->name, ")"}));
+  });
+}
+
+PyGetSetDef decision_getset[] = {
+    {"player", Decision_get_player, nullptr, "", nullptr},
+    {"name", get_name<Decision>, set_name<Decision>, "", nullptr},
+    {"children", Decision_get_children, nullptr, "", nullptr},
+    {"information_set", Decision_get_information_set, nullptr, "", nullptr},
+    {},
+};
+
+PyMethodDef decision_methods[] = {
+    {"add_node", as_method(Decision_add_node), METH_FASTCALL | METH_KEYWORDS,
+     "add_node($self, other)\n--\n\n"},
+    {"add_nodes", as_method(Decision_add_nodes), METH_FASTCALL | METH_KEYWORDS,
+     "add_nodes($self, *args)\n--\n\n"},
+    {},
+};
+
+PyType_Slot decision_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(Decision_constructor::tp_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(Decision_dealloc)},
+    {Py_tp_getset, decision_getset},
+    {Py_tp_methods, decision_methods},
+    {Py_nb_add, reinterpret_cast<void*>(Decision_add)},
+    {Py_tp_str, reinterpret_cast<void*>(Decision_str)},
+    {0, nullptr},
+};
+
+ClassDef decision_class{"Decision",
+                        "kelvora.Decision",
+                        "(player, name, utility=None, variable=None, information_set=None)",
+                        sizeof(Cell<Decision>),
+                        decision_slots,
+                        nullptr,
+                        0,
+                        Decision_constructor::vectorcall};
+
+}  // namespace
+
+template <>
+ClassDef& class_def<Player>() {
+  return player_class;
+}
+
+template <>
+ClassDef& class_def<Decision>() {
+  return decision_class;
+}
+
+}  // namespace kelvora
