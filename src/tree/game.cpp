@@ -118,9 +118,12 @@ Ref make_game(PyTypeObject* type, Matched<3>& matched) {
   auto players = optional_argument(spec, 1, matched.slot[1], to_u64);
   auto gametype = optional_argument(spec, 2, matched.slot[2], copy_of<Type>);
   std::vector<Player> player = make_players(players.value_or(2));
-  Ref root = new_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt);
-  return construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
-                              gametype.value_or(Type{Type::Normal}), std::move(root)});
+  // The root, which draws a node number, is made last: a game that cannot be made draws none.
+  Ref game = construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
+                                  gametype.value_or(Type{Type::Normal}), Ref()});
+  new_value<Game>(game).root =
+      new_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt);
+  return game;
 }
 using Game_constructor = Constructor<3, game_new_spec, make_game>;
 
@@ -258,12 +261,11 @@ PyObject* Game_add(PyObject* left, PyObject* right) {
     if (!is_instance<Game>(left)) return not_implemented();
     auto* cell = reinterpret_cast<Cell<Game>*>(left);
     if (cell->borrow != 0 || !is_instance<Decision>(right)) return not_implemented();
-    Game copy = [&] {
-      Exclusive<Game> game(cell, OnConflict::raise);
-      append_child(game->root.get(), right);
-      return game->copy();
-    }();
-    return wrap(std::move(copy));
+    Exclusive<Game> game(cell, OnConflict::raise);
+    // The new game first: when it cannot be made, the tree stays as it was.
+    Ref sum = wrap(game->copy());
+    append_child(game->root.get(), right);
+    return sum;
   });
 }
 

@@ -296,12 +296,15 @@ Decision Decision::copy() const {
 
 Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
              std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
-  return wrap(Decision{std::move(player), std::move(name),
-                       numbers     ? Payoff(*numbers)
-                       : variables ? Payoff(std::move(*variables))
-                                   : Payoff(),
-                       Children(), node_counter.fetch_add(1), information_set.value_or(0),
-                       information_set.has_value()});
+  Ref node = wrap(Decision{std::move(player), std::move(name),
+                           numbers     ? Payoff(*numbers)
+                           : variables ? Payoff(std::move(*variables))
+                                       : Payoff(),
+                           Children(), 0, information_set.value_or(0),
+                           information_set.has_value()});
+  // Drawn once the node exists: a failed call uses no number.
+  new_value<Decision>(node).node_id = node_counter.fetch_add(1);
+  return node;
 }
 
 void append_child(PyObject* parent, PyObject* child) {
