@@ -54,8 +54,10 @@ PyObject* Type_richcompare(PyObject* self, PyObject* other, int op) {
     std::optional<std::int64_t> number;
     try {
       number = to_i64(other);
-    } catch (const Error&) {
-      // Not an integer, or too wide for 64 bits: try it as a Type.
+    } catch (const Error& err) {
+      // Not an integer, or too wide for 64 bits: try it as a Type. Out of memory, the
+      // question could not be asked: that is raised, not answered.
+      if (err.is(PyExc_MemoryError)) throw;
     }
     if (number) {
       equal = *number == mine->value;
