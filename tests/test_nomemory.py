@@ -10,6 +10,7 @@ drawn only by a call that succeeded, a file is written whole or not at all.
 Run alone, with a count of the outcomes: python tests/test_nomemory.py
 """
 
+import atexit
 import collections
 import concurrent.futures
 import functools
@@ -235,6 +236,7 @@ def shim():
     if compiler is None or os.environ.get("LD_PRELOAD"):
         return None
     directory = tempfile.mkdtemp()
+    atexit.register(shutil.rmtree, directory, True)
     source, target = os.path.join(directory, "shim.cpp"), os.path.join(directory, "shim.so")
     with open(source, "w") as f:
         f.write(SHIM)
