@@ -4,6 +4,7 @@
 
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "cell.hpp"
@@ -94,6 +95,8 @@ namespace detail {
 // A new, unborrowed instance of `type` holding `value`, or null with the interpreter's error.
 template <class T>
 Ref emplace(PyTypeObject* type, T&& value) {
+  // Once allocated, the instance must get its value: moving it in cannot fail.
+  static_assert(std::is_nothrow_move_constructible_v<T>);
   Ref obj = Ref::steal(type->tp_alloc(type, 0));
   if (obj) {
     auto* cell = reinterpret_cast<Cell<T>*>(obj.get());
@@ -122,6 +125,14 @@ Ref wrap(T value) {
     throw Fault(concat({"failed to create a ", class_def<T>().name, " object"}));
   }
   return obj;
+}
+
+// The record of an instance just made by `construct` or `wrap`, which nothing else holds yet:
+// what may be done only for an instance that exists (drawing its identifier, say) is done
+// through this once the instance is allocated, so that a failed call leaves no trace.
+template <class T>
+T& new_value(const Ref& obj) {
+  return reinterpret_cast<Cell<T>*>(obj.get())->value;
 }
 
 // Deallocation slot: drops the record, frees the memory and the instance's reference to its

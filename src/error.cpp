@@ -2,7 +2,6 @@
 #include "error.hpp"
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -15,7 +14,9 @@ constexpr const char* runtime_name = "kelvora_runtime";
 // Made on first use and kept for the life of the process (guarded by the interpreter lock).
 PyObject* panic_type = nullptr;
 
-PyObject* panic_exception_type() {
+// The class, or null with the interpreter's error set when it cannot be made (out of memory:
+// a MemoryError, which is then raised in place of the panic, so that the process lives on).
+PyObject* panic_exception_type() noexcept {
   if (panic_type == nullptr) {
     panic_type = PyErr_NewExceptionWithDoc(
         "kelvora_runtime.PanicException",
@@ -24,35 +25,32 @@ PyObject* panic_exception_type() {
         "the way through the stack and makes the interpreter exit.\n",
         PyExc_BaseException, nullptr);
     if (panic_type == nullptr) {
-      PyErr_Clear();
-      throw Fault("Failed to initialize new exception type.");
+      std::fputs("kelvora: internal fault: Failed to initialize new exception type.\n", stderr);
+      if (!PyErr_Occurred()) PyErr_NoMemory();
     }
   }
   return panic_type;
 }
 
-void raise_panic(const std::string& message, const Ref& cause = Ref()) {
+// Raises PanicException(message); any failure on the way (no memory for the class, the text
+// or the instance) is raised instead.
+void raise_panic(const std::string& message, const Ref& cause = Ref()) noexcept {
   PyObject* type = panic_exception_type();
+  if (type == nullptr) return;
   Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), message.size(), "replace"));
   if (!text) return;  // the failure to make the text is what is raised
-  if (!cause) {
-    PyErr_SetObject(type, text.get());
-    return;
-  }
+  // The instance is made here rather than by the interpreter when it first looks at it:
+  // out of memory, the interpreter could lose the exception that it fails to make.
   Ref value = Ref::steal(PyObject_CallOneArg(type, text.get()));
   if (!value) return;
-  PyException_SetCause(value.get(), cause.copy().release());
+  if (cause) PyException_SetCause(value.get(), cause.copy().release());
   PyErr_SetObject(type, value.get());
 }
 
-[[noreturn]] void abort_at_boundary() {
-  std::fputs("kelvora: uncaught panic at ffi boundary\n", stderr);
-  std::abort();
-}
-
-// Interned "__qualname__", made once.
+// Interned "__qualname__", made once: null (with the interpreter's error set) until it can be.
 PyObject* qualname_key() {
-  static PyObject* key = PyUnicode_InternFromString("__qualname__");
+  static PyObject* key = nullptr;
+  if (key == nullptr) key = PyUnicode_InternFromString("__qualname__");
   return key;
 }
 
@@ -77,22 +75,18 @@ Error Error::fetch() {
   if (panic_type != nullptr && type == panic_type) {
     // Python code raised a PanicException inside a call of ours: resume it as a fault.
     PyErr_NormalizeException(&type, &value, &traceback);
-    std::string message = "Unwrapped panic from Python code";
-    if (value != nullptr) {
-      Ref text = Ref::steal(PyObject_Str(value));
-      if (text) {
-        message = utf8_lossy(text.get());
-      } else {
-        PyErr_Clear();
-      }
-    }
+    // Owned from here on, as making the message can fail.
+    Ref owned[] = {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+    Ref text = value != nullptr ? Ref::steal(PyObject_Str(value)) : Ref();
+    if (value != nullptr && !text) PyErr_Clear();
+    std::string message = text ? utf8_lossy(text.get()) : "Unwrapped panic from Python code";
     std::fprintf(stderr,
                  "--- %s is resuming a panic after fetching a PanicException from Python. ---\n"
                  "Python stack trace below:\n",
                  runtime_name);
-    PyErr_Restore(type, value, traceback);
+    PyErr_Restore(owned[0].release(), owned[1].release(), owned[2].release());
     PyErr_PrintEx(0);
-    throw Fault(message);
+    throw Fault(std::move(message));
   }
   Error err;
   err.fetched_ = true;
@@ -220,7 +214,9 @@ std::string utf8_lossy(PyObject* str) {
 }
 
 std::optional<std::string> qualname_of(PyTypeObject* type) {
-  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), qualname_key()));
+  PyObject* key = qualname_key();
+  Ref name =
+      key != nullptr ? Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), key)) : Ref();
   if (!name) {
     discard_error();
     return std::nullopt;
@@ -256,15 +252,10 @@ void raise_current_exception() noexcept {
   } catch (const Fault& fault) {
     // A fault while the failure itself was being raised (for instance a PanicException
     // from Python while a message was built): raise that one instead.
-    try {
-      raise_panic(fault.message());
-    } catch (...) {
-      abort_at_boundary();
-    }
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    raise_panic(fault.message(), fault.cause());
   } catch (...) {
-    abort_at_boundary();
+    // Raising the failure failed itself: only a failed allocation can get here.
+    PyErr_NoMemory();
   }
 }
 

@@ -58,8 +58,10 @@ PyObject* Type_richcompare(PyObject* self, PyObject* other, int op) {
     std::optional<std::int64_t> number;
     try {
       number = to_i64(other);
-    } catch (const Error&) {
-      // Not an integer, or too wide for 64 bits: try it as a Type.
+    } catch (const Error& err) {
+      // Not an integer, or too wide for 64 bits: try it as a Type. Out of memory, the
+      // question could not be asked: that is raised, not answered.
+      if (err.is(PyExc_MemoryError)) throw;
     }
     if (number) {
       equal = *number == mine->value;
@@ -94,9 +96,12 @@ Ref make_game(PyTypeObject* type, Matched<3>& matched) {
   auto players = optional_argument(spec, 1, matched.slot[1], to_u64);
   auto gametype = optional_argument(spec, 2, matched.slot[2], copy_of<Type>);
   std::vector<Player> player = make_players(players.value_or(2));
-  Ref root = wrap(make_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt));
-  return construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
-                              gametype.value_or(Type{Type::Normal}), std::move(root)});
+  // The root, which draws a node number, is made last: a game that cannot be made draws none.
+  Ref game = construct(type, Game{title ? std::move(*title) : "Untitled Game", std::move(player),
+                                  gametype.value_or(Type{Type::Normal}), Ref()});
+  new_value<Game>(game).root =
+      new_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt);
+  return game;
 }
 using Game_constructor = Constructor<3, game_new_spec, make_game>;
 
@@ -245,12 +250,11 @@ PyObject* Game_add(PyObject* left, PyObject* right) {
     if (!is_instance<Game>(left)) return not_implemented();
     auto* cell = reinterpret_cast<Cell<Game>*>(left);
     if (cell->borrow != 0 || !is_instance<Decision>(right)) return not_implemented();
-    Game copy = [&] {
-      Exclusive<Game> game(cell, OnConflict::raise);
-      append_child(game->root.get(), right);
-      return game->copy();
-    }();
-    return wrap(std::move(copy));
+    Exclusive<Game> game(cell, OnConflict::raise);
+    // The new game first: when it cannot be made, the tree stays as it was.
+    Ref sum = wrap(game->copy());
+    append_child(game->root.get(), right);
+    return sum;
   });
 }
 

@@ -78,8 +78,8 @@ Ref make_decision(PyTypeObject*, Matched<5>& matched) {
   auto variables = optional_argument(spec, 3, matched.slot[3],
                                      [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
   auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
-  return wrap(make_node(std::move(player), std::move(name), std::move(numbers),
-                        std::move(variables), information_set));
+  return new_node(std::move(player), std::move(name), std::move(numbers), std::move(variables),
+                  information_set);
 }
 using Decision_constructor = Constructor<5, decision_new_spec, make_decision>;
 
@@ -183,6 +183,14 @@ ClassDef decision_class{"Decision",
                         Decision_constructor::vectorcall};
 
 }  // namespace
+
+Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
+             std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
+  Ref node = wrap(make_node(std::move(player), std::move(name), std::move(numbers),
+                            std::move(variables), information_set));
+  new_value<Decision>(node).node_id = next_node_id();
+  return node;
+}
 
 template <>
 ClassDef& class_def<Player>() {

@@ -12,9 +12,10 @@ constexpr CallSpec variable_new_spec{"Variable", "__new__", variable_params, 1, 
 
 Ref make_variable(PyTypeObject* type, Matched<1>& matched) {
   std::string name = argument(variable_new_spec, 0, matched.slot[0], to_text);
-  // Drawn only once the arguments are good: a refused call uses no id.
-  const std::uint64_t id = next_variable_id();
-  return construct(type, Variable{std::move(name), {}, {}, {}, id});
+  // Drawn only once the arguments are good and the object is made: a failed call uses no id.
+  Ref obj = construct(type, Variable{std::move(name), {}, {}, {}, 0});
+  new_value<Variable>(obj).id = next_variable_id();
+  return obj;
 }
 using Variable_constructor = Constructor<1, variable_new_spec, make_variable>;
 
@@ -58,16 +59,20 @@ PyObject* Variable_richcompare(PyObject* left, PyObject* right, int op) {
     auto* right_cell = reinterpret_cast<Cell<Variable>*>(right);
     if (right_cell->borrow == -1) return not_implemented();
     Shared<Variable> rhs(right_cell, OnConflict::raise);
+    std::vector<std::uint64_t>* ids = nullptr;
     switch (op) {
-      case Py_LT: lhs->higher.push_back(rhs->id); break;
-      case Py_GT: lhs->lower.push_back(rhs->id); break;
-      case Py_EQ: lhs->equal.push_back(rhs->id); break;
+      case Py_LT: ids = &lhs->higher; break;
+      case Py_GT: ids = &lhs->lower; break;
+      case Py_EQ: ids = &lhs->equal; break;
       case Py_LE:
       case Py_NE:
       case Py_GE: break;
       default: return not_implemented();
     }
-    return wrap(Variable(*rhs));
+    // The copy first: when it cannot be made, `left` stays as it was.
+    Ref copy = wrap(Variable(*rhs));
+    if (ids != nullptr) ids->push_back(rhs->id);
+    return copy;
   });
 }
 

@@ -103,10 +103,12 @@ Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
                   : variables ? Payoff(std::move(*variables))
                               : Payoff(),
                   Children(),
-                  node_counter.fetch_add(1),
+                  0,
                   information_set.value_or(0),
                   information_set.has_value()};
 }
+
+std::uint64_t next_node_id() { return node_counter.fetch_add(1); }
 
 void append_child(PyObject* parent, PyObject* child) {
   Ref held = Ref::borrow(child);

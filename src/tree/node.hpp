@@ -124,11 +124,13 @@ struct Decision {
   }
 };
 
-// A node with the next node number (numbers are never reused within a process): the payoff is
-// `numbers` when given, else `variables` when given, else none. A refused payoff draws no
-// number.
+// A node, numbered 0 until its number is drawn with next_node_id: the payoff is `numbers` when
+// given, else `variables` when given, else none.
 Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
                    std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
+
+// The next node number; numbers are never reused within a process.
+std::uint64_t next_node_id();
 
 // The record of a node object. Only Decision objects are ever attached or made roots, so the
 // objects handed in here are never checked. A node that an unfinished operation holds
