@@ -27,6 +27,7 @@ PyObject* panic_exception_type() noexcept {
     if (panic_type == nullptr) {
       std::fputs("kelvora: internal fault: Failed to initialize new exception type.\n", stderr);
       if (!PyErr_Occurred()) PyErr_NoMemory();
+      return nullptr;
     }
   }
   return panic_type;
@@ -45,6 +46,32 @@ void raise_panic(const std::string& message, const Ref& cause = Ref()) noexcept 
   if (!value) return;
   if (cause) PyException_SetCause(value.get(), cause.copy().release());
   PyErr_SetObject(type, value.get());
+}
+
+// Prints a PanicException raised by Python code, with its traceback, to sys.stderr.
+void print_resumed(Ref type, Ref value, Ref traceback) noexcept {
+#if PY_VERSION_HEX < 0x030D0000
+  PyErr_Restore(type.release(), value.release(), traceback.release());
+  PyErr_PrintEx(0);
+#else
+  // From 3.13 the interpreter prints exceptions with the traceback module, Python code that
+  // can spin for ever when no memory is left: the C printer of the traceback is called here
+  // instead, then "<module>.<class>: <text>" written as the interpreter writes it.
+  PyObject* file = PySys_GetObject("stderr");
+  if (file == nullptr || file == Py_None) return;
+  auto write = [&](PyObject* obj) {
+    if (obj == nullptr || PyFile_WriteObject(obj, file, Py_PRINT_RAW) < 0) PyErr_Clear();
+  };
+  if (traceback && PyTraceBack_Print(traceback.get(), file) < 0) PyErr_Clear();
+  Ref module = Ref::steal(PyObject_GetAttrString(type.get(), "__module__"));
+  write(module.get());
+  if (PyFile_WriteString(".", file) < 0) PyErr_Clear();
+  Ref name = Ref::steal(PyObject_GetAttrString(type.get(), "__qualname__"));
+  write(name.get());
+  if (PyFile_WriteString(": ", file) < 0) PyErr_Clear();
+  write(value.get());
+  if (PyFile_WriteString("\n", file) < 0) PyErr_Clear();
+#endif
 }
 
 // Interned "__qualname__", made once: null (with the interpreter's error set) until it can be.
@@ -84,8 +111,7 @@ Error Error::fetch() {
                  "--- %s is resuming a panic after fetching a PanicException from Python. ---\n"
                  "Python stack trace below:\n",
                  runtime_name);
-    PyErr_Restore(owned[0].release(), owned[1].release(), owned[2].release());
-    PyErr_PrintEx(0);
+    print_resumed(std::move(owned[0]), std::move(owned[1]), std::move(owned[2]));
     throw Fault(std::move(message));
   }
   Error err;
