@@ -7,7 +7,8 @@
 namespace kelvora {
 
 // The instance layout shared by every class: header, record, borrow flag
-// (0 free, n > 0 shared borrows, -1 one exclusive borrow).
+// (0 free, n > 0 shared borrows, -1 one exclusive borrow). Once the last reference is gone no
+// borrow can be taken, and a class may reuse the word while it deallocates the instance.
 template <class T>
 struct Cell {
   PyObject_HEAD

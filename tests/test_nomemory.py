@@ -60,6 +60,16 @@ class Index:
     def __index__(self):
         raise PANIC("from python")
 """
+DEEP = """
+import sys
+BLOCKS = sys.getallocatedblocks()
+C = Decision(P, "c")
+for _ in range(10 ** 5):
+    C = Decision(P, "c") + C
+W = Decision(P, "W").add_nodes(*[Decision(P, "w") for _ in range(100)], C, Decision(P, "w"))
+X = Decision(P, "X").add_node(W)
+del C, W
+"""
 WHOLE_OR_NOTHING = ("assert (open(FILE).read() == G.export_latex(scale=1.5)) "
                     "if os.path.exists(FILE) else exc is not None")
 ATTACHED = "assert names(X) == (['Y'] if exc is None else {0}), names(X)"
@@ -144,6 +154,10 @@ OPERATIONS = [
     ("Type", "", "result = (Type.Normal == 0, Type.Extensive != Type.Normal, "
      "Type.Normal != 2 ** 70, repr(Type.Extensive), int(Type.Extensive))", ""),
     ("Type()", "ORDINARY = TypeError", "Type()", ""),
+    # Dropping a node whose wide child holds a deep chain: nothing is left of the tree once
+    # the last reference is gone (the block count drops back; `del` may have failed to run).
+    ("release deep", DEEP, "del X",
+     "globals().pop('X', None); assert sys.getallocatedblocks() - BLOCKS < 10 ** 4"),
 ]
 # Some again, with PanicException made beforehand and only the k-th allocation failing: a
 # result object that cannot be made is then raised as PanicException (when every allocation

@@ -58,13 +58,6 @@ ClassDef player_class{"Player",
 
 // --- Decision ---
 
-void Decision_dealloc(PyObject* self) {
-  auto& node = reinterpret_cast<Cell<Decision>*>(self)->value;
-  Children children = std::move(node.children);
-  dealloc<Decision>(self);
-  release_children(std::move(children));
-}
-
 constexpr const char* decision_params[] = {"player", "name", "utility", "variable",
                                            "information_set"};
 constexpr CallSpec decision_new_spec{"Decision", "__new__", decision_params, 5, 0, 2};
@@ -165,7 +158,7 @@ PyMethodDef decision_methods[] = {
 
 PyType_Slot decision_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(Decision_constructor::tp_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(Decision_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(release_node)},
     {Py_tp_getset, decision_getset},
     {Py_tp_methods, decision_methods},
     {Py_nb_add, reinterpret_cast<void*>(Decision_add)},

@@ -1,5 +1,5 @@
-// The node records: payoffs, children, making and attaching nodes, and releasing the
-// children of a deallocated node without recursion.
+// The node records: payoffs, children, making and attaching nodes, and releasing a node and
+// whatever only it held without recursion or allocation.
 #include "tree/node.hpp"
 
 #include <algorithm>
@@ -15,35 +15,54 @@ namespace {
 // The number of the next node; numbers are never reused within a process.
 std::atomic<std::uint64_t> node_counter{0};
 
-// Children whose release has been put off while an outer node deallocation drains them;
-// null when no deallocation is running. Guarded by the interpreter lock.
-std::vector<Ref>* releasing = nullptr;
+// The nodes whose release has begun and which still hold children, the last begun on top: a
+// stack linked through the borrow words of their cells, so that releasing needs no memory. An
+// object without references has no borrow left to record, and its memory is still ours until
+// it is freed. Guarded by the interpreter lock.
+Cell<Decision>* dying = nullptr;
+// Set while the outermost release works off the stack of dying nodes.
+bool releasing = false;
+
+static_assert(sizeof(Py_ssize_t) >= sizeof(Cell<Decision>*), "the borrow word holds a link");
+
+void push_dying(Cell<Decision>* cell) noexcept {
+  cell->borrow = reinterpret_cast<Py_ssize_t>(dying);
+  dying = cell;
+}
+
+Cell<Decision>* pop_dying() noexcept {
+  Cell<Decision>* top = dying;
+  dying = reinterpret_cast<Cell<Decision>*>(top->borrow);
+  return top;
+}
+
+// Destroys the record of a node without children and frees the object.
+void free_node(Cell<Decision>* cell) noexcept {
+  PyTypeObject* type = Py_TYPE(reinterpret_cast<PyObject*>(cell));
+  cell->value.~Decision();
+  type->tp_free(cell);
+  Py_DECREF(type);
+}
 
 }  // namespace
 
-void release_children(Children children) noexcept {
-  if (children.empty()) return;
-  // Out of memory while handing over: whatever was not handed over is released when
-  // `children` goes, right here, nested.
-  auto hand_over = [&](std::vector<Ref>& to) {
-    try {
-      while (!children.empty()) to.push_back(children.pop_back());
-    } catch (const std::bad_alloc&) {
-    }
-  };
-  if (releasing != nullptr) {
-    hand_over(*releasing);
+void release_node(PyObject* node) noexcept {
+  auto* cell = reinterpret_cast<Cell<Decision>*>(node);
+  if (cell->value.children.empty()) {
+    free_node(cell);
     return;
   }
-  std::vector<Ref> pending;
-  hand_over(pending);
-  releasing = &pending;
-  while (!pending.empty()) {
-    Ref child = std::move(pending.back());
-    pending.pop_back();
-    child = Ref();
+  push_dying(cell);
+  if (releasing) return;
+  releasing = true;
+  // Every node on the stack holds a child. A node goes as soon as its last child is taken,
+  // before that child is dropped, so a chain is freed from the top down and never piles up.
+  while (dying != nullptr) {
+    Ref child = dying->value.children.pop_back();
+    if (dying->value.children.empty()) free_node(pop_dying());
+    child = Ref();  // a child with children of its own is pushed, and they come next
   }
-  releasing = nullptr;
+  releasing = false;
 }
 
 std::vector<Ref> share(const Children& children) {

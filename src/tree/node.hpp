@@ -1,7 +1,7 @@
 // The nodes of a game tree as plain records: the players who move at them, their payoffs and
 // children, and the operations on nodes: making, attaching, reading a node under its borrow
-// flag and releasing deep chains without recursion. Nodes are Python objects (their children
-// are shared), but nothing here knows how the classes present them to Python.
+// flag and releasing deep chains without recursion or allocation. Nodes are Python objects
+// (their children are shared), but nothing here knows how the classes present them to Python.
 #pragma once
 
 #include <cstdint>
@@ -148,10 +148,11 @@ std::vector<Ref> share(const Children& children);
 // fatal exclusive borrow.
 void append_child(PyObject* parent, PyObject* child);
 
-// Drops the references in `children`, which a node being deallocated held. Releasing a child
-// can release its own children, and so on down a chain of any depth: nested calls only hand
-// their children to the outermost call, which releases them one at a time, so the native
-// stack stays flat. Needs the interpreter lock.
-void release_children(Children children) noexcept;
+// Deallocates the node object `node`, whose last reference is gone: drops its children and
+// frees it. Releasing a child can release its own children, and so on down a chain of any
+// depth, yet the native stack stays flat and no memory is allocated: a release that begins
+// while another runs only joins the stack of dying nodes that the outermost one works off.
+// Needs the interpreter lock.
+void release_node(PyObject* node) noexcept;
 
 }  // namespace kelvora
