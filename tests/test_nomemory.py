@@ -253,6 +253,11 @@ def shim():
     compiler = shutil.which(os.environ.get("CXX", "g++"))
     if compiler is None or os.environ.get("LD_PRELOAD"):
         return None
+    import kelvora
+
+    with open(kelvora.__file__, "rb") as module:
+        if b"libstdc++.so" not in module.read():
+            return None  # a C++ library linked into the module (the wheels) keeps its own new
     directory = tempfile.mkdtemp()
     atexit.register(shutil.rmtree, directory, True)
     source, target = os.path.join(directory, "shim.cpp"), os.path.join(directory, "shim.so")
