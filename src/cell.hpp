@@ -1,5 +1,6 @@
 // Instance cells: the layout of every instance of the module's classes (header, record,
-// borrow flag) and the borrows that guard a record while an operation reads or changes it.
+// borrow flag), the borrows that guard a record while an operation reads or changes it, and
+// freeing an instance.
 #pragma once
 
 #include "error.hpp"
@@ -59,5 +60,15 @@ class Exclusive {
  private:
   Cell<T>* cell_;
 };
+
+// Deallocation slot: drops the record, frees the memory and the instance's reference to its
+// (heap) type.
+template <class T>
+void dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<Cell<T>*>(self)->value.~T();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
 
 }  // namespace kelvora

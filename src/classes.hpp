@@ -135,16 +135,6 @@ T& new_value(const Ref& obj) {
   return reinterpret_cast<Cell<T>*>(obj.get())->value;
 }
 
-// Deallocation slot: drops the record, frees the memory and the instance's reference to its
-// (heap) type.
-template <class T>
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<Cell<T>*>(self)->value.~T();
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
 }  // namespace kelvora
 
 namespace kelvora {

@@ -56,21 +56,19 @@ void print_resumed(Ref type, Ref value, Ref traceback) noexcept {
 #else
   // From 3.13 the interpreter prints exceptions with the traceback module, Python code that
   // can spin for ever when no memory is left: the C printer of the traceback is called here
-  // instead, then "<module>.<class>: <text>" written as the interpreter writes it.
+  // instead, then "<dotted class name>: <text>" as the interpreter writes it.
   PyObject* file = PySys_GetObject("stderr");
   if (file == nullptr || file == Py_None) return;
-  auto write = [&](PyObject* obj) {
-    if (obj == nullptr || PyFile_WriteObject(obj, file, Py_PRINT_RAW) < 0) PyErr_Clear();
-  };
-  if (traceback && PyTraceBack_Print(traceback.get(), file) < 0) PyErr_Clear();
   Ref module = Ref::steal(PyObject_GetAttrString(type.get(), "__module__"));
-  write(module.get());
-  if (PyFile_WriteString(".", file) < 0) PyErr_Clear();
-  Ref name = Ref::steal(PyObject_GetAttrString(type.get(), "__qualname__"));
-  write(name.get());
-  if (PyFile_WriteString(": ", file) < 0) PyErr_Clear();
-  write(value.get());
-  if (PyFile_WriteString("\n", file) < 0) PyErr_Clear();
+  const bool written =
+      (!traceback || PyTraceBack_Print(traceback.get(), file) == 0) && module &&
+      PyFile_WriteObject(module.get(), file, Py_PRINT_RAW) == 0 &&
+      PyFile_WriteString(".", file) == 0 &&
+      PyFile_WriteString(reinterpret_cast<PyTypeObject*>(type.get())->tp_name, file) == 0 &&
+      PyFile_WriteString(": ", file) == 0 &&
+      PyFile_WriteObject(value.get(), file, Py_PRINT_RAW) == 0 &&
+      PyFile_WriteString("\n", file) == 0;
+  if (!written) PyErr_Clear();
 #endif
 }
 

@@ -38,10 +38,7 @@ Cell<Decision>* pop_dying() noexcept {
 
 // Destroys the record of a node without children and frees the object.
 void free_node(Cell<Decision>* cell) noexcept {
-  PyTypeObject* type = Py_TYPE(reinterpret_cast<PyObject*>(cell));
-  cell->value.~Decision();
-  type->tp_free(cell);
-  Py_DECREF(type);
+  dealloc<Decision>(reinterpret_cast<PyObject*>(cell));
 }
 
 }  // namespace
