@@ -52,6 +52,30 @@ std::string name_list(const std::vector<const char*>& names) {
        (names.size() == 1 ? " argument: " : " arguments: ") + name_list(names));
 }
 
+const char* slot_name(const CallSpec& spec, std::size_t slot) {
+  return slot < spec.positional_count ? spec.positional[slot]
+                                      : spec.keyword_only[slot - spec.positional_count].name;
+}
+
+// The interned slot names of `spec`, made on first use; null when they cannot be had (too many
+// slots, or no memory), and the texts are compared instead.
+PyObject* const* interned_names(const CallSpec& spec) {
+  const std::size_t count = spec.slot_count();
+  if (count == 0 || count > CallSpec::interned_capacity) return nullptr;
+  if (spec.interned[0] != nullptr) return spec.interned.data();
+  std::array<PyObject*, CallSpec::interned_capacity> made{};
+  for (std::size_t i = 0; i < count; ++i) {
+    made[i] = PyUnicode_InternFromString(slot_name(spec, i));
+    if (made[i] == nullptr) {
+      discard_error();
+      for (PyObject* name : made) Py_XDECREF(name);
+      return nullptr;
+    }
+  }
+  spec.interned = made;
+  return spec.interned.data();
+}
+
 // The slot that a keyword names, or -1. A name that is not valid UTF-8 names nothing.
 std::ptrdiff_t find_keyword(const CallSpec& spec, PyObject* name) {
   Py_ssize_t size = 0;
@@ -73,9 +97,20 @@ std::ptrdiff_t find_keyword(const CallSpec& spec, PyObject* name) {
   return -1;
 }
 
-const char* slot_name(const CallSpec& spec, std::size_t slot) {
-  return slot < spec.positional_count ? spec.positional[slot]
-                                      : spec.keyword_only[slot - spec.positional_count].name;
+// The slot of a keyword that is not one of the interned names: found by its text, or the
+// failure of a name that is no str or names no parameter. Kept out of line, so that the usual
+// call pays nothing for these paths.
+[[gnu::noinline]] std::size_t keyword_by_text(const CallSpec& spec, PyObject* name) {
+  if (!PyUnicode_Check(name)) throw Error::mismatch(name, "PyString");
+  const std::ptrdiff_t slot = find_keyword(spec, name);
+  if (slot < 0) {
+    fail(full_name(spec) + " got an unexpected keyword argument '" + text_of(name) + "'");
+  }
+  return static_cast<std::size_t>(slot);
+}
+
+[[noreturn, gnu::noinline]] void multiple_values(const CallSpec& spec, std::size_t slot) {
+  fail(full_name(spec) + " got multiple values for argument '" + slot_name(spec, slot) + "'");
 }
 
 }  // namespace
@@ -97,26 +132,26 @@ void match(const CallSpec& spec, PyObject* const* args, std::size_t nargs, PyObj
   }
 
   std::vector<const char*> positional_only_by_keyword;
+  PyObject* const* interned = nullptr;
   auto take_keyword = [&](PyObject* name, PyObject* value) {
-    if (!PyUnicode_Check(name)) throw Error::mismatch(name, "PyString");
-    const std::ptrdiff_t slot = find_keyword(spec, name);
-    if (slot < 0) {
-      fail(full_name(spec) + " got an unexpected keyword argument '" + text_of(name) + "'");
-    }
-    if (static_cast<std::size_t>(slot) < spec.positional_only) {
+    std::size_t slot = 0;
+    const std::size_t count = interned != nullptr ? spec.slot_count() : 0;
+    while (slot < count && interned[slot] != name) ++slot;
+    if (slot == count) slot = keyword_by_text(spec, name);
+    if (slot < spec.positional_only) {
       positional_only_by_keyword.push_back(spec.positional[slot]);
       return;
     }
-    if (slots[slot] != nullptr) {
-      fail(full_name(spec) + " got multiple values for argument '" + slot_name(spec, slot) + "'");
-    }
+    if (slots[slot] != nullptr) multiple_values(spec, slot);
     slots[slot] = value;
   };
   if (kwargs != nullptr) {
+    interned = interned_names(spec);
     Py_ssize_t pos = 0;
     PyObject *name, *value;
     while (PyDict_Next(kwargs, &pos, &name, &value)) take_keyword(name, value);
   } else if (kwnames != nullptr) {
+    interned = interned_names(spec);
     const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t i = 0; i < count; ++i) {
       take_keyword(PyTuple_GET_ITEM(kwnames, i), args[nargs + i]);

@@ -27,6 +27,12 @@ struct CallSpec {
   std::size_t keyword_only_count = 0;
   bool collect_surplus = false;  // surplus positionals form a tuple instead of an error
 
+  // The slot names as interned strings, made on the first call with keywords. A call site's
+  // keyword names are interned too, so a keyword is almost always found by its address before
+  // any text is compared. Callables with more slots compare texts only.
+  static constexpr std::size_t interned_capacity = 8;
+  mutable std::array<PyObject*, interned_capacity> interned{};
+
   std::size_t slot_count() const { return positional_count + keyword_only_count; }
 };
 
