@@ -24,11 +24,27 @@ std::string to_text(PyObject* obj) {
   return std::string(data, size);
 }
 
-std::int32_t to_i32(PyObject* obj) {
-  // An int is its own index: skip the call that would hand it back.
-  Ref index = PyLong_CheckExact(obj) ? Ref::borrow(obj) : index_of(obj);
+namespace {
+
+// An exact int as a signed 32-bit integer.
+std::int32_t int_to_i32(PyObject* num) {
+  // A one-digit int always fits; its digit is read in place.
+#if PY_VERSION_HEX >= 0x030C0000
+  if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(num))) {
+    return static_cast<std::int32_t>(
+        PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(num)));
+  }
+#else
+  const Py_ssize_t digits = Py_SIZE(num);
+  if (digits == 0) return 0;
+  if (digits == 1 || digits == -1) {
+    static_assert(PyLong_SHIFT < 31, "a digit fits a signed 32-bit integer");
+    const auto digit = static_cast<std::int32_t>(reinterpret_cast<PyLongObject*>(num)->ob_digit[0]);
+    return digits == 1 ? digit : -digit;
+  }
+#endif
   int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  const long long value = PyLong_AsLongLongAndOverflow(num, &overflow);
   if (value == -1 && PyErr_Occurred()) throw Error::fetch();
   if (overflow > 0 || value > std::numeric_limits<std::int32_t>::max()) {
     throw Error::with_message(PyExc_OverflowError,
@@ -41,15 +57,43 @@ std::int32_t to_i32(PyObject* obj) {
   return static_cast<std::int32_t>(value);
 }
 
+}  // namespace
+
+std::int32_t to_i32(PyObject* obj) {
+  // An int is its own index: skip the call that would hand it back.
+  if (PyLong_CheckExact(obj)) return int_to_i32(obj);
+  return int_to_i32(index_of(obj).get());
+}
+
+Int32List to_i32_list(PyObject* obj) {
+  // An exact int converts without running Python code, so neither it nor the list can change
+  // meanwhile, and it is read without a reference of its own.
+  auto convert = [](PyObject* item) {
+    return PyLong_CheckExact(item) ? int_to_i32(item) : to_i32(Ref::borrow(item).get());
+  };
+  if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+    const bool list = PyList_CheckExact(obj);
+    Int32List out;
+    // The length is read again before each item, as converting one can change a list.
+    auto size = [&] { return list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj); };
+    out.reserve(std::min(static_cast<std::size_t>(size()), detail::max_reserved_items));
+    for (Py_ssize_t i = 0; i < size(); ++i) {
+      out.push_back(convert(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
+    }
+    return out;
+  }
+  return to_list<Int32List>(obj, to_i32);
+}
+
 std::int64_t to_i64(PyObject* obj) {
-  Ref index = index_of(obj);
+  Ref index = PyLong_CheckExact(obj) ? Ref::borrow(obj) : index_of(obj);
   const long long value = PyLong_AsLongLong(index.get());
   if (value == -1 && PyErr_Occurred()) throw Error::fetch();
   return value;
 }
 
 std::uint64_t to_u64(PyObject* obj) {
-  Ref index = index_of(obj);
+  Ref index = PyLong_CheckExact(obj) ? Ref::borrow(obj) : index_of(obj);
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw Error::fetch();
   return value;

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,11 +37,39 @@ Ref list_iterator(PyObject* obj, std::size_t& hint);
 constexpr std::size_t max_reserved_items = 1 << 16;
 }  // namespace detail
 
+// A list of signed 32-bit integers that keeps a few inside: most payoffs are a pair, and they
+// need no heap block on their way into a node.
+class Int32List {
+ public:
+  // Room for `count` items, made at once when they do not fit inside.
+  void reserve(std::size_t count) {
+    if (count > local_.size()) heap_.reserve(count);
+  }
+  void push_back(std::int32_t value) {
+    if (heap_.capacity() == 0 && size_ < local_.size()) {
+      local_[size_++] = value;
+      return;
+    }
+    if (heap_.empty()) heap_.assign(local_.begin(), local_.begin() + size_);
+    heap_.push_back(value);
+  }
+  std::span<const std::int32_t> view() const noexcept {
+    if (heap_.empty()) return {local_.data(), size_};
+    return heap_;
+  }
+
+ private:
+  std::array<std::int32_t, 4> local_{};
+  std::size_t size_ = 0;  // of local_
+  std::vector<std::int32_t> heap_;
+};
+
 // A sequence (not a str) whose items are read through the iterator protocol and converted
-// one by one with `item`.
-template <class Item>
-auto to_list(PyObject* obj, Item&& item) -> std::vector<decltype(item(obj))> {
-  std::vector<decltype(item(obj))> out;
+// one by one with `item`, into an `Out` (a std::vector, or anything with its reserve and
+// push_back).
+template <class Out, class Item>
+Out to_list(PyObject* obj, Item&& item) {
+  Out out;
   if (PyList_CheckExact(obj)) {
     // What the list's own iterator would do, without its calls: the length is read again
     // before each item, as converting an item can run code that changes the list.
@@ -51,6 +81,13 @@ auto to_list(PyObject* obj, Item&& item) -> std::vector<decltype(item(obj))> {
     }
     return out;
   }
+  if (PyTuple_CheckExact(obj)) {
+    // The same for a tuple, which cannot change and holds its items for the caller.
+    const Py_ssize_t size = PyTuple_GET_SIZE(obj);
+    out.reserve(std::min(static_cast<std::size_t>(size), detail::max_reserved_items));
+    for (Py_ssize_t i = 0; i < size; ++i) out.push_back(item(PyTuple_GET_ITEM(obj, i)));
+    return out;
+  }
   std::size_t hint = 0;
   Ref iter = detail::list_iterator(obj, hint);
   out.reserve(hint);
@@ -58,6 +95,14 @@ auto to_list(PyObject* obj, Item&& item) -> std::vector<decltype(item(obj))> {
   if (PyErr_Occurred()) throw Error::fetch();
   return out;
 }
+
+template <class Item>
+auto to_list(PyObject* obj, Item&& item) {
+  return to_list<std::vector<decltype(item(obj))>>(obj, item);
+}
+
+// to_list(obj, to_i32), with the ints of a list or tuple read in place.
+Int32List to_i32_list(PyObject* obj);
 
 // Converts argument `index` of a matched call with `convert`; a TypeError gains the prefix
 // "argument '<name>': ".

@@ -66,12 +66,12 @@ Ref make_decision(PyTypeObject*, Matched<5>& matched) {
   const CallSpec& spec = decision_new_spec;
   Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
   Text name = argument(spec, 1, matched.slot[1], to_text);
-  auto numbers = optional_argument(spec, 2, matched.slot[2],
-                                   [](PyObject* obj) { return to_list(obj, to_i32); });
+  auto numbers = optional_argument(spec, 2, matched.slot[2], to_i32_list);
   auto variables = optional_argument(spec, 3, matched.slot[3],
                                      [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
   auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
-  return new_node(std::move(player), std::move(name), std::move(numbers), std::move(variables),
+  return new_node(std::move(player), std::move(name),
+                  numbers ? std::optional(numbers->view()) : std::nullopt, std::move(variables),
                   information_set);
 }
 using Decision_constructor = Constructor<5, decision_new_spec, make_decision>;
@@ -177,7 +177,7 @@ ClassDef decision_class{"Decision",
 
 }  // namespace
 
-Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
+Ref new_node(Player player, Text name, std::optional<std::span<const std::int32_t>> numbers,
              std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set) {
   Ref node = wrap(make_node(std::move(player), std::move(name), std::move(numbers),
                             std::move(variables), information_set));

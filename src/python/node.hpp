@@ -8,7 +8,7 @@ namespace kelvora {
 
 // A new Decision object holding make_node's node, numbered once the object exists: a call that
 // fails uses no number.
-Ref new_node(Player player, Text name, std::optional<Numeric> numbers,
+Ref new_node(Player player, Text name, std::optional<std::span<const std::int32_t>> numbers,
              std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
 
 template <>

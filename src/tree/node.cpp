@@ -69,7 +69,7 @@ std::vector<Ref> share(const Children& children) {
   return out;
 }
 
-Payoff::Payoff(const Numeric& numbers) : kind_(Kind::numeric) {
+Payoff::Payoff(std::span<const std::int32_t> numbers) : kind_(Kind::numeric) {
   if (numbers.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
   size_ = static_cast<std::uint32_t>(numbers.size());
   if (size_ > inline_count) {
@@ -110,7 +110,7 @@ void Children::push_back(Ref child) {
   items_[size_++] = child.release();
 }
 
-Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
+Decision make_node(Player player, Text name, std::optional<std::span<const std::int32_t>> numbers,
                    std::optional<Symbolic> variables,
                    std::optional<std::uint64_t> information_set) {
   return Decision{std::move(player),

@@ -26,14 +26,13 @@ struct Player {
 
 // What a node pays: symbolic variables or integers. An empty list is still a payoff.
 using Symbolic = std::vector<Variable>;
-using Numeric = std::vector<std::int32_t>;
 
 // A node's payoff, or none, in 16 bytes: up to two integers (the usual pair) are kept inside,
 // longer lists and variables on the heap.
 class Payoff {
  public:
   Payoff() noexcept : pair_{0, 0} {}
-  explicit Payoff(const Numeric& numbers);
+  explicit Payoff(std::span<const std::int32_t> numbers);
   explicit Payoff(Symbolic variables);
   Payoff(const Payoff& other);
   Payoff& operator=(const Payoff&) = delete;
@@ -126,7 +125,7 @@ struct Decision {
 
 // A node, numbered 0 until its number is drawn with next_node_id: the payoff is `numbers` when
 // given, else `variables` when given, else none.
-Decision make_node(Player player, Text name, std::optional<Numeric> numbers,
+Decision make_node(Player player, Text name, std::optional<std::span<const std::int32_t>> numbers,
                    std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
 
 // The next node number; numbers are never reused within a process.
