@@ -82,11 +82,16 @@ def test_keyword_whose_str_fails_is_reported_unraisable():
     assert len(hook_calls) == 1 and isinstance(hook_calls[0].exc_value, ValueError)
 
 
-def test_keyword_that_is_a_str_subclass_still_matches():
+def test_keyword_that_is_not_the_interned_name_still_matches():
     class Name(str):
         pass
 
-    assert Player(**{Name("name"): "Ann"}).name == "Ann"
+    built = "".join(["na", "me"])
+    assert sys.intern(built) is not built
+    for name in [Name("name"), built]:
+        assert Player(**{name: "Ann"}).name == "Ann"
+        assert message_of(lambda: Player("Bob", **{name: "Ann"})) == (
+            TypeError, "Player.__new__() got multiple values for argument 'name'")
 
 
 def test_type_name_that_cannot_be_read_is_replaced():

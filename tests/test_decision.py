@@ -89,6 +89,12 @@ class TestConstruction:
          "Python int too small to convert to a signed 32-bit integer"),
         ((Player(), "a"), {"utility": [2**100]}, OverflowError,
          "Python int too large to convert to a signed 32-bit integer"),
+        ((Player(), "a"), {"utility": (1, "2")}, TypeError,
+         "argument 'utility': 'str' object cannot be interpreted as an integer"),
+        ((Player(), "a"), {"utility": (1, -2**31 - 1)}, OverflowError,
+         "Python int too small to convert to a signed 32-bit integer"),
+        ((Player(), "a"), {"variable": (Variable("v"), 5)}, TypeError,
+         "argument 'variable': 'int' object cannot be converted to 'Variable'"),
         ((Player(), "a"), {"utility": Breaking()}, KeyError, "'broken'"),
         ((Player(), "a"), {"variable": "ab"}, TypeError,
          "argument 'variable': Can't extract `str` to `Vec`"),
@@ -150,6 +156,9 @@ class TestPayoff:
         ([], []), ([3, 1], [3, 1]), ((1, 2), [1, 2]), (range(3), [0, 1, 2]),
         (b"\x01\x02", [1, 2]), (bytearray(b"\xff"), [255]), ([True, False], [1, 0]),
         ([-2**31, 2**31 - 1], [-2**31, 2**31 - 1]), (Lying(), [0, 10, 20]),
+        # around the largest int of one digit, and more items than are kept off the heap
+        ((0, -1, 2**30 - 1, 1 - 2**30, 2**30, -2**30), [0, -1, 2**30 - 1, 1 - 2**30, 2**30, -2**30]),
+        ((True, 2), [1, 2]), (list(range(6)), [0, 1, 2, 3, 4, 5]),
     ], ids=repr)
     def test_numeric(self, probe, utility, numbers):
         d = probe.Decision(probe.Player(), "a", utility=utility)
@@ -160,7 +169,7 @@ class TestPayoff:
         # each item, so growing or clearing the list from an item's __index__ is safe.
         class Grows:
             def __index__(self):
-                if len(numbers) < 4:
+                while len(numbers) < 7:
                     numbers.append(len(numbers))
                 return 9
 
@@ -169,7 +178,7 @@ class TestPayoff:
                 numbers.clear()
                 return 7
 
-        for first, expected in [(Grows(), [9, 1, 2]), (Clears(), [7])]:
+        for first, expected in [(Grows(), [9, 1, 2, 3, 4, 5, 6]), (Clears(), [7])]:
             numbers = [first, 1]
             d = probe.Decision(probe.Player(), "a", utility=numbers)
             assert probe.node(d)[1] == ("Numeric", expected)
