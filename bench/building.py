@@ -41,8 +41,8 @@ FORMS = {
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=41)
-    parser.add_argument("--number", type=int, default=200_000)
+    parser.add_argument("--rounds", type=int, default=301)
+    parser.add_argument("--number", type=int, default=20_000)
     args = parser.parse_args()
 
     scope = {"Decision": Decision, "p": Player("P"), "u": [1, 2]}

@@ -57,12 +57,11 @@ const char* slot_name(const CallSpec& spec, std::size_t slot) {
                                       : spec.keyword_only[slot - spec.positional_count].name;
 }
 
-// The interned slot names of `spec`, made on first use; null when they cannot be had (too many
-// slots, or no memory), and the texts are compared instead.
-PyObject* const* interned_names(const CallSpec& spec) {
+// Makes the interned slot names of `spec`; null when they cannot be had (too many slots, or no
+// memory), and the texts are compared instead.
+[[gnu::noinline]] PyObject* const* intern_names(const CallSpec& spec) {
   const std::size_t count = spec.slot_count();
   if (count == 0 || count > CallSpec::interned_capacity) return nullptr;
-  if (spec.interned[0] != nullptr) return spec.interned.data();
   std::array<PyObject*, CallSpec::interned_capacity> made{};
   for (std::size_t i = 0; i < count; ++i) {
     made[i] = PyUnicode_InternFromString(slot_name(spec, i));
@@ -74,6 +73,10 @@ PyObject* const* interned_names(const CallSpec& spec) {
   }
   spec.interned = made;
   return spec.interned.data();
+}
+
+PyObject* const* interned_names(const CallSpec& spec) {
+  return spec.interned[0] != nullptr ? spec.interned.data() : intern_names(spec);
 }
 
 // The slot that a keyword names, or -1. A name that is not valid UTF-8 names nothing.

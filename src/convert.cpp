@@ -26,23 +26,8 @@ std::string to_text(PyObject* obj) {
 
 namespace {
 
-// An exact int as a signed 32-bit integer.
-std::int32_t int_to_i32(PyObject* num) {
-  // A one-digit int always fits; its digit is read in place.
-#if PY_VERSION_HEX >= 0x030C0000
-  if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(num))) {
-    return static_cast<std::int32_t>(
-        PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(num)));
-  }
-#else
-  const Py_ssize_t digits = Py_SIZE(num);
-  if (digits == 0) return 0;
-  if (digits == 1 || digits == -1) {
-    static_assert(PyLong_SHIFT < 31, "a digit fits a signed 32-bit integer");
-    const auto digit = static_cast<std::int32_t>(reinterpret_cast<PyLongObject*>(num)->ob_digit[0]);
-    return digits == 1 ? digit : -digit;
-  }
-#endif
+// An exact int of more than one digit as a signed 32-bit integer.
+[[gnu::noinline]] std::int32_t wide_int_to_i32(PyObject* num) {
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(num, &overflow);
   if (value == -1 && PyErr_Occurred()) throw Error::fetch();
@@ -57,6 +42,25 @@ std::int32_t int_to_i32(PyObject* num) {
   return static_cast<std::int32_t>(value);
 }
 
+// An exact int as a signed 32-bit integer. One digit always fits, and is read in place.
+inline std::int32_t int_to_i32(PyObject* num) {
+#if PY_VERSION_HEX >= 0x030C0000
+  auto* value = reinterpret_cast<PyLongObject*>(num);
+  if (PyUnstable_Long_IsCompact(value)) {
+    return static_cast<std::int32_t>(PyUnstable_Long_CompactValue(value));
+  }
+#else
+  const Py_ssize_t digits = Py_SIZE(num);
+  if (digits == 0) return 0;
+  if (digits == 1 || digits == -1) {
+    static_assert(PyLong_SHIFT < 31, "a digit fits a signed 32-bit integer");
+    const auto digit = static_cast<std::int32_t>(reinterpret_cast<PyLongObject*>(num)->ob_digit[0]);
+    return digits == 1 ? digit : -digit;
+  }
+#endif
+  return wide_int_to_i32(num);
+}
+
 }  // namespace
 
 std::int32_t to_i32(PyObject* obj) {
@@ -65,24 +69,21 @@ std::int32_t to_i32(PyObject* obj) {
   return int_to_i32(index_of(obj).get());
 }
 
-Int32List to_i32_list(PyObject* obj) {
-  // An exact int converts without running Python code, so neither it nor the list can change
-  // meanwhile, and it is read without a reference of its own.
-  auto convert = [](PyObject* item) {
-    return PyLong_CheckExact(item) ? int_to_i32(item) : to_i32(Ref::borrow(item).get());
-  };
-  if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
-    const bool list = PyList_CheckExact(obj);
-    Int32List out;
-    // The length is read again before each item, as converting one can change a list.
-    auto size = [&] { return list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj); };
-    out.reserve(std::min(static_cast<std::size_t>(size()), detail::max_reserved_items));
-    for (Py_ssize_t i = 0; i < size(); ++i) {
-      out.push_back(convert(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
-    }
-    return out;
+void to_i32_list(PyObject* obj, Int32List& out) {
+  const bool list = PyList_CheckExact(obj);
+  if (!list && !PyTuple_CheckExact(obj)) {
+    out = to_list<Int32List>(obj, to_i32);
+    return;
   }
-  return to_list<Int32List>(obj, to_i32);
+  // An exact int converts without running Python code, so neither it nor the list can change
+  // meanwhile, and it is read without a reference of its own. The length is read again before
+  // each item, as converting another item can change a list.
+  auto size = [&] { return list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj); };
+  out.reserve(std::min(static_cast<std::size_t>(size()), detail::max_reserved_items));
+  for (Py_ssize_t i = 0; i < size(); ++i) {
+    PyObject* item = list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);
+    out.push_back(PyLong_CheckExact(item) ? int_to_i32(item) : to_i32(Ref::borrow(item).get()));
+  }
 }
 
 std::int64_t to_i64(PyObject* obj) {

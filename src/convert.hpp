@@ -101,8 +101,9 @@ auto to_list(PyObject* obj, Item&& item) {
   return to_list<std::vector<decltype(item(obj))>>(obj, item);
 }
 
-// to_list(obj, to_i32), with the ints of a list or tuple read in place.
-Int32List to_i32_list(PyObject* obj);
+// to_list(obj, to_i32) into `out` (empty on entry), with the ints of a list or tuple read in
+// place. Filled where it lies: copying a list just written costs more than converting it.
+void to_i32_list(PyObject* obj, Int32List& out);
 
 // Converts argument `index` of a matched call with `convert`; a TypeError gains the prefix
 // "argument '<name>': ".
@@ -118,11 +119,14 @@ auto argument(const CallSpec& spec, std::size_t index, PyObject* obj, Convert&& 
   }
 }
 
-// The same for an optional parameter: absent or None is nothing, and is not converted.
+// Whether an optional parameter has a value: absent or None is nothing.
+inline bool given(PyObject* obj) { return obj != nullptr && obj != Py_None; }
+
+// `argument` for an optional parameter, whose nothing is not converted.
 template <class Convert>
 auto optional_argument(const CallSpec& spec, std::size_t index, PyObject* obj, Convert&& convert)
     -> std::optional<decltype(convert(obj))> {
-  if (obj == nullptr || obj == Py_None) return std::nullopt;
+  if (!given(obj)) return std::nullopt;
   return argument(spec, index, obj, convert);
 }
 

@@ -66,12 +66,16 @@ Ref make_decision(PyTypeObject*, Matched<5>& matched) {
   const CallSpec& spec = decision_new_spec;
   Player player = argument(spec, 0, matched.slot[0], copy_of<Player>);
   Text name = argument(spec, 1, matched.slot[1], to_text);
-  auto numbers = optional_argument(spec, 2, matched.slot[2], to_i32_list);
+  Int32List numbers;
+  const bool has_numbers = given(matched.slot[2]);
+  if (has_numbers) {
+    argument(spec, 2, matched.slot[2], [&](PyObject* obj) { to_i32_list(obj, numbers); });
+  }
   auto variables = optional_argument(spec, 3, matched.slot[3],
                                      [](PyObject* obj) { return to_list(obj, copy_of<Variable>); });
   auto information_set = optional_argument(spec, 4, matched.slot[4], to_u64);
   return new_node(std::move(player), std::move(name),
-                  numbers ? std::optional(numbers->view()) : std::nullopt, std::move(variables),
+                  has_numbers ? std::optional(numbers.view()) : std::nullopt, std::move(variables),
                   information_set);
 }
 using Decision_constructor = Constructor<5, decision_new_spec, make_decision>;
