@@ -70,19 +70,24 @@ std::int32_t to_i32(PyObject* obj) {
 }
 
 void to_i32_list(PyObject* obj, Int32List& out) {
-  const bool list = PyList_CheckExact(obj);
-  if (!list && !PyTuple_CheckExact(obj)) {
-    out = to_list<Int32List>(obj, to_i32);
-    return;
-  }
   // An exact int converts without running Python code, so neither it nor the list can change
   // meanwhile, and it is read without a reference of its own. The length is read again before
   // each item, as converting another item can change a list.
-  auto size = [&] { return list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj); };
-  out.reserve(std::min(static_cast<std::size_t>(size()), detail::max_reserved_items));
-  for (Py_ssize_t i = 0; i < size(); ++i) {
-    PyObject* item = list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);
-    out.push_back(PyLong_CheckExact(item) ? int_to_i32(item) : to_i32(Ref::borrow(item).get()));
+  auto fill = [&](auto size, auto item) {
+    out.reserve(std::min(static_cast<std::size_t>(size()), detail::max_reserved_items));
+    for (Py_ssize_t i = 0; i < size(); ++i) {
+      PyObject* next = item(i);
+      out.push_back(PyLong_CheckExact(next) ? int_to_i32(next) : to_i32(Ref::borrow(next).get()));
+    }
+  };
+  if (PyList_CheckExact(obj)) {
+    fill([&] { return PyList_GET_SIZE(obj); },
+         [&](Py_ssize_t i) { return PyList_GET_ITEM(obj, i); });
+  } else if (PyTuple_CheckExact(obj)) {
+    fill([&] { return PyTuple_GET_SIZE(obj); },
+         [&](Py_ssize_t i) { return PyTuple_GET_ITEM(obj, i); });
+  } else {
+    out = to_list<Int32List>(obj, to_i32);
   }
 }
 
