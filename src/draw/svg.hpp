@@ -1,0 +1,16 @@
+// A laid-out game tree as an SVG 1.1 document.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "layout/layout.hpp"
+
+namespace kelvora::draw {
+
+// The document: its title, the information-set lines (dashed), the edges, the nodes (decision
+// nodes filled, leaves hollow) and the labels, every text escaped for XML. Numbers have at
+// most two decimals, so the same drawing always gives the same text.
+std::string svg(const layout::Drawing& drawing, std::string_view title);
+
+}  // namespace kelvora::draw

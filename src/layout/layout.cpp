@@ -1,0 +1,517 @@
+// The tidy layout: the occurrences of the tree (walked depth first, which refuses cycles),
+// their levels, the places in level order with a bend for each level a stretched edge
+// crosses, and Walker's two passes over the places, bottom-up and then top-down.
+#include "layout/layout.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+#include "export/walk.hpp"
+
+namespace kelvora::layout {
+namespace {
+
+// Advance widths of DejaVu Sans for the printable ASCII characters, in thousandths of an em,
+// rounded up. Anything else (other scripts, symbols, control characters, which are drawn as
+// U+FFFD) is taken as a full em, which overestimates most of them.
+constexpr std::uint16_t ascii_widths[95] = {
+    318,  401, 461, 838, 637, 951, 780, 276, 391, 391, 500, 838, 318, 362, 318, 337,  // ' '-'/'
+    637,  637, 637, 637, 637, 637, 637, 637, 637, 637, 337, 337, 838, 838, 838, 531,  // '0'-'?'
+    1000, 685, 687, 699, 771, 633, 576, 776, 753, 295, 295, 657, 558, 864, 749, 788,  // '@'-'O'
+    604,  788, 695, 635, 612, 733, 685, 990, 686, 612, 686, 391, 337, 391, 838, 500,  // 'P'-'_'
+    500,  613, 636, 550, 636, 616, 353, 636, 634, 278, 278, 580, 278, 975, 634, 613,  // '`'-'o'
+    636,  636, 412, 522, 393, 634, 592, 818, 592, 592, 526, 637, 337, 637, 838,       // 'p'-'~'
+};
+
+constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
+
+// What the layout keeps of a place or an occurrence at most, for the memory check of a walk
+// that could run away (a few shared subtrees stacked make billions of occurrences).
+constexpr std::size_t bytes_per_occurrence = 400;
+
+[[noreturn]] void too_large(std::size_t count) {
+  throw RenderFailure(RenderFailure::Kind::too_large,
+                      "the drawing would not fit in this machine's memory: " +
+                          std::to_string(count) + " places so far");
+}
+
+// One occurrence of a node in the tree; its children are consecutive.
+struct Occurrence {
+  const Decision* node;
+  std::uint32_t parent, first_child, child_count;
+  std::uint32_t level;     // its depth, until levels are assigned
+  std::uint32_t pre, end;  // its descendants have pre-order numbers in (pre, end)
+  std::uint32_t place;
+  std::uint32_t set;  // its information set, or none
+};
+
+// An information set: the first-child player of its members (empty for childless ones) and
+// its number.
+struct SetKey {
+  std::string_view player;
+  std::uint64_t number;
+  bool operator==(const SetKey&) const = default;
+};
+struct SetKeyHash {
+  std::size_t operator()(const SetKey& key) const noexcept {
+    return std::hash<std::string_view>()(key.player) ^ (key.number * 0x9E3779B97F4A7C15ULL);
+  }
+};
+
+struct Tree {
+  std::vector<Occurrence> occurrences;
+  std::vector<std::vector<std::uint32_t>> sets;  // members of each set, in pre-order
+};
+
+// The occurrences, depth first from the root; a node met again below itself is a cycle.
+Tree occurrences(const Decision& root) {
+  struct Frame {
+    const Decision* node;
+    std::uint32_t occurrence;
+    std::uint32_t next_child;
+  };
+  Tree tree;
+  std::vector<Occurrence>& all = tree.occurrences;
+  std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
+  walk::Path<Frame> path;
+  walk::Progress progress;
+  std::uint32_t counter = 0;
+  auto enter = [&](std::uint32_t i) {
+    const Decision& node = *all[i].node;
+    path.push(Frame{&node, i, 0});
+    const auto first = static_cast<std::uint32_t>(all.size());
+    if (node.children.size() >= none - first) too_large(all.size());
+    all[i].pre = counter++;
+    all[i].first_child = first;
+    all[i].child_count = static_cast<std::uint32_t>(node.children.size());
+    const std::uint32_t level = all[i].level + 1;
+    for (PyObject* child : node.children) {
+      all.push_back(Occurrence{&read_node(child), i, 0, 0, level, 0, 0, none, none});
+    }
+    if (node.has_information_set) {
+      const SetKey key{node.children.empty() ? std::string_view() : walk::first_child_player(node),
+                       node.information_set_number};
+      const auto [it, added] = set_of.try_emplace(key, tree.sets.size());
+      if (added) tree.sets.emplace_back();
+      tree.sets[it->second].push_back(i);
+      all[i].set = it->second;
+    }
+    progress.step(all.size() * bytes_per_occurrence);
+  };
+  all.push_back(Occurrence{&root, 0, 0, 0, 0, 0, 0, none, none});
+  enter(0);
+  while (!path.empty()) {
+    Frame& top = path.top();
+    const Occurrence& at = all[top.occurrence];
+    if (top.next_child < at.child_count) {
+      enter(at.first_child + top.next_child++);
+      continue;
+    }
+    all[path.pop().occurrence].end = counter;
+  }
+  return tree;
+}
+
+// Gives each occurrence its level: one below its parent's, and for the members of a set the
+// deepest of those, so that they share it (Kahn's order over the tree with each set's members
+// taken as one). A set with a member below another keeps its members' own levels; so do sets
+// that wait on one another (one's member below another's, and the other way round), which
+// would otherwise never be placed. Answers which sets were merged onto one level.
+std::vector<bool> assign_levels(Tree& tree) {
+  std::vector<Occurrence>& all = tree.occurrences;
+  std::vector<bool> merged(tree.sets.size());
+  std::vector<std::uint32_t> pending(tree.sets.size()), set_level(tree.sets.size(), 0);
+  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
+    const auto& members = tree.sets[s];
+    std::uint32_t end = 0;
+    bool nested = false;
+    for (std::uint32_t m : members) {
+      nested = nested || all[m].pre < end;
+      end = std::max(end, all[m].end);
+    }
+    merged[s] = members.size() > 1 && !nested;
+    if (merged[s]) pending[s] = static_cast<std::uint32_t>(members.size());
+  }
+  std::vector<std::uint32_t> order;
+  order.reserve(all.size());
+  std::vector<bool> done(all.size());
+  auto place = [&](std::uint32_t i, std::uint32_t level) {
+    all[i].level = level;
+    order.push_back(i);
+  };
+  place(0, 0);
+  for (std::size_t head = 0;;) {
+    for (; head < order.size(); ++head) {
+      const Occurrence& parent = all[order[head]];
+      done[order[head]] = true;
+      for (std::uint32_t c = parent.first_child; c < parent.first_child + parent.child_count; ++c) {
+        const std::uint32_t s = all[c].set;
+        if (s == none || !merged[s]) {
+          place(c, parent.level + 1);
+        } else {
+          set_level[s] = std::max(set_level[s], parent.level + 1);
+          if (--pending[s] == 0) {
+            for (std::uint32_t m : tree.sets[s]) place(m, set_level[s]);
+          }
+        }
+      }
+    }
+    if (order.size() == all.size()) break;
+    // Every set still waiting waits on another: each is drawn at its members' own levels.
+    bool dissolved = false;
+    for (std::size_t s = 0; s < tree.sets.size(); ++s) {
+      if (!merged[s] || pending[s] == 0) continue;
+      merged[s] = false;
+      dissolved = true;
+      for (std::uint32_t m : tree.sets[s]) {
+        if (done[all[m].parent]) place(m, all[all[m].parent].level + 1);
+      }
+    }
+    if (!dissolved) {
+      throw RenderFailure(RenderFailure::Kind::fault, "the levels of the drawing did not settle");
+    }
+  }
+  return merged;
+}
+
+// The side of child `k` of `count`: left of the middle, right of it, or (the middle child of
+// an odd count) either, decided once the parent's place is known.
+Side side_of(std::uint32_t k, std::uint32_t count) {
+  if (count == 1 || 2 * k > count - 1) return Side::right;
+  return 2 * k < count - 1 ? Side::left : Side::middle;
+}
+
+// The places in level order: each occurrence, and a bend on every level that an edge to a
+// lower level crosses.
+std::vector<Place> places_of(Tree& tree) {
+  std::vector<Occurrence>& all = tree.occurrences;
+  std::vector<Place> places;
+  std::vector<std::uint32_t> origin;  // the occurrence of a place; of a bend, the one below it
+  places.reserve(all.size());
+  origin.reserve(all.size());
+  walk::Progress progress;
+  auto add = [&](std::uint32_t parent, std::uint32_t target, std::uint32_t level, Side side) {
+    if (places.size() == none) too_large(places.size());
+    const bool bend = all[target].level > level;
+    if (!bend) all[target].place = static_cast<std::uint32_t>(places.size());
+    places.push_back(Place{bend ? nullptr : all[target].node, parent, 0, 0, level, side, 0});
+    origin.push_back(target);
+    progress.step(places.size() * bytes_per_occurrence);
+  };
+  add(0, 0, 0, Side::middle);
+  for (std::uint32_t i = 0; i < places.size(); ++i) {
+    const auto first = static_cast<std::uint32_t>(places.size());
+    const std::uint32_t level = places[i].level + 1;
+    const Occurrence& at = all[origin[i]];
+    if (places[i].node == nullptr) {
+      add(i, origin[i], level, Side::right);
+    } else {
+      for (std::uint32_t k = 0; k < at.child_count; ++k) {
+        add(i, at.first_child + k, level, side_of(k, at.child_count));
+      }
+    }
+    places[i].first_child = first;
+    places[i].child_count = static_cast<std::uint32_t>(places.size()) - first;
+  }
+  return places;
+}
+
+struct Extent {
+  double left, right;  // from the centre
+};
+
+Extent extent_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]) {
+  const Labels labels = labels_of(node, root, side, scratch);
+  Extent extent{dot_radius + 1, dot_radius + 1};
+  for (const Label* label : {&labels.action, &labels.player, &labels.payoff}) {
+    if (label->text.empty()) continue;
+    const double shift = label->anchor == Anchor::start    ? 0
+                         : label->anchor == Anchor::middle ? label->width / 2
+                                                           : label->width;
+    extent.left = std::max(extent.left, shift - label->dx);
+    extent.right = std::max(extent.right, label->dx - shift + label->width);
+  }
+  return extent;
+}
+
+// Walker's algorithm over the places, which are in level order: every place comes after its
+// parent, so going through them backwards meets each place after all its descendants.
+class Walker {
+ public:
+  explicit Walker(std::vector<Place>& places)
+      : places_(places),
+        prelim_(places.size()),
+        mod_(places.size()),
+        shift_(places.size()),
+        change_(places.size()),
+        thread_(places.size(), none),
+        ancestor_(places.size()),
+        extent_(places.size()) {
+    std::string scratch[2];
+    for (std::uint32_t v = 0; v < places.size(); ++v) {
+      ancestor_[v] = v;
+      const Place& place = places[v];
+      if (place.node == nullptr) {
+        extent_[v] = Extent{1, 1};
+      } else if (v != 0 && place.side == Side::middle) {
+        // Its labels' side is chosen later: room is kept on both.
+        const Extent left = extent_of(*place.node, false, Side::left, scratch);
+        const Extent right = extent_of(*place.node, false, Side::right, scratch);
+        const double both = std::max({left.left, left.right, right.left, right.right});
+        extent_[v] = Extent{both, both};
+      } else {
+        extent_[v] = extent_of(*place.node, v == 0, place.side, scratch);
+      }
+    }
+  }
+
+  void run() {
+    for (std::uint32_t v = static_cast<std::uint32_t>(places_.size()); v-- > 0;) {
+      if (places_[v].child_count > 0) arrange_children(v);
+    }
+    prelim_[0] = midpoint(0);
+    // Top-down: a place's x is its prelim plus the mods of all above it (kept in change_).
+    change_[0] = 0;
+    places_[0].x = prelim_[0];
+    for (std::uint32_t v = 1; v < places_.size(); ++v) {
+      const std::uint32_t parent = places_[v].parent;
+      change_[v] = change_[parent] + mod_[parent];
+      places_[v].x = prelim_[v] + change_[v];
+    }
+  }
+
+  double left(std::uint32_t v) const { return extent_[v].left; }
+  double right(std::uint32_t v) const { return extent_[v].right; }
+
+ private:
+  double distance(std::uint32_t v, std::uint32_t w) const {
+    return extent_[v].right + extent_[w].left + gap;
+  }
+  double midpoint(std::uint32_t v) const {
+    const Place& place = places_[v];
+    if (place.child_count == 0) return 0;
+    return (prelim_[place.first_child] + prelim_[place.first_child + place.child_count - 1]) / 2;
+  }
+  std::uint32_t next_left(std::uint32_t v) const {
+    return places_[v].child_count > 0 ? places_[v].first_child : thread_[v];
+  }
+  std::uint32_t next_right(std::uint32_t v) const {
+    const Place& place = places_[v];
+    return place.child_count > 0 ? place.first_child + place.child_count - 1 : thread_[v];
+  }
+
+  // Places the children of v side by side, each subtree as close to those on its left as
+  // their contours allow, then spreads the shifts over the children between.
+  void arrange_children(std::uint32_t v) {
+    const std::uint32_t first = places_[v].first_child;
+    const std::uint32_t last = first + places_[v].child_count - 1;
+    std::uint32_t default_ancestor = first;
+    for (std::uint32_t w = first; w <= last; ++w) {
+      const double middle = midpoint(w);
+      if (w == first) {
+        prelim_[w] = middle;
+      } else {
+        prelim_[w] = prelim_[w - 1] + distance(w - 1, w);
+        if (places_[w].child_count > 0) mod_[w] = prelim_[w] - middle;
+        default_ancestor = apportion(w, first, default_ancestor);
+      }
+    }
+    double shift = 0, change = 0;
+    for (std::uint32_t w = last + 1; w-- > first;) {
+      prelim_[w] += shift;
+      mod_[w] += shift;
+      change += change_[w];
+      shift += shift_[w] + change;
+    }
+  }
+
+  std::uint32_t apportion(std::uint32_t v, std::uint32_t leftmost, std::uint32_t default_ancestor) {
+    std::uint32_t inner_right = v, outer_right = v, inner_left = v - 1, outer_left = leftmost;
+    double s_inner_right = mod_[v], s_outer_right = mod_[v];
+    double s_inner_left = mod_[inner_left], s_outer_left = mod_[outer_left];
+    while (next_right(inner_left) != none && next_left(inner_right) != none) {
+      inner_left = next_right(inner_left);
+      inner_right = next_left(inner_right);
+      outer_left = next_left(outer_left);
+      outer_right = next_right(outer_right);
+      ancestor_[outer_right] = v;
+      const double shift = (prelim_[inner_left] + s_inner_left) -
+                           (prelim_[inner_right] + s_inner_right) +
+                           distance(inner_left, inner_right);
+      if (shift > 0) {
+        const std::uint32_t a = ancestor_[inner_left];
+        move_subtree(places_[a].parent == places_[v].parent ? a : default_ancestor, v, shift);
+        s_inner_right += shift;
+        s_outer_right += shift;
+      }
+      s_inner_left += mod_[inner_left];
+      s_inner_right += mod_[inner_right];
+      s_outer_left += mod_[outer_left];
+      s_outer_right += mod_[outer_right];
+    }
+    if (next_right(inner_left) != none && next_right(outer_right) == none) {
+      thread_[outer_right] = next_right(inner_left);
+      mod_[outer_right] += s_inner_left - s_outer_right;
+    }
+    if (next_left(inner_right) != none && next_left(outer_left) == none) {
+      thread_[outer_left] = next_left(inner_right);
+      mod_[outer_left] += s_inner_right - s_outer_left;
+      default_ancestor = v;
+    }
+    return default_ancestor;
+  }
+
+  // Siblings are consecutive places, so the number of subtrees between two is their distance.
+  void move_subtree(std::uint32_t from, std::uint32_t to, double shift) {
+    const double per = shift / static_cast<double>(to - from);
+    change_[to] -= per;
+    shift_[to] += shift;
+    change_[from] += per;
+    prelim_[to] += shift;
+    mod_[to] += shift;
+  }
+
+  std::vector<Place>& places_;
+  std::vector<double> prelim_, mod_, shift_, change_;
+  std::vector<std::uint32_t> thread_, ancestor_;
+  std::vector<Extent> extent_;
+};
+
+// The dashed lines of the information sets: between neighbours in each merged set, straight
+// when only bends lie between them on their level and round the others below otherwise;
+// between members in pre-order in the others.
+std::vector<Link> links_of(const Tree& tree, const std::vector<bool>& merged,
+                           const std::vector<Place>& places) {
+  std::vector<Link> links;
+  std::vector<std::uint32_t> nodes_before;  // nodes (not bends) among the places before each
+  std::vector<std::uint32_t> members;
+  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
+    members.clear();
+    for (std::uint32_t m : tree.sets[s]) members.push_back(tree.occurrences[m].place);
+    if (!merged[s]) {
+      for (std::size_t k = 1; k < members.size(); ++k) {
+        links.push_back(Link{members[k - 1], members[k], false});
+      }
+      continue;
+    }
+    if (nodes_before.empty()) {
+      nodes_before.resize(places.size() + 1);
+      for (std::size_t p = 0; p < places.size(); ++p) {
+        nodes_before[p + 1] = nodes_before[p] + (places[p].node != nullptr);
+      }
+    }
+    std::sort(members.begin(), members.end());
+    for (std::size_t k = 1; k < members.size(); ++k) {
+      const std::uint32_t a = members[k - 1], b = members[k];
+      links.push_back(Link{a, b, nodes_before[b] - nodes_before[a + 1] > 0});
+    }
+  }
+  return links;
+}
+
+}  // namespace
+
+double text_width(std::string_view text) {
+  double thousandths = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i++]);
+    if (c >= 0x80) {
+      while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    }
+    thousandths += c >= 32 && c < 127 ? ascii_widths[c - 32] : 1000;
+  }
+  return thousandths * font_size / 1000;
+}
+
+void payoff_text(const Payoff& payoff, std::string& out) {
+  out += '(';
+  if (payoff.is_numeric()) {
+    const auto numbers = payoff.numbers();
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      if (i > 0) out += ", ";
+      char digits[16];
+      const auto result = std::to_chars(digits, digits + sizeof digits, numbers[i]);
+      out.append(digits, result.ptr);
+    }
+  } else {
+    const Symbolic& variables = payoff.variables();
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+      if (i > 0) out += ", ";
+      out += variables[i].name;
+    }
+  }
+  out += ')';
+}
+
+Labels labels_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]) {
+  const double dx = side == Side::left ? -label_offset : side == Side::right ? label_offset : 0;
+  const Anchor anchor = side == Side::left    ? Anchor::end
+                        : side == Side::right ? Anchor::start
+                                              : Anchor::middle;
+  auto label = [](std::string_view text, double dx, double baseline, Anchor anchor) {
+    return Label{text, dx, baseline, anchor, text_width(text)};
+  };
+  Labels labels{};
+  if (!root) labels.action = label(node.name, dx, action_baseline, anchor);
+  if (!node.children.empty()) {
+    std::string_view player = walk::first_child_player(node);
+    if (node.payoff) {
+      scratch[0].assign(player);
+      scratch[0] += ' ';
+      payoff_text(node.payoff, scratch[0]);
+      player = scratch[0];
+    }
+    labels.player = label(player, dx, player_baseline, anchor);
+  } else if (node.payoff) {
+    scratch[1].clear();
+    payoff_text(node.payoff, scratch[1]);
+    labels.payoff = label(scratch[1], 0, payoff_baseline, Anchor::middle);
+  }
+  return labels;
+}
+
+Drawing lay_out(const Game& game) {
+  Tree tree = occurrences(read_node(game.root.get()));
+  std::vector<bool> merged;
+  if (!tree.sets.empty()) merged = assign_levels(tree);
+  Drawing drawing{places_of(tree), {}, 0, 0, 0, 0};
+  std::vector<Place>& places = drawing.places;
+  Walker walker(places);
+  walker.run();
+
+  double left = 0, right = 0;
+  std::uint32_t deepest = 0;
+  for (std::uint32_t v = 0; v < places.size(); ++v) {
+    Place& place = places[v];
+    if (v != 0 && place.side == Side::middle) {
+      place.side = places[place.parent].x > place.x ? Side::left : Side::right;
+    }
+    left = std::min(left, place.x - walker.left(v));
+    right = std::max(right, place.x + walker.right(v));
+    deepest = std::max(deepest, place.level);
+  }
+  if (!tree.sets.empty()) drawing.links = links_of(tree, merged, places);
+  drawing.left = left - margin;
+  drawing.right = right + margin;
+  drawing.top = player_baseline - ascent - margin;
+  drawing.bottom =
+      deepest * level_distance + std::max(payoff_baseline + descent, detour + 1) + margin;
+  return drawing;
+}
+
+std::size_t count_occurrences(const Game& game, std::size_t bound) {
+  std::vector<const Decision*> stack{&read_node(game.root.get())};
+  std::size_t count = 0;
+  while (!stack.empty() && count < bound) {
+    const Decision* node = stack.back();
+    stack.pop_back();
+    ++count;
+    for (PyObject* child : node->children) stack.push_back(&read_node(child));
+  }
+  return count;
+}
+
+}  // namespace kelvora::layout
