@@ -2,6 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "machine.hpp"
 
 namespace kelvora::draw {
 namespace {
@@ -11,58 +15,86 @@ using layout::Drawing;
 using layout::Label;
 using layout::Place;
 
+// Writes the document into the block its output provides, checking every piece against the
+// block's end: a document longer than its bound is a defect, reported rather than written.
 class Writer {
  public:
-  explicit Writer(std::string& out) : out_(out) {}
+  Writer(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
 
   Writer& operator<<(std::string_view text) {
-    out_ += text;
+    room(text.size());
+    std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
     return *this;
   }
   Writer& operator<<(char c) {
-    out_ += c;
+    room(1);
+    *at_++ = c;
     return *this;
   }
-  // A number with at most two decimals, trailing zeros dropped ("12", "-3.5", "0.25").
+  // A number with at most two decimals, trailing zeros dropped ("12", "-3.5", "0.25"),
+  // written from its hundredths as an integer.
   Writer& operator<<(double value) {
-    const double rounded = std::round(value * 100) / 100;
-    char digits[32];
-    const auto result = std::to_chars(digits, digits + sizeof digits, rounded == 0 ? 0 : rounded,
-                                      std::chars_format::fixed, 2);
-    std::string_view text(digits, result.ptr - digits);
-    while (text.back() == '0') text.remove_suffix(1);
-    if (text.back() == '.') text.remove_suffix(1);
-    out_ += text;
+    room(24);
+    std::int64_t hundredths = std::llround(value * 100);
+    if (hundredths < 0) {
+      *at_++ = '-';
+      hundredths = -hundredths;
+    }
+    at_ = std::to_chars(at_, end_, hundredths / 100).ptr;
+    if (const auto fraction = static_cast<int>(hundredths % 100); fraction != 0) {
+      *at_++ = '.';
+      *at_++ = static_cast<char>('0' + fraction / 10);
+      if (fraction % 10 != 0) *at_++ = static_cast<char>('0' + fraction % 10);
+    }
     return *this;
   }
   // A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
   // control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
   void escaped(std::string_view text) {
+    std::size_t done = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-      const char c = text[i];
-      const auto byte = static_cast<unsigned char>(c);
-      switch (c) {
-        case '&': out_ += "&amp;"; break;
-        case '<': out_ += "&lt;"; break;
-        case '>': out_ += "&gt;"; break;
-        case '"': out_ += "&quot;"; break;
+      const auto byte = static_cast<unsigned char>(text[i]);
+      high_bits_ |= byte;
+      std::string_view entity;
+      std::size_t length = 1;
+      switch (byte) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        case '\t':
+        case '\n':
+        case '\r': continue;
+        case 0xEF:
+          if (text.substr(i + 1, 2) != "\xBF\xBE" && text.substr(i + 1, 2) != "\xBF\xBF") continue;
+          entity = replacement;
+          length = 3;
+          break;
         default:
-          if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            out_ += replacement;
-          } else if (byte == 0xEF && text.substr(i + 1, 1) == "\xBF" && i + 2 < text.size() &&
-                     (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
-            out_ += replacement;
-            i += 2;
-          } else {
-            out_ += c;
-          }
+          if (byte >= 0x20) continue;
+          entity = replacement;
+          high_bits_ = 0x80;
       }
+      *this << text.substr(done, i - done) << entity;
+      i += length - 1;
+      done = i + 1;
     }
+    *this << text.substr(done);
   }
+  bool ascii() const { return (high_bits_ & 0x80) == 0; }
+  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
 
  private:
   static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-  std::string& out_;
+  void room(std::size_t n) const {
+    if (n > static_cast<std::size_t>(end_ - at_)) layout::defect("the drawing outgrew its bound");
+  }
+
+  char* begin_;
+  char* at_;
+  char* end_;
+  unsigned char high_bits_ = 0;
 };
 
 void put_label(Writer& out, const Label& label, const Place& place) {
@@ -75,13 +107,8 @@ void put_label(Writer& out, const Label& label, const Place& place) {
   out << "</text>\n";
 }
 
-}  // namespace
-
-std::string svg(const Drawing& drawing, std::string_view title) {
+void write(Writer& out, const Drawing& drawing, std::string_view title) {
   const auto& places = drawing.places;
-  std::string text;
-  text.reserve(200 + places.size() * 160);
-  Writer out(text);
   const double width = drawing.right - drawing.left, height = drawing.bottom - drawing.top;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << width
@@ -112,7 +139,7 @@ std::string svg(const Drawing& drawing, std::string_view title) {
   for (const bool leaves : {false, true}) {
     out << (leaves ? "<g fill=\"#fff\" stroke=\"#000\">\n" : "<g fill=\"#000\" stroke=\"#000\">\n");
     for (const Place& place : places) {
-      if (place.node == nullptr || place.node->children.empty() != leaves) continue;
+      if (place.node == nullptr || (place.child_count == 0) != leaves) continue;
       out << "<circle cx=\"" << place.x << "\" cy=\"" << place.y() << "\" r=\""
           << layout::dot_radius << "\"/>\n";
     }
@@ -130,7 +157,24 @@ std::string svg(const Drawing& drawing, std::string_view title) {
     put_label(out, labels.payoff, place);
   }
   out << "</g>\n</svg>\n";
-  return text;
+}
+
+}  // namespace
+
+char* Block::reserve(std::size_t bound) {
+  data_.reset(new char[bound]);
+  advise_huge_pages(data_.get(), bound);
+  return data_.get();
+}
+
+void svg(const Drawing& drawing, std::string_view title, Output& output) {
+  // Each place takes at most 512 bytes beside its labels (numbers of up to 24 characters),
+  // each link 160, and an escaped character at most 6 bytes.
+  const std::size_t bound = 1024 + 6 * title.size() + 512 * drawing.places.size() +
+                            6 * drawing.text_bytes + 160 * drawing.links.size();
+  Writer out(output.reserve(bound), bound);
+  write(out, drawing, title);
+  output.finish(out.size(), out.ascii());
 }
 
 }  // namespace kelvora::draw

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "export/walk.hpp"
+#include "machine.hpp"
 
 namespace kelvora::layout {
 namespace {
@@ -28,9 +29,26 @@ constexpr std::uint16_t ascii_widths[95] = {
 
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 
-// What the layout keeps of a place or an occurrence at most, for the memory check of a walk
-// that could run away (a few shared subtrees stacked make billions of occurrences).
-constexpr std::size_t bytes_per_occurrence = 400;
+// What a place costs at most, its text included, for the memory check of a walk that could
+// run away (a few shared subtrees stacked make billions of occurrences).
+constexpr std::size_t bytes_per_place = 320;
+
+// Makes room for `count` items in a large fresh block, backed by huge pages where the system
+// agrees, so that filling it costs few page faults.
+template <class T>
+void reserve(std::vector<T>& items, std::size_t count) {
+  items.reserve(count);
+  advise_huge_pages(items.data(), count * sizeof(T));
+}
+
+// `count` copies of `value` in a fresh block, as above.
+template <class T>
+std::vector<T> filled(std::size_t count, T value) {
+  std::vector<T> items;
+  reserve(items, count);
+  items.assign(count, value);
+  return items;
+}
 
 [[noreturn]] void too_large(std::size_t count) {
   throw RenderFailure(RenderFailure::Kind::too_large,
@@ -38,15 +56,41 @@ constexpr std::size_t bytes_per_occurrence = 400;
                           std::to_string(count) + " places so far");
 }
 
-// One occurrence of a node in the tree; its children are consecutive.
-struct Occurrence {
-  const Decision* node;
-  std::uint32_t parent, first_child, child_count;
-  std::uint32_t level;     // its depth, until levels are assigned
-  std::uint32_t pre, end;  // its descendants have pre-order numbers in (pre, end)
-  std::uint32_t place;
-  std::uint32_t set;  // its information set, or none
-};
+// The side of child `k` of `count`: left of the middle, right of it, or (the middle child of
+// an odd count) either, decided once the parent's place is known.
+Side side_of(std::uint32_t k, std::uint32_t count) {
+  if (count == 1 || 2 * k > count - 1) return Side::right;
+  return 2 * k < count - 1 ? Side::left : Side::middle;
+}
+
+// The room that a place's dot and labels take on each side of its centre. A middle child's
+// labels go to one side or the other once its parent's place is known: room is kept on both.
+// Answers the length of the labels' texts.
+std::size_t measure(Place& place, bool root, std::string (&scratch)[2]) {
+  place.left = place.right = 1;
+  if (place.node == nullptr) return 0;
+  std::size_t bytes = 0;
+  double left = dot_radius + 1, right = dot_radius + 1;
+  const bool both = place.side == Side::middle && !root;
+  for (const Side side : {both ? Side::left : place.side, Side::right}) {
+    const Labels labels = labels_of(*place.node, root, side, scratch);
+    for (const Label* label : {&labels.action, &labels.player, &labels.payoff}) {
+      if (label->text.empty()) continue;
+      bytes += label->text.size();
+      const double width = text_width(label->text);
+      const double shift = label->anchor == Anchor::start    ? 0
+                           : label->anchor == Anchor::middle ? width / 2
+                                                             : width;
+      left = std::max(left, shift - label->dx);
+      right = std::max(right, label->dx - shift + width);
+    }
+    if (!both) break;
+  }
+  if (both) left = right = std::max(left, right);
+  place.left = static_cast<float>(left);
+  place.right = static_cast<float>(right);
+  return bytes;
+}
 
 // An information set: the first-child player of its members (empty for childless ones) and
 // its number.
@@ -61,35 +105,42 @@ struct SetKeyHash {
   }
 };
 
+// The places of the node occurrences (no bends yet), each at its depth, and the information
+// sets with their members in pre-order.
 struct Tree {
-  std::vector<Occurrence> occurrences;
-  std::vector<std::vector<std::uint32_t>> sets;  // members of each set, in pre-order
+  std::vector<Place> places;
+  std::vector<std::vector<std::uint32_t>> sets;
+  std::size_t text_bytes = 0;
 };
 
-// The occurrences, depth first from the root; a node met again below itself is a cycle.
+// Walks the tree depth first from the root; a node met again below itself is a cycle. A
+// node's children get consecutive places when it is entered, so every place comes after its
+// parent's.
 Tree occurrences(const Decision& root) {
   struct Frame {
     const Decision* node;
-    std::uint32_t occurrence;
+    std::uint32_t place;
     std::uint32_t next_child;
   };
   Tree tree;
-  std::vector<Occurrence>& all = tree.occurrences;
+  std::vector<Place>& all = tree.places;
   std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
-  std::uint32_t counter = 0;
+  std::string scratch[2];
   auto enter = [&](std::uint32_t i) {
     const Decision& node = *all[i].node;
     path.push(Frame{&node, i, 0});
+    tree.text_bytes += measure(all[i], i == 0, scratch);
     const auto first = static_cast<std::uint32_t>(all.size());
+    const auto count = static_cast<std::uint32_t>(node.children.size());
     if (node.children.size() >= none - first) too_large(all.size());
-    all[i].pre = counter++;
     all[i].first_child = first;
-    all[i].child_count = static_cast<std::uint32_t>(node.children.size());
+    all[i].child_count = count;
     const std::uint32_t level = all[i].level + 1;
-    for (PyObject* child : node.children) {
-      all.push_back(Occurrence{&read_node(child), i, 0, 0, level, 0, 0, none, none});
+    for (std::uint32_t k = 0; k < count; ++k) {
+      all.push_back(
+          Place{&read_node(node.children[k]), i, 0, 0, level, 0, 0, 0, side_of(k, count)});
     }
     if (node.has_information_set) {
       const SetKey key{node.children.empty() ? std::string_view() : walk::first_child_player(node),
@@ -97,46 +148,65 @@ Tree occurrences(const Decision& root) {
       const auto [it, added] = set_of.try_emplace(key, tree.sets.size());
       if (added) tree.sets.emplace_back();
       tree.sets[it->second].push_back(i);
-      all[i].set = it->second;
     }
-    progress.step(all.size() * bytes_per_occurrence);
+    progress.step(all.size() * bytes_per_place);
   };
-  all.push_back(Occurrence{&root, 0, 0, 0, 0, 0, 0, none, none});
+  all.push_back(Place{&root, 0, 0, 0, 0, 0, 0, 0, Side::middle});
   enter(0);
   while (!path.empty()) {
     Frame& top = path.top();
-    const Occurrence& at = all[top.occurrence];
+    const Place& at = all[top.place];
     if (top.next_child < at.child_count) {
       enter(at.first_child + top.next_child++);
       continue;
     }
-    all[path.pop().occurrence].end = counter;
+    path.pop();
   }
   return tree;
 }
 
-// Gives each occurrence its level: one below its parent's, and for the members of a set the
-// deepest of those, so that they share it (Kahn's order over the tree with each set's members
-// taken as one). A set with a member below another keeps its members' own levels; so do sets
-// that wait on one another (one's member below another's, and the other way round), which
-// would otherwise never be placed. Answers which sets were merged onto one level.
-std::vector<bool> assign_levels(Tree& tree) {
-  std::vector<Occurrence>& all = tree.occurrences;
+// Whether each set may share one level: it has two members or more, and none of them lies
+// below another (their subtrees, as ranges of pre-order numbers, do not nest).
+std::vector<bool> mergeable(const Tree& tree) {
+  const std::vector<Place>& all = tree.places;
+  std::vector<std::uint32_t> size(all.size(), 1), pre(all.size(), 0);
+  for (std::size_t v = all.size(); v-- > 1;) size[all[v].parent] += size[v];
+  for (std::uint32_t v = 0; v < all.size(); ++v) {
+    std::uint32_t next = pre[v] + 1;
+    for (std::uint32_t c = all[v].first_child; c < all[v].first_child + all[v].child_count; ++c) {
+      pre[c] = next;
+      next += size[c];
+    }
+  }
   std::vector<bool> merged(tree.sets.size());
-  std::vector<std::uint32_t> pending(tree.sets.size()), set_level(tree.sets.size(), 0);
   for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    const auto& members = tree.sets[s];
     std::uint32_t end = 0;
     bool nested = false;
-    for (std::uint32_t m : members) {
-      nested = nested || all[m].pre < end;
-      end = std::max(end, all[m].end);
+    for (std::uint32_t m : tree.sets[s]) {
+      nested = nested || pre[m] < end;
+      end = std::max(end, pre[m] + size[m]);
     }
-    merged[s] = members.size() > 1 && !nested;
-    if (merged[s]) pending[s] = static_cast<std::uint32_t>(members.size());
+    merged[s] = tree.sets[s].size() > 1 && !nested;
+  }
+  return merged;
+}
+
+// Gives each place its level: one below its parent's, and for the members of a merged set
+// the deepest of those, so that they share it (Kahn's order over the tree with each set's
+// members taken as one). Sets that wait on one another (a member of each below a member of
+// the other) would never be placed: they keep their members' own levels, and are no longer
+// merged.
+void assign_levels(Tree& tree, std::vector<bool>& merged) {
+  std::vector<Place>& all = tree.places;
+  std::vector<std::uint32_t> set_of(all.size(), none);
+  std::vector<std::uint32_t> pending(tree.sets.size()), set_level(tree.sets.size(), 0);
+  for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {
+    if (!merged[s]) continue;
+    pending[s] = static_cast<std::uint32_t>(tree.sets[s].size());
+    for (std::uint32_t m : tree.sets[s]) set_of[m] = s;
   }
   std::vector<std::uint32_t> order;
-  order.reserve(all.size());
+  reserve(order, all.size());
   std::vector<bool> done(all.size());
   auto place = [&](std::uint32_t i, std::uint32_t level) {
     all[i].level = level;
@@ -145,10 +215,10 @@ std::vector<bool> assign_levels(Tree& tree) {
   place(0, 0);
   for (std::size_t head = 0;;) {
     for (; head < order.size(); ++head) {
-      const Occurrence& parent = all[order[head]];
+      const Place& parent = all[order[head]];
       done[order[head]] = true;
       for (std::uint32_t c = parent.first_child; c < parent.first_child + parent.child_count; ++c) {
-        const std::uint32_t s = all[c].set;
+        const std::uint32_t s = set_of[c];
         if (s == none || !merged[s]) {
           place(c, parent.level + 1);
         } else {
@@ -160,7 +230,6 @@ std::vector<bool> assign_levels(Tree& tree) {
       }
     }
     if (order.size() == all.size()) break;
-    // Every set still waiting waits on another: each is drawn at its members' own levels.
     bool dissolved = false;
     for (std::size_t s = 0; s < tree.sets.size(); ++s) {
       if (!merged[s] || pending[s] == 0) continue;
@@ -174,67 +243,55 @@ std::vector<bool> assign_levels(Tree& tree) {
       throw RenderFailure(RenderFailure::Kind::fault, "the levels of the drawing did not settle");
     }
   }
-  return merged;
 }
 
-// The side of child `k` of `count`: left of the middle, right of it, or (the middle child of
-// an odd count) either, decided once the parent's place is known.
-Side side_of(std::uint32_t k, std::uint32_t count) {
-  if (count == 1 || 2 * k > count - 1) return Side::right;
-  return 2 * k < count - 1 ? Side::left : Side::middle;
-}
-
-// The places in level order: each occurrence, and a bend on every level that an edge to a
-// lower level crosses.
-std::vector<Place> places_of(Tree& tree) {
-  std::vector<Occurrence>& all = tree.occurrences;
+// The places again, with a bend on every level that an edge to a lower level crosses: the
+// bend takes the child's place among its siblings, and the child hangs below the last bend.
+// The members of the sets are moved to their new places.
+std::vector<Place> with_bends(Tree& tree) {
+  const std::vector<Place>& old = tree.places;
   std::vector<Place> places;
-  std::vector<std::uint32_t> origin;  // the occurrence of a place; of a bend, the one below it
-  places.reserve(all.size());
-  origin.reserve(all.size());
+  std::vector<std::uint32_t> origin;  // the old place; of a bend, that of the child below it
+  std::vector<std::uint32_t> moved(old.size());
+  reserve(places, old.size());
+  reserve(origin, old.size());
   walk::Progress progress;
-  auto add = [&](std::uint32_t parent, std::uint32_t target, std::uint32_t level, Side side) {
+  std::string scratch[2];
+  auto add = [&](std::uint32_t parent, std::uint32_t from, std::uint32_t level, Side side) {
     if (places.size() == none) too_large(places.size());
-    const bool bend = all[target].level > level;
-    if (!bend) all[target].place = static_cast<std::uint32_t>(places.size());
-    places.push_back(Place{bend ? nullptr : all[target].node, parent, 0, 0, level, side, 0});
-    origin.push_back(target);
-    progress.step(places.size() * bytes_per_occurrence);
+    const bool bend = old[from].level > level;
+    if (!bend) moved[from] = static_cast<std::uint32_t>(places.size());
+    places.push_back(old[from]);
+    Place& place = places.back();
+    place.parent = parent;
+    place.level = level;
+    if (bend) place.node = nullptr;
+    if (bend || place.side != side) {
+      place.side = side;
+      tree.text_bytes += measure(place, from == 0, scratch);
+    }
+    origin.push_back(from);
+    progress.step(places.size() * bytes_per_place);
   };
   add(0, 0, 0, Side::middle);
   for (std::uint32_t i = 0; i < places.size(); ++i) {
     const auto first = static_cast<std::uint32_t>(places.size());
     const std::uint32_t level = places[i].level + 1;
-    const Occurrence& at = all[origin[i]];
+    const Place& at = old[origin[i]];
     if (places[i].node == nullptr) {
       add(i, origin[i], level, Side::right);
     } else {
-      for (std::uint32_t k = 0; k < at.child_count; ++k) {
-        add(i, at.first_child + k, level, side_of(k, at.child_count));
+      for (std::uint32_t c = at.first_child; c < at.first_child + at.child_count; ++c) {
+        add(i, c, level, old[c].side);
       }
     }
     places[i].first_child = first;
     places[i].child_count = static_cast<std::uint32_t>(places.size()) - first;
   }
-  return places;
-}
-
-struct Extent {
-  double left, right;  // from the centre
-};
-
-Extent extent_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]) {
-  const Labels labels = labels_of(node, root, side, scratch);
-  Extent extent{dot_radius + 1, dot_radius + 1};
-  for (const Label* label : {&labels.action, &labels.player, &labels.payoff}) {
-    if (label->text.empty()) continue;
-    const double shift = label->anchor == Anchor::start    ? 0
-                         : label->anchor == Anchor::middle ? label->width / 2
-                                                           : label->width;
-    extent.left = std::max(extent.left, shift - label->dx);
-    extent.right = std::max(extent.right, label->dx - shift + label->width);
+  for (auto& members : tree.sets) {
+    for (std::uint32_t& m : members) m = moved[m];
   }
-  return extent;
+  return places;
 }
 
 // Walker's algorithm over the places, which are in level order: every place comes after its
@@ -243,29 +300,13 @@ class Walker {
  public:
   explicit Walker(std::vector<Place>& places)
       : places_(places),
-        prelim_(places.size()),
-        mod_(places.size()),
-        shift_(places.size()),
-        change_(places.size()),
-        thread_(places.size(), none),
-        ancestor_(places.size()),
-        extent_(places.size()) {
-    std::string scratch[2];
-    for (std::uint32_t v = 0; v < places.size(); ++v) {
-      ancestor_[v] = v;
-      const Place& place = places[v];
-      if (place.node == nullptr) {
-        extent_[v] = Extent{1, 1};
-      } else if (v != 0 && place.side == Side::middle) {
-        // Its labels' side is chosen later: room is kept on both.
-        const Extent left = extent_of(*place.node, false, Side::left, scratch);
-        const Extent right = extent_of(*place.node, false, Side::right, scratch);
-        const double both = std::max({left.left, left.right, right.left, right.right});
-        extent_[v] = Extent{both, both};
-      } else {
-        extent_[v] = extent_of(*place.node, v == 0, place.side, scratch);
-      }
-    }
+        prelim_(filled(places.size(), 0.0)),
+        mod_(filled(places.size(), 0.0)),
+        shift_(filled(places.size(), 0.0)),
+        change_(filled(places.size(), 0.0)),
+        thread_(filled(places.size(), none)),
+        ancestor_(filled(places.size(), std::uint32_t{0})) {
+    for (std::uint32_t v = 0; v < places.size(); ++v) ancestor_[v] = v;
   }
 
   void run() {
@@ -283,12 +324,9 @@ class Walker {
     }
   }
 
-  double left(std::uint32_t v) const { return extent_[v].left; }
-  double right(std::uint32_t v) const { return extent_[v].right; }
-
  private:
   double distance(std::uint32_t v, std::uint32_t w) const {
-    return extent_[v].right + extent_[w].left + gap;
+    return places_[v].right + places_[w].left + gap;
   }
   double midpoint(std::uint32_t v) const {
     const Place& place = places_[v];
@@ -377,36 +415,43 @@ class Walker {
   std::vector<Place>& places_;
   std::vector<double> prelim_, mod_, shift_, change_;
   std::vector<std::uint32_t> thread_, ancestor_;
-  std::vector<Extent> extent_;
 };
 
 // The dashed lines of the information sets: between neighbours in each merged set, straight
-// when only bends lie between them on their level and round the others below otherwise;
+// when no other node lies between them on their level and round the others below otherwise;
 // between members in pre-order in the others.
 std::vector<Link> links_of(const Tree& tree, const std::vector<bool>& merged,
                            const std::vector<Place>& places) {
+  // The nodes on the levels of merged sets, by level and then from left to right.
+  std::vector<bool> wanted;
+  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
+    if (!merged[s]) continue;
+    const std::uint32_t level = places[tree.sets[s].front()].level;
+    if (level >= wanted.size()) wanted.resize(level + 1);
+    wanted[level] = true;
+  }
+  std::vector<std::pair<std::uint32_t, double>> row;
+  for (const Place& place : places) {
+    if (place.node != nullptr && place.level < wanted.size() && wanted[place.level]) {
+      row.emplace_back(place.level, place.x);
+    }
+  }
+  std::sort(row.begin(), row.end());
+
   std::vector<Link> links;
-  std::vector<std::uint32_t> nodes_before;  // nodes (not bends) among the places before each
   std::vector<std::uint32_t> members;
   for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    members.clear();
-    for (std::uint32_t m : tree.sets[s]) members.push_back(tree.occurrences[m].place);
-    if (!merged[s]) {
-      for (std::size_t k = 1; k < members.size(); ++k) {
-        links.push_back(Link{members[k - 1], members[k], false});
-      }
-      continue;
+    members = tree.sets[s];
+    if (merged[s]) {
+      std::sort(members.begin(), members.end(),
+                [&](std::uint32_t a, std::uint32_t b) { return places[a].x < places[b].x; });
     }
-    if (nodes_before.empty()) {
-      nodes_before.resize(places.size() + 1);
-      for (std::size_t p = 0; p < places.size(); ++p) {
-        nodes_before[p + 1] = nodes_before[p] + (places[p].node != nullptr);
-      }
-    }
-    std::sort(members.begin(), members.end());
     for (std::size_t k = 1; k < members.size(); ++k) {
-      const std::uint32_t a = members[k - 1], b = members[k];
-      links.push_back(Link{a, b, nodes_before[b] - nodes_before[a + 1] > 0});
+      const Place &a = places[members[k - 1]], &b = places[members[k]];
+      const bool between =
+          merged[s] && std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
+                           std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
+      links.push_back(Link{members[k - 1], members[k], between});
     }
   }
   return links;
@@ -452,7 +497,7 @@ Labels labels_of(const Decision& node, bool root, Side side, std::string (&scrat
                         : side == Side::right ? Anchor::start
                                               : Anchor::middle;
   auto label = [](std::string_view text, double dx, double baseline, Anchor anchor) {
-    return Label{text, dx, baseline, anchor, text_width(text)};
+    return Label{text, dx, baseline, anchor};
   };
   Labels labels{};
   if (!root) labels.action = label(node.name, dx, action_baseline, anchor);
@@ -475,9 +520,19 @@ Labels labels_of(const Decision& node, bool root, Side side, std::string (&scrat
 
 Drawing lay_out(const Game& game) {
   Tree tree = occurrences(read_node(game.root.get()));
-  std::vector<bool> merged;
-  if (!tree.sets.empty()) merged = assign_levels(tree);
-  Drawing drawing{places_of(tree), {}, 0, 0, 0, 0};
+  std::vector<bool> merged(tree.sets.size());
+  if (!tree.sets.empty()) {
+    merged = mergeable(tree);
+    if (std::find(merged.begin(), merged.end(), true) != merged.end()) {
+      assign_levels(tree, merged);
+      const auto& all = tree.places;
+      const bool stretched = std::any_of(all.begin() + 1, all.end(), [&](const Place& place) {
+        return place.level > all[place.parent].level + 1;
+      });
+      if (stretched) tree.places = with_bends(tree);
+    }
+  }
+  Drawing drawing{std::move(tree.places), {}, 0, 0, 0, 0, tree.text_bytes};
   std::vector<Place>& places = drawing.places;
   Walker walker(places);
   walker.run();
@@ -489,8 +544,8 @@ Drawing lay_out(const Game& game) {
     if (v != 0 && place.side == Side::middle) {
       place.side = places[place.parent].x > place.x ? Side::left : Side::right;
     }
-    left = std::min(left, place.x - walker.left(v));
-    right = std::max(right, place.x + walker.right(v));
+    left = std::min(left, place.x - place.left);
+    right = std::max(right, place.x + place.right);
     deepest = std::max(deepest, place.level);
   }
   if (!tree.sets.empty()) drawing.links = links_of(tree, merged, places);
@@ -501,6 +556,8 @@ Drawing lay_out(const Game& game) {
       deepest * level_distance + std::max(payoff_baseline + descent, detour + 1) + margin;
   return drawing;
 }
+
+void defect(const char* what) { throw RenderFailure(RenderFailure::Kind::fault, what); }
 
 std::size_t count_occurrences(const Game& game, std::size_t bound) {
   std::vector<const Decision*> stack{&read_node(game.root.get())};

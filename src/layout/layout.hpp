@@ -54,7 +54,6 @@ struct Label {
   double dx;              // of the anchor, from the node's centre
   double baseline;        // from the node's centre
   Anchor anchor;
-  double width;
 };
 
 // The labels of a node: the action that leads to it (none at the root), above it the player
@@ -73,8 +72,9 @@ struct Place {
   std::uint32_t first_child;
   std::uint32_t child_count;
   std::uint32_t level;
-  Side side;
+  float left, right;  // the room its dot and labels take on each side of its centre
   double x;
+  Side side;
   double y() const { return level * level_distance; }
 };
 
@@ -89,11 +89,15 @@ struct Drawing {
   std::vector<Place> places;
   std::vector<Link> links;
   double left, top, right, bottom;  // the box holding everything drawn, margin included
+  std::size_t text_bytes;           // of all labels together, or more
 };
 
 // Lays out the game's tree. A node among its own descendants is a cycle; a tree too large for
 // this machine's memory, or Ctrl-C, stops it (each thrown as RenderFailure).
 Drawing lay_out(const Game& game);
+
+// Reports a defect of the drawing code (a broken rule of its own) as a fault.
+[[noreturn]] void defect(const char* what);
 
 // The number of node occurrences in the game's tree, counted up to `bound` (a cycle counts
 // without end, and so reaches it).

@@ -249,11 +249,45 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
   });
 }
 
-// The tree drawn by kelvora's own layout, as an SVG document.
-std::string svg_of(const Game& game) {
-  std::string text;
-  rendering([&] { text = draw::svg(layout::lay_out(game), game.title); });
-  return text;
+// The tree drawn by kelvora's own layout, as an SVG document, into `output`.
+void draw_svg(const Game& game, draw::Output& output) {
+  rendering([&] { draw::svg(layout::lay_out(game), game.title, output); });
+}
+
+// An SVG document written straight into the str it is returned as: a str of the document's
+// bound, cut to its length (an ASCII document, nearly every one), or decoded from it.
+class StrOutput final : public draw::Output {
+ public:
+  char* reserve(std::size_t bound) override {
+    str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(bound), 127));
+    if (!str_) throw Error::fetch();
+    data_ = static_cast<char*>(PyUnicode_DATA(str_.get()));
+    advise_huge_pages(data_, bound);
+    return data_;
+  }
+  void finish(std::size_t size, bool ascii) override {
+    if (!ascii) {
+      str_ = Ref::steal(PyUnicode_DecodeUTF8(data_, static_cast<Py_ssize_t>(size), nullptr));
+      if (!str_) throw Error::fetch();
+      return;
+    }
+    // Shrinking keeps the object where it is, and a failure leaves it as it was.
+    PyObject* str = str_.release();
+    const int status = PyUnicode_Resize(&str, static_cast<Py_ssize_t>(size));
+    str_ = Ref::steal(str);
+    if (status != 0) throw Error::fetch();
+  }
+  Ref result() { return std::move(str_); }
+
+ private:
+  Ref str_;
+  char* data_ = nullptr;
+};
+
+Ref svg_str(const Game& game) {
+  StrOutput str;
+  draw_svg(game, str);
+  return str.result();
 }
 
 // Raises the OSError that open() raises for the system error `code` on `filename`.
@@ -305,9 +339,10 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     auto game = shared<Game>(self);
     auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
     const Game copy = game->copy();
-    const std::string text = svg_of(copy);
-    if (!path) return to_py(text);
-    write_file(path->get(), matched.slot[0], text);
+    if (!path) return svg_str(copy);
+    draw::Block block;
+    draw_svg(copy, block);
+    write_file(path->get(), matched.slot[0], block.text());
     return none();
   });
 }
@@ -320,7 +355,7 @@ PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   return entry([&]() -> Ref {
     const Game copy = shared<Game>(self)->copy();
     if (layout::count_occurrences(copy, notebook_bound + 1) > notebook_bound) return none();
-    return to_py(svg_of(copy));
+    return svg_str(copy);
   });
 }
 
