@@ -321,11 +321,18 @@ void write_file(PyObject* path, PyObject* filename, std::string_view text) {
   if (failure != 0) raise_os_error(failure, filename);
 }
 
-// A file system path: a str, bytes or os.PathLike, encoded as the file system wants it.
-Ref to_path(PyObject* obj) {
-  PyObject* path = nullptr;
-  if (PyUnicode_FSConverter(obj, &path) == 0) throw Error::fetch();
-  return Ref::steal(path);
+// A file system path from a str, bytes or os.PathLike: as os.fspath() gives it (the name
+// that errors report, as open() does), and encoded as the file system wants it.
+struct FilePath {
+  Ref name;
+  Ref encoded;
+};
+FilePath to_path(PyObject* obj) {
+  Ref name = Ref::steal(PyOS_FSPath(obj));
+  if (!name) throw Error::fetch();
+  PyObject* encoded = nullptr;
+  if (PyUnicode_FSConverter(name.get(), &encoded) == 0) throw Error::fetch();
+  return FilePath{std::move(name), Ref::steal(encoded)};
 }
 
 constexpr const char* export_svg_params[] = {"filename"};
@@ -342,7 +349,7 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (!path) return svg_str(copy);
     draw::Block block;
     draw_svg(copy, block);
-    write_file(path->get(), matched.slot[0], block.text());
+    write_file(path->encoded.get(), path->name.get(), block.text());
     return none();
   });
 }
