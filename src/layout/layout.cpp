@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
@@ -108,7 +109,7 @@ struct SetKeyHash {
 // The places of the node occurrences (no bends yet), each at its depth, and the information
 // sets with their members in pre-order.
 struct Tree {
-  std::vector<Place> places;
+  Places places;
   std::vector<std::vector<std::uint32_t>> sets;
   std::size_t text_bytes = 0;
 };
@@ -123,7 +124,7 @@ Tree occurrences(const Decision& root) {
     std::uint32_t next_child;
   };
   Tree tree;
-  std::vector<Place>& all = tree.places;
+  Places& all = tree.places;
   std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
@@ -168,7 +169,7 @@ Tree occurrences(const Decision& root) {
 // Whether each set may share one level: it has two members or more, and none of them lies
 // below another (their subtrees, as ranges of pre-order numbers, do not nest).
 std::vector<bool> mergeable(const Tree& tree) {
-  const std::vector<Place>& all = tree.places;
+  const Places& all = tree.places;
   std::vector<std::uint32_t> size(all.size(), 1), pre(all.size(), 0);
   for (std::size_t v = all.size(); v-- > 1;) size[all[v].parent] += size[v];
   for (std::uint32_t v = 0; v < all.size(); ++v) {
@@ -197,7 +198,7 @@ std::vector<bool> mergeable(const Tree& tree) {
 // the other) would never be placed: they keep their members' own levels, and are no longer
 // merged.
 void assign_levels(Tree& tree, std::vector<bool>& merged) {
-  std::vector<Place>& all = tree.places;
+  Places& all = tree.places;
   std::vector<std::uint32_t> set_of(all.size(), none);
   std::vector<std::uint32_t> pending(tree.sets.size()), set_level(tree.sets.size(), 0);
   for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {
@@ -248,12 +249,12 @@ void assign_levels(Tree& tree, std::vector<bool>& merged) {
 // The places again, with a bend on every level that an edge to a lower level crosses: the
 // bend takes the child's place among its siblings, and the child hangs below the last bend.
 // The members of the sets are moved to their new places.
-std::vector<Place> with_bends(Tree& tree) {
-  const std::vector<Place>& old = tree.places;
-  std::vector<Place> places;
+Places with_bends(Tree& tree) {
+  const Places& old = tree.places;
+  Places places;
   std::vector<std::uint32_t> origin;  // the old place; of a bend, that of the child below it
   std::vector<std::uint32_t> moved(old.size());
-  reserve(places, old.size());
+  places.grow(old.size());
   reserve(origin, old.size());
   walk::Progress progress;
   std::string scratch[2];
@@ -298,7 +299,7 @@ std::vector<Place> with_bends(Tree& tree) {
 // parent, so going through them backwards meets each place after all its descendants.
 class Walker {
  public:
-  explicit Walker(std::vector<Place>& places)
+  explicit Walker(Places& places)
       : places_(places),
         prelim_(filled(places.size(), 0.0)),
         mod_(filled(places.size(), 0.0)),
@@ -412,7 +413,7 @@ class Walker {
     mod_[to] += shift;
   }
 
-  std::vector<Place>& places_;
+  Places& places_;
   std::vector<double> prelim_, mod_, shift_, change_;
   std::vector<std::uint32_t> thread_, ancestor_;
 };
@@ -421,7 +422,7 @@ class Walker {
 // when no other node lies between them on their level and round the others below otherwise;
 // between members in pre-order in the others.
 std::vector<Link> links_of(const Tree& tree, const std::vector<bool>& merged,
-                           const std::vector<Place>& places) {
+                           const Places& places) {
   // The nodes on the levels of merged sets, by level and then from left to right.
   std::vector<bool> wanted;
   for (std::size_t s = 0; s < tree.sets.size(); ++s) {
@@ -533,7 +534,7 @@ Drawing lay_out(const Game& game) {
     }
   }
   Drawing drawing{std::move(tree.places), {}, 0, 0, 0, 0, tree.text_bytes};
-  std::vector<Place>& places = drawing.places;
+  Places& places = drawing.places;
   Walker walker(places);
   walker.run();
 
@@ -555,6 +556,15 @@ Drawing lay_out(const Game& game) {
   drawing.bottom =
       deepest * level_distance + std::max(payoff_baseline + descent, detour + 1) + margin;
   return drawing;
+}
+
+void Places::grow(std::size_t count) {
+  if (count <= capacity_) return;
+  const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{1024}});
+  void* data = std::realloc(data_, capacity * sizeof(Place));
+  if (data == nullptr) throw std::bad_alloc();
+  data_ = static_cast<Place*>(data);
+  capacity_ = capacity;
 }
 
 void defect(const char* what) { throw RenderFailure(RenderFailure::Kind::fault, what); }

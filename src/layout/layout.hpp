@@ -12,8 +12,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "tree/game.hpp"
@@ -77,6 +80,43 @@ struct Place {
   Side side;
   double y() const { return level * level_distance; }
 };
+static_assert(std::is_trivially_copyable_v<Place>);
+
+// The places, in one block that grows in place where the system can (realloc), so that the
+// places of a large tree are neither copied nor written afresh each time the block grows.
+class Places {
+ public:
+  Places() = default;
+  Places(Places&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  Places& operator=(Places&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~Places() { std::free(data_); }
+
+  std::size_t size() const { return size_; }
+  Place& operator[](std::size_t i) { return data_[i]; }
+  const Place& operator[](std::size_t i) const { return data_[i]; }
+  const Place* begin() const { return data_; }
+  const Place* end() const { return data_ + size_; }
+  Place& back() { return data_[size_ - 1]; }
+  void push_back(const Place& place) {
+    if (size_ == capacity_) grow(size_ + 1);
+    data_[size_++] = place;
+  }
+  // Makes room for `count` places in all (std::bad_alloc when there is none).
+  void grow(std::size_t count);
+
+ private:
+  Place* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // A dashed line joining two members of an information set: straight at their height, or
 // (`around`) below the nodes between them, or straight between members on different levels.
@@ -86,7 +126,7 @@ struct Link {
 };
 
 struct Drawing {
-  std::vector<Place> places;
+  Places places;
   std::vector<Link> links;
   double left, top, right, bottom;  // the box holding everything drawn, margin included
   std::size_t text_bytes;           // of all labels together, or more
