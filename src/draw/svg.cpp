@@ -97,8 +97,19 @@ class Writer {
   unsigned char high_bits_ = 0;
 };
 
-void put_label(Writer& out, const Label& label, const Place& place) {
+// A label, on a white ground when `ground`: the labels of a child between its first and last
+// sibling lie where the edges to those siblings pass, which then run behind the label.
+void put_label(Writer& out, const Label& label, const Place& place, bool ground) {
   if (label.text.empty()) return;
+  if (ground) {
+    const double width = layout::text_width(label.text);
+    const double shift = label.anchor == Anchor::start    ? 0
+                         : label.anchor == Anchor::middle ? width / 2
+                                                          : width;
+    out << "<rect x=\"" << place.x + label.dx - shift << "\" y=\""
+        << place.y() + label.baseline - layout::ascent << "\" width=\"" << width << "\" height=\""
+        << layout::ascent + layout::descent << "\" fill=\"#fff\"/>\n";
+  }
   out << "<text x=\"" << place.x + label.dx << "\" y=\"" << place.y() + label.baseline;
   if (label.anchor == Anchor::middle) out << "\" text-anchor=\"middle";
   if (label.anchor == Anchor::end) out << "\" text-anchor=\"end";
@@ -152,9 +163,12 @@ void write(Writer& out, const Drawing& drawing, std::string_view title) {
     const Place& place = places[v];
     if (place.node == nullptr) continue;
     const layout::Labels labels = layout::labels_of(*place.node, v == 0, place.side, scratch);
-    put_label(out, labels.action, place);
-    put_label(out, labels.player, place);
-    put_label(out, labels.payoff, place);
+    const Place& parent = places[place.parent];
+    const bool inner = parent.child_count > 2 && v != parent.first_child &&
+                       v != parent.first_child + parent.child_count - 1;
+    put_label(out, labels.action, place, inner);
+    put_label(out, labels.player, place, inner);
+    put_label(out, labels.payoff, place, false);
   }
   out << "</g>\n</svg>\n";
 }
@@ -168,9 +182,9 @@ char* Block::reserve(std::size_t bound) {
 }
 
 void svg(const Drawing& drawing, std::string_view title, Output& output) {
-  // Each place takes at most 512 bytes beside its labels (numbers of up to 24 characters),
-  // each link 160, and an escaped character at most 6 bytes.
-  const std::size_t bound = 1024 + 6 * title.size() + 512 * drawing.places.size() +
+  // Each place takes at most 768 bytes beside its labels' texts (numbers of up to 24
+  // characters), each link 160, and an escaped character at most 6 bytes.
+  const std::size_t bound = 1024 + 6 * title.size() + 768 * drawing.places.size() +
                             6 * drawing.text_bytes + 160 * drawing.links.size();
   Writer out(output.reserve(bound), bound);
   write(out, drawing, title);
