@@ -1,6 +1,6 @@
-// The tidy layout: the occurrences of the tree (walked depth first, which refuses cycles),
-// their levels, the places in level order with a bend for each level a stretched edge
-// crosses, and Walker's two passes over the places, bottom-up and then top-down.
+// The tidy layout: the places of the tree's node occurrences (walked depth first, which
+// refuses cycles), their levels, a bend for each level that a stretched edge crosses, and
+// Walker's two passes over the places, bottom-up and then top-down.
 #include "layout/layout.hpp"
 
 #include <algorithm>
@@ -295,7 +295,7 @@ Places with_bends(Tree& tree) {
   return places;
 }
 
-// Walker's algorithm over the places, which are in level order: every place comes after its
+// Walker's algorithm over the places, which are so ordered that every place comes after its
 // parent, so going through them backwards meets each place after all its descendants.
 class Walker {
  public:

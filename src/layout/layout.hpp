@@ -68,7 +68,7 @@ struct Labels {
 Labels labels_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]);
 
 // One place of the drawing: a node occurrence, or the bend of a stretched edge (no node). The
-// places are in level order, left to right on each level, a place's children consecutive.
+// places are so ordered that each comes after its parent, a place's children consecutive.
 struct Place {
   const Decision* node;  // null for a bend
   std::uint32_t parent;  // of the root: itself
