@@ -331,6 +331,32 @@ def print_targets(results: dict, nodes: int, memory: dict[str, float]) -> None:
               f"| {'yes' if met else 'NO'} |")
 
 
+# ---------------------------------------------------------------------------------------------
+# kelvora's own drawing: Game.export_svg() (layout and SVG text) on each shape, small and large,
+# to see that it takes well under a second at 10^6 nodes and grows linearly.
+
+
+def measure_drawing(max_nodes: int, repeat: int, budget: float) -> None:
+    small = 10_000
+    print(f"\nGame.export_svg(), nanoseconds per node (median of {repeat} runs) at {small:,} nodes "
+          f"and at {max_nodes:,}, and their ratio:\n")
+    print("| tree | ns/node, small | ns/node, large | large/small | seconds, large |")
+    print("|:--|--:|--:|--:|--:|")
+    for shape, make_plan in SHAPES.items():
+        cells = []
+        for size in (small, max_nodes):
+            plan = make_plan(size)
+            nodes = len(plan) + 1
+            print(f"export_svg, {shape}, {nodes:,} nodes", file=sys.stderr, flush=True)
+            game = build_kelvora(plan)
+            plan = None
+            runs, _ = repeated(partial(Game.export_svg, game), repeat, budget)
+            cells.append((runs.median_ns(nodes), statistics.median(runs.seconds)))
+            game = None
+        (low, _), (high, seconds) = cells
+        print(f"| {shape} | {low:,.0f} | {high:,.0f} | {high / low:.2f} | {seconds:.3f} |")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -343,6 +369,8 @@ def main() -> None:
                         help="the largest tree to measure (default 1_000_000)")
     parser.add_argument("--quick", action="store_true",
                         help="trees of at most 10_000 nodes, 3 runs: well under a minute")
+    parser.add_argument("--svg-only", action="store_true",
+                        help="only the timing of Game.export_svg()")
     parser.add_argument("--memory-of", help=argparse.SUPPRESS)
     parser.add_argument("--nodes", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -357,6 +385,9 @@ def main() -> None:
         parser.error("--repeat must be at least 1")
     if args.max_nodes < 1000:
         parser.error("--max-nodes must be at least 1000")
+    if args.svg_only:
+        measure_drawing(args.max_nodes, repeat, args.budget)
+        return
 
     check_same_text()
 
@@ -390,6 +421,7 @@ def main() -> None:
     for name, value in memory.items():
         print(f"| {name} | {value:,.0f} | {value / memory[KELVORA.name]:.3g} |")
     print_targets(largest_results, largest, memory)
+    measure_drawing(args.max_nodes, repeat, args.budget)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Redraws the pictures in docs/ from the examples: for each example, docs/<name>-dot.png from its
-# DOT text (Graphviz) and docs/<name>-tikz.png from its LaTeX figure (pdflatex, poppler).
+# DOT text (Graphviz), docs/<name>-tikz.png from its LaTeX figure (pdflatex, poppler), and
+# kelvora's own drawing, as the example writes it with export_svg(), as docs/<name>.svg (the
+# trust game of symbolic.py as docs/trust.svg).
 #
 # Run from anywhere with kelvora importable, e.g. after `pip install .`:
 #     bash docs/regenerate.sh
@@ -11,7 +13,7 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 python=${PYTHON:-python3}
-examples=(entry matching_pennies symbolic)
+examples=(entry matching_pennies symbolic horse centipede)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -47,5 +49,9 @@ TEX
   fi
   pdftoppm -png -r 150 -singlefile "$work/$name-page.pdf" "docs/$name-tikz"
 
-  echo "docs/$name-dot.png docs/$name-tikz.png"
+  drawing=docs/$name.svg
+  if [ "$name" = symbolic ]; then drawing=docs/trust.svg; fi
+  cp "$work/$name.svg" "$drawing"
+
+  echo "docs/$name-dot.png docs/$name-tikz.png $drawing"
 done

@@ -1,12 +1,15 @@
 """All of kelvora's structures and functions are packed into the kelvora module."""
 
 from collections.abc import Sequence
+from os import PathLike
 from typing import ClassVar, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
 
 __all__ = ["Game", "Type", "Variable", "Decision", "Player"]
 
 # What a float parameter accepts: floats, ints and objects with __float__ or __index__.
 _Real: TypeAlias = SupportsFloat | SupportsIndex
+# What names a file: as os.fspath() takes it.
+_Path: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes]
 
 @final
 class Game:
@@ -33,6 +36,14 @@ class Game:
     def export_latex(self, scale: _Real | None, filename: str) -> None: ...
     @overload
     def export_latex(self, scale: _Real | None = None, *, filename: str) -> None: ...
+    @overload
+    def export_svg(self, /, filename: None = None) -> str:
+        """The tree drawn by kelvora's own layout, as an SVG document: returned as text, or
+        written whole to `filename` (an OSError as open() raises it when that fails)."""
+    @overload
+    def export_svg(self, /, filename: _Path) -> None: ...
+    def _repr_svg_(self) -> str | None:
+        """export_svg() for IPython and Jupyter; None above 5,000 node occurrences."""
     def get_ref(self) -> Game: ...
     def length(self) -> int: ...
     def __add__(self, other: Decision, /) -> Game: ...

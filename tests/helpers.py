@@ -71,3 +71,16 @@ def graphviz_accepts(text):
                                 timeout=120)
         assert result.returncode == 0 and not result.stderr, result.stderr.decode()
     return text
+
+
+def rsvg_draws(svg):
+    """Has rsvg-convert (librsvg) draw an SVG document when it is installed, and checks that it
+    draws it without a complaint."""
+    import subprocess
+
+    rsvg = required_tool("rsvg-convert")
+    if rsvg is not None:
+        result = subprocess.run([rsvg, "-f", "png"], input=svg.encode(), capture_output=True,
+                                timeout=120)
+        assert result.returncode == 0 and not result.stderr, result.stderr.decode()
+    return svg

@@ -2,16 +2,22 @@
 // writes into, and its failures as Python exceptions.
 #include "python/game.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "convert.hpp"
+#include "draw/svg.hpp"
 #include "entry.hpp"
 #include "export/dot.hpp"
 #include "export/failure.hpp"
 #include "export/latex.hpp"
+#include "layout/layout.hpp"
 #include "machine.hpp"
 #include "python/node.hpp"
 
@@ -243,6 +249,123 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
   });
 }
 
+// The tree drawn by kelvora's own layout, as an SVG document, into `output`.
+void draw_svg(const Game& game, draw::Output& output) {
+  rendering([&] { draw::svg(layout::lay_out(game), game.title, output); });
+}
+
+// An SVG document written straight into the str it is returned as: a str of the document's
+// bound, cut to its length (an ASCII document, nearly every one), or decoded from it.
+class StrOutput final : public draw::Output {
+ public:
+  char* reserve(std::size_t bound) override {
+    str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(bound), 127));
+    if (!str_) throw Error::fetch();
+    data_ = static_cast<char*>(PyUnicode_DATA(str_.get()));
+    advise_huge_pages(data_, bound);
+    return data_;
+  }
+  void finish(std::size_t size, bool ascii) override {
+    if (!ascii) {
+      str_ = Ref::steal(PyUnicode_DecodeUTF8(data_, static_cast<Py_ssize_t>(size), nullptr));
+      if (!str_) throw Error::fetch();
+      return;
+    }
+    // Shrinking keeps the object where it is, and a failure leaves it as it was.
+    PyObject* str = str_.release();
+    const int status = PyUnicode_Resize(&str, static_cast<Py_ssize_t>(size));
+    str_ = Ref::steal(str);
+    if (status != 0) throw Error::fetch();
+  }
+  Ref result() { return std::move(str_); }
+
+ private:
+  Ref str_;
+  char* data_ = nullptr;
+};
+
+Ref svg_str(const Game& game) {
+  StrOutput str;
+  draw_svg(game, str);
+  return str.result();
+}
+
+// Raises the OSError that open() raises for the system error `code` on `filename`.
+[[noreturn]] void raise_os_error(int code, PyObject* filename) {
+  errno = code;
+  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename);
+  throw Error::fetch();
+}
+
+// Writes `text` to the file at `path` (as the file system encodes it), created when missing
+// and emptied when not; a failure raises what open() or write() would.
+void write_file(PyObject* path, PyObject* filename, std::string_view text) {
+  int fd;
+  do {
+    fd = open(PyBytes_AS_STRING(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) raise_os_error(errno, filename);
+  int failure = 0;
+  while (!text.empty() && failure == 0) {
+    const ssize_t written = write(fd, text.data(), text.size());
+    if (written > 0) {
+      text.remove_prefix(static_cast<std::size_t>(written));
+    } else if (written == 0) {
+      failure = ENOSPC;
+    } else if (errno != EINTR) {
+      failure = errno;
+    }
+  }
+  // A failed close can mean that written data was lost: that is a failure too.
+  if (close(fd) == -1 && failure == 0 && errno != EINTR) failure = errno;
+  if (failure != 0) raise_os_error(failure, filename);
+}
+
+// A file system path from a str, bytes or os.PathLike: as os.fspath() gives it (the name
+// that errors report, as open() does), and encoded as the file system wants it.
+struct FilePath {
+  Ref name;
+  Ref encoded;
+};
+FilePath to_path(PyObject* obj) {
+  Ref name = Ref::steal(PyOS_FSPath(obj));
+  if (!name) throw Error::fetch();
+  PyObject* encoded = nullptr;
+  if (PyUnicode_FSConverter(name.get(), &encoded) == 0) throw Error::fetch();
+  return FilePath{std::move(name), Ref::steal(encoded)};
+}
+
+constexpr const char* export_svg_params[] = {"filename"};
+constexpr CallSpec export_svg_spec{"Game", "export_svg", export_svg_params, 1, 0, 0};
+
+// The drawing as text, or written to `filename` (then None).
+PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                          PyObject* kwnames) {
+  return entry([&]() -> Ref {
+    auto matched = match_fast<1>(export_svg_spec, args, nargsf, kwnames);
+    auto game = shared<Game>(self);
+    auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
+    const Game copy = game->copy();
+    if (!path) return svg_str(copy);
+    draw::Block block;
+    draw_svg(copy, block);
+    write_file(path->encoded.get(), path->name.get(), block.text());
+    return none();
+  });
+}
+
+// The most node occurrences that a notebook is given a picture of.
+constexpr std::size_t notebook_bound = 5000;
+
+// The drawing for IPython and Jupyter; None for a larger tree, which then shows its repr().
+PyObject* Game_repr_svg(PyObject* self, PyObject*) {
+  return entry([&]() -> Ref {
+    const Game copy = shared<Game>(self)->copy();
+    if (layout::count_occurrences(copy, notebook_bound + 1) > notebook_bound) return none();
+    return svg_str(copy);
+  });
+}
+
 // game + decision attaches the decision to the root and answers a new game sharing the root.
 // Anything else, or a game that is busy, is declined.
 PyObject* Game_add(PyObject* left, PyObject* right) {
@@ -297,6 +420,15 @@ PyMethodDef game_methods[] = {
     {"export", Game_export, METH_NOARGS, "export($self)\n--\n\n"},
     {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
      "export_latex($self, scale=None, filename=None)\n--\n\n"},
+    {"export_svg", as_method(Game_export_svg), METH_FASTCALL | METH_KEYWORDS,
+     "export_svg($self, /, filename=None)\n--\n\n"
+     "The tree drawn by kelvora's own layout, as an SVG 1.1 document: returned as a str, or\n"
+     "written whole to `filename` (a str or os.PathLike), and then None is returned. A failure\n"
+     "to write raises the OSError that open() would raise."},
+    {"_repr_svg_", Game_repr_svg, METH_NOARGS,
+     "_repr_svg_($self, /)\n--\n\n"
+     "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"
+     "than 5,000 node occurrences, so that a notebook shows repr() instead."},
     {"get_ref", Game_get_ref, METH_NOARGS, "get_ref($self)\n--\n\n"},
     {"length", Game_length, METH_NOARGS, "length($self)\n--\n\n"},
     {},

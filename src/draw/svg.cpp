@@ -1,0 +1,194 @@
+#include "draw/svg.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "machine.hpp"
+
+namespace kelvora::draw {
+namespace {
+
+using layout::Anchor;
+using layout::Drawing;
+using layout::Label;
+using layout::Place;
+
+// Writes the document into the block its output provides, checking every piece against the
+// block's end: a document longer than its bound is a defect, reported rather than written.
+class Writer {
+ public:
+  Writer(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
+
+  Writer& operator<<(std::string_view text) {
+    room(text.size());
+    std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
+    return *this;
+  }
+  Writer& operator<<(char c) {
+    room(1);
+    *at_++ = c;
+    return *this;
+  }
+  // A number with at most two decimals, trailing zeros dropped ("12", "-3.5", "0.25"),
+  // written from its hundredths as an integer.
+  Writer& operator<<(double value) {
+    room(24);
+    std::int64_t hundredths = std::llround(value * 100);
+    if (hundredths < 0) {
+      *at_++ = '-';
+      hundredths = -hundredths;
+    }
+    at_ = std::to_chars(at_, end_, hundredths / 100).ptr;
+    if (const auto fraction = static_cast<int>(hundredths % 100); fraction != 0) {
+      *at_++ = '.';
+      *at_++ = static_cast<char>('0' + fraction / 10);
+      if (fraction % 10 != 0) *at_++ = static_cast<char>('0' + fraction % 10);
+    }
+    return *this;
+  }
+  // A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
+  // control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
+  void escaped(std::string_view text) {
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      high_bits_ |= byte;
+      std::string_view entity;
+      std::size_t length = 1;
+      switch (byte) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        case '\t':
+        case '\n':
+        case '\r': continue;
+        case 0xEF:
+          if (text.substr(i + 1, 2) != "\xBF\xBE" && text.substr(i + 1, 2) != "\xBF\xBF") continue;
+          entity = replacement;
+          length = 3;
+          break;
+        default:
+          if (byte >= 0x20) continue;
+          entity = replacement;
+          high_bits_ = 0x80;
+      }
+      *this << text.substr(done, i - done) << entity;
+      i += length - 1;
+      done = i + 1;
+    }
+    *this << text.substr(done);
+  }
+  bool ascii() const { return (high_bits_ & 0x80) == 0; }
+  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
+
+ private:
+  static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+  void room(std::size_t n) const {
+    if (n > static_cast<std::size_t>(end_ - at_)) layout::defect("the drawing outgrew its bound");
+  }
+
+  char* begin_;
+  char* at_;
+  char* end_;
+  unsigned char high_bits_ = 0;
+};
+
+// A label, on a white ground when `ground`: the labels of a child between its first and last
+// sibling lie where the edges to those siblings pass, which then run behind the label.
+void put_label(Writer& out, const Label& label, const Place& place, bool ground) {
+  if (label.text.empty()) return;
+  if (ground) {
+    const double width = layout::text_width(label.text);
+    const double shift = label.anchor == Anchor::start    ? 0
+                         : label.anchor == Anchor::middle ? width / 2
+                                                          : width;
+    out << "<rect x=\"" << place.x + label.dx - shift << "\" y=\""
+        << place.y() + label.baseline - layout::ascent << "\" width=\"" << width << "\" height=\""
+        << layout::ascent + layout::descent << "\" fill=\"#fff\"/>\n";
+  }
+  out << "<text x=\"" << place.x + label.dx << "\" y=\"" << place.y() + label.baseline;
+  if (label.anchor == Anchor::middle) out << "\" text-anchor=\"middle";
+  if (label.anchor == Anchor::end) out << "\" text-anchor=\"end";
+  out << "\">";
+  out.escaped(label.text);
+  out << "</text>\n";
+}
+
+void write(Writer& out, const Drawing& drawing, std::string_view title) {
+  const auto& places = drawing.places;
+  const double width = drawing.right - drawing.left, height = drawing.bottom - drawing.top;
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << width
+      << "\" height=\"" << height << "\" viewBox=\"" << drawing.left << ' ' << drawing.top << ' '
+      << width << ' ' << height << "\">\n<title>";
+  out.escaped(title);
+  out << "</title>\n";
+
+  out << "<g fill=\"none\" stroke=\"#000\" stroke-dasharray=\"4 3\">\n";
+  for (const layout::Link& link : drawing.links) {
+    const Place &a = places[link.from], &b = places[link.to];
+    out << "<path d=\"M" << a.x << ' ' << a.y();
+    if (link.around) {
+      const double below = a.y() + layout::detour;
+      out << "V" << below << "H" << b.x << "V" << b.y();
+    } else {
+      out << "L" << b.x << ' ' << b.y();
+    }
+    out << "\"/>\n";
+  }
+  out << "</g>\n<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n";
+  for (std::size_t v = 1; v < places.size(); ++v) {
+    const Place& parent = places[places[v].parent];
+    out << "<path d=\"M" << parent.x << ' ' << parent.y() << "L" << places[v].x << ' '
+        << places[v].y() << "\"/>\n";
+  }
+  out << "</g>\n";
+  for (const bool leaves : {false, true}) {
+    out << (leaves ? "<g fill=\"#fff\" stroke=\"#000\">\n" : "<g fill=\"#000\" stroke=\"#000\">\n");
+    for (const Place& place : places) {
+      if (place.node == nullptr || (place.child_count == 0) != leaves) continue;
+      out << "<circle cx=\"" << place.x << "\" cy=\"" << place.y() << "\" r=\""
+          << layout::dot_radius << "\"/>\n";
+    }
+    out << "</g>\n";
+  }
+  out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"" << layout::font_size
+      << "\" fill=\"#000\">\n";
+  std::string scratch[2];
+  for (std::size_t v = 0; v < places.size(); ++v) {
+    const Place& place = places[v];
+    if (place.node == nullptr) continue;
+    const layout::Labels labels = layout::labels_of(*place.node, v == 0, place.side, scratch);
+    const Place& parent = places[place.parent];
+    const bool inner = parent.child_count > 2 && v != parent.first_child &&
+                       v != parent.first_child + parent.child_count - 1;
+    put_label(out, labels.action, place, inner);
+    put_label(out, labels.player, place, inner);
+    put_label(out, labels.payoff, place, false);
+  }
+  out << "</g>\n</svg>\n";
+}
+
+}  // namespace
+
+char* Block::reserve(std::size_t bound) {
+  data_.reset(new char[bound]);
+  advise_huge_pages(data_.get(), bound);
+  return data_.get();
+}
+
+void svg(const Drawing& drawing, std::string_view title, Output& output) {
+  // Each place takes at most 768 bytes beside its labels' texts (numbers of up to 24
+  // characters), each link 160, and an escaped character at most 6 bytes.
+  const std::size_t bound = 1024 + 6 * title.size() + 768 * drawing.places.size() +
+                            6 * drawing.text_bytes + 160 * drawing.links.size();
+  Writer out(output.reserve(bound), bound);
+  write(out, drawing, title);
+  output.finish(out.size(), out.ascii());
+}
+
+}  // namespace kelvora::draw
