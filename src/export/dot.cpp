@@ -1,9 +1,8 @@
 // The DOT renderer: the node lines in pre-order, then the edge lines, each edge after the
-// subtree of the child it leads to. One walk writes both sections at once, each into its own
-// part of the buffer.
+// subtree of the child it leads to. One walk writes the node lines into the text and the edge
+// lines aside, to be appended when the walk is done.
 #include "export/dot.hpp"
 
-#include <cstring>
 #include <limits>
 
 #include "export/walk.hpp"
@@ -14,12 +13,8 @@ namespace {
 // An index that no node or edge may take: it stands for "no index".
 constexpr std::uint32_t reserved_index = std::numeric_limits<std::uint32_t>::max();
 
-constexpr std::string_view header = "digraph {\n";
-constexpr std::string_view footer = "}\n";
-
-// Appends a label with quotes and backslashes escaped and line feeds as \l.
-template <class Sink>
-void append_escaped(Sink& out, std::string_view label) {
+// Writes a label with quotes and backslashes escaped and line feeds as \l.
+void put_escaped(walk::Out& out, std::string_view label) {
   std::size_t plain = 0;
   for (std::size_t i = 0; i < label.size(); ++i) {
     const char c = label[i];
@@ -31,50 +26,86 @@ void append_escaped(Sink& out, std::string_view label) {
   out.put_text(label.substr(plain));
 }
 
+void put_escaped(walk::Out& out, const Text& name) {
+  if (name.needs_escape()) return put_escaped(out, name.view());
+  out.put_name(name);
+}
+
 // The label of a node: its integer payoff pair, or the player of its first child. A symbolic
 // payoff counts only at a leaf, which shows the names of its first two variables.
-template <class Sink>
-void append_label(Sink& out, const Decision& node) {
+void put_label(walk::Out& out, const Decision& node) {
   if (node.payoff && (node.payoff.is_numeric() || node.children.empty())) {
     out.put("label=below:{$");
-    walk::append_payoff_pair(out, node.payoff, append_escaped<Sink>);
+    walk::put_payoff_pair(out, node.payoff,
+                          [](walk::Out& to, std::string_view name) { put_escaped(to, name); });
     out.put("$}");
   } else {
-    append_escaped(out, walk::first_child_player(node));
+    put_escaped(out, walk::first_child_player(node));
   }
 }
 
-struct Frame {
-  const Decision* node;
-  std::uint32_t index;
-  std::size_t next_child;
+// A node index in decimal, counted up one at a time without dividing. The digits end at
+// `end`, and 16 bytes from the first digit are readable.
+class Counter {
+ public:
+  Counter() { std::memset(digits_, '0', sizeof digits_); }
+  const char* text() const { return digits_ + first_; }
+  std::size_t size() const { return end - first_; }
+  void next() {
+    std::size_t i = end - 1;
+    while (digits_[i] == '9') digits_[i--] = '0';
+    ++digits_[i];
+    if (i < first_) first_ = i;
+  }
+
+ private:
+  static constexpr std::size_t end = 16;
+  char digits_[end + 16];
+  std::size_t first_ = end - 1;
 };
 
-// Walks the tree from `root` (checked to have children), writing node lines to `nodes` and
-// edge lines to `edges`.
-template <class Sink>
-void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
-  std::uint32_t node_count = 0;
+struct Frame {
+  const Decision* node;
+  std::size_t next_child;
+  std::size_t index_size;
+  char index[16];  // the node's index, as Counter::text() was
+};
+
+}  // namespace
+
+void render_dot(PyObject* root_node, Destination& destination) {
+  const Decision& root = read_node(root_node);
+  if (root.children.empty()) walk::out_of_bounds(0, 0);
+
+  walk::Out nodes(destination);
+  MemoryDestination aside;
+  walk::Out edges(aside);
   walk::Path<Frame> path;
   walk::Progress progress;
+  Counter counter;
+  std::uint32_t node_count = 0;
 
   auto enter = [&](const Decision& node) {
-    path.push(Frame{&node, node_count, 0});
+    Frame frame{&node, 0, counter.size(), {}};
+    std::memcpy(frame.index, counter.text(), 16);
+    path.push(frame);
     nodes.put("    ");
-    walk::append_number(nodes, node_count);
+    nodes.put_padded(counter.text(), counter.size());
     nodes.put(" [ label = \"");
-    append_label(nodes, node);
+    put_label(nodes, node);
     nodes.put("\" ]\n");
     if (node_count == reserved_index) {
       throw RenderFailure(RenderFailure::Kind::fault,
                           "node index out of range: a graph holds at most 4294967295 nodes");
     }
     ++node_count;
+    counter.next();
     progress.step(nodes.size() + edges.size());
   };
 
   // Every edge ends at a node entered after the root, so there is always one edge fewer
   // than nodes and the edge indices stay below the reserved one as well.
+  nodes.put("digraph {\n");
   enter(root);
   while (!path.empty()) {
     Frame& top = path.top();
@@ -85,32 +116,24 @@ void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
     const Frame done = path.pop();
     if (path.empty()) break;
     edges.put("    ");
-    walk::append_number(edges, path.top().index);
+    edges.put_padded(path.top().index, path.top().index_size);
     edges.put(" -> ");
-    walk::append_number(edges, done.index);
+    edges.put_padded(done.index, done.index_size);
     edges.put(" [ label = \"");
-    append_escaped(edges, done.node->name);
+    put_escaped(edges, done.node->name);
     edges.put("\" ]\n");
   }
-}
-
-}  // namespace
-
-void render_dot(const Game& game, Destination& destination) {
-  const Decision& root = read_node(game.root.get());
-  if (root.children.empty()) walk::out_of_bounds(0, 0);
-
-  walk::Measure node_size, edge_size;
-  write_tree(root, node_size, edge_size);
-
-  const std::size_t size = header.size() + node_size.size() + edge_size.size() + footer.size();
-  char* text = destination.allocate(size, node_size.ascii() && edge_size.ascii());
-  std::memcpy(text, header.data(), header.size());
-  walk::Cursor nodes(text + header.size(), node_size.size());
-  walk::Cursor edges(text + header.size() + node_size.size(), edge_size.size());
-  write_tree(root, nodes, edges);
-  if (!nodes.full() || !edges.full()) walk::Cursor::overrun();
-  std::memcpy(text + size - footer.size(), footer.data(), footer.size());
+  edges.finish();
+  // The edge lines join the text a few MiB at a time, each part given back once copied.
+  const std::string_view lines = aside.text();
+  constexpr std::size_t part = std::size_t{4} << 20;
+  nodes.note_width(edges.widest());
+  for (std::size_t at = 0; at < lines.size(); at += part) {
+    nodes.put(lines.substr(at, part));
+    aside.release_before(at + part);
+  }
+  nodes.put("}\n");
+  nodes.finish();
 }
 
 }  // namespace kelvora

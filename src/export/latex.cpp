@@ -1,16 +1,19 @@
 // The LaTeX renderer: one walk in pre-order that writes each node's `child` path as it enters
-// the node and closes it as it leaves, collecting the information sets on the way.
+// the node and closes it as it leaves, collecting the information sets on the way; their boxes
+// follow the walk.
 #include "export/latex.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "export/walk.hpp"
 
@@ -34,67 +37,70 @@ constexpr std::string_view styles =
 
 constexpr std::string_view closing = "\n\\end{tikzpicture}\n\\end{figure}";
 
-// An information set: the first-child player of its members and its number.
-struct SetKey {
-  std::string_view player;
-  std::uint64_t number;
-  bool operator==(const SetKey&) const = default;
-};
-
-struct SetKeyHash {
-  std::size_t operator()(const SetKey& key) const noexcept {
-    return std::hash<std::string_view>()(key.player) ^ (key.number * 0x9E3779B97F4A7C15ULL);
-  }
-};
-
-// The members of one information set: the first two drawn, and how many there are.
-struct SetMembers {
-  SetKey key;
-  std::uint64_t first = 0;
-  std::uint64_t second = 0;
-  std::size_t count = 0;
-};
-
 // The information sets in the order in which the walk meets their first members, so that the
-// boxes come out the same on every call.
+// boxes come out the same on every call; each keeps its first two members and how many it has.
+// Found by (first-child player, number) in an open-addressing table of indices.
 class InformationSets {
  public:
-  void add(std::string_view player, std::uint64_t number, std::uint64_t node_id) {
-    const SetKey key{player, number};
-    auto [it, added] = index_.try_emplace(key, sets_.size());
-    if (added) sets_.push_back(SetMembers{key});
-    SetMembers& set = sets_[it->second];
-    if (set.count == 0) set.first = node_id;
-    if (set.count == 1) set.second = node_id;
-    ++set.count;
+  void add(const Text& player, std::uint64_t number, std::uint64_t node_id) {
+    if (sets_.size() * 2 >= slots_.size()) rehash();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash(player, number) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == 0) {
+        slots_[i] = sets_.size() + 1;
+        sets_.push_back(Set{&player, number, node_id, 0, 1});
+        return;
+      }
+      Set& set = sets_[slots_[i] - 1];
+      if (set.number == number && set.player->view() == player.view()) {
+        if (set.count++ == 1) set.second = node_id;
+        return;
+      }
+    }
   }
 
-  // "% information set\n" and one dashed box per set, around its first two members.
-  void append_boxes(std::string& text) const {
-    walk::Append out(text);
-    for (const SetMembers& set : sets_) {
+  // ";", then "% information set\n" and one dashed box per set, around its first two members.
+  void put_boxes(walk::Out& out) const {
+    for (const Set& set : sets_) {
       if (set.count < 2) walk::out_of_bounds(set.count, 1);
     }
-    if (sets_.empty()) return;
-    out.put("% information set\n");
-    for (const SetMembers& set : sets_) {
+    out.put(';');
+    if (!sets_.empty()) out.put("% information set\n");
+    for (const Set& set : sets_) {
       out.put("\\draw[dashed,rounded corners=10]($(");
-      walk::append_number(out, set.first);
+      out.put_number(set.first);
       out.put(") + (-.1,.125)$)rectangle($(");
-      walk::append_number(out, set.second);
+      out.put_number(set.second);
       out.put(") +(.1,-.125)$);\n\\node at ($(");
-      walk::append_number(out, set.first);
+      out.put_number(set.first);
       out.put(")!.5!(");
-      walk::append_number(out, set.second);
+      out.put_number(set.second);
       out.put(")$) {");
-      out.put_text(set.key.player);
+      out.put_name(*set.player);
       out.put("};");
     }
   }
 
  private:
-  std::unordered_map<SetKey, std::size_t, SetKeyHash> index_;
-  std::vector<SetMembers> sets_;
+  struct Set {
+    const Text* player;
+    std::uint64_t number, first, second, count;
+  };
+  static std::size_t hash(const Text& player, std::uint64_t number) {
+    return std::hash<std::string_view>()(player.view()) ^ (number * 0x9E3779B97F4A7C15ULL);
+  }
+  void rehash() {
+    std::vector<std::size_t> slots(slots_.empty() ? 64 : slots_.size() * 2);
+    for (std::size_t k = 0; k < sets_.size(); ++k) {
+      std::size_t i = hash(*sets_[k].player, sets_[k].number) & (slots.size() - 1);
+      while (slots[i] != 0) i = (i + 1) & (slots.size() - 1);
+      slots[i] = k + 1;
+    }
+    slots_ = std::move(slots);
+  }
+
+  std::vector<std::size_t> slots_;  // 0 for none, else a set's index + 1
+  std::vector<Set> sets_;
 };
 
 struct Frame {
@@ -104,56 +110,35 @@ struct Frame {
 };
 
 // Checks a node and writes the start of its `child` path: style and label by its payoff,
-// then its information-set membership (collected only when `sets` is given).
-template <class Sink>
-void enter(Sink& out, InformationSets* sets, const Decision& node, bool right) {
+// then notes its information-set membership.
+void enter(walk::Out& out, InformationSets& sets, const Decision& node, bool right) {
   out.put("child{node(");
-  walk::append_number(out, node.node_id);
+  out.put_number(node.node_id);
   if (node.payoff) {
     out.put(")[hollow, label=below:{$");
-    walk::append_payoff_pair(out, node.payoff,
-                             [](Sink& to, std::string_view name) { to.put_text(name); });
+    walk::put_payoff_pair(out, node.payoff,
+                          [](walk::Out& to, std::string_view name) { to.put_text(name); });
     out.put("$}");
   } else {
     out.put(right ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
-    if (!node.has_information_set) out.put_text(walk::first_child_player(node));
+    if (!node.has_information_set) out.put_name(walk::first_child_player(node));
     out.put('}');
   }
   out.put("]{}\n    ");
   if (node.has_information_set) {
-    const std::string_view player = walk::first_child_player(node);
-    if (sets != nullptr) sets->add(player, node.information_set_number, node.node_id);
+    sets.add(walk::first_child_player(node), node.information_set_number, node.node_id);
   }
 }
 
-// Writes the `child` paths below the root, collecting the information sets into `sets` when
-// given (the root's own membership included).
-template <class Sink>
-void write_tree(const Decision& root, Sink& out, InformationSets* sets) {
-  walk::Path<Frame> path;
-  walk::Progress progress;
-  // The root is checked like any first child, but the root line stands for its path.
-  walk::Measure unused;
-  enter(unused, sets, root, false);
-  path.push(Frame{&root, 0, false});
-  while (!path.empty()) {
-    Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
-      const bool right = top.next_child > 0;
-      const Decision& child = read_node(top.node->children[top.next_child++]);
-      path.push(Frame{&child, 0, right});
-      enter(out, sets, child, right);
-      progress.step(out.size());
-      continue;
-    }
-    const Frame done = path.pop();
-    if (path.empty()) break;
-    out.put("edge from parent node[");
-    out.put(done.right ? "right" : "left");
-    out.put("]{$");
-    out.put_text(done.node->name);
-    out.put("$}}");
+// The scale as scale_text writes it, kept from the previous call: most calls use the same.
+std::string_view cached_scale_text(float scale) {
+  thread_local std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
+  thread_local std::string text = "2.5";
+  if (std::bit_cast<std::uint32_t>(scale) != bits) {
+    text = scale_text(scale);
+    bits = std::bit_cast<std::uint32_t>(scale);
   }
+  return text;
 }
 
 }  // namespace
@@ -196,40 +181,44 @@ std::string scale_text(float scale) {
   return out;
 }
 
-void render_latex(const Game& game, float scale, Destination& destination) {
-  const Decision& root = read_node(game.root.get());
-  std::string head(opening);
-  head += scale_text(scale);
-  head += ']';
-  head += styles;
-  head += "\n% The Tree\n\\node(0)[solid,label=above:{";
-  head += walk::first_child_player(root);
-  head += "}]{}";
+void render_latex(PyObject* root_node, float scale, Destination& destination) {
+  const Decision& root = read_node(root_node);
+  walk::Out out(destination);
+  out.put(opening);
+  out.put(cached_scale_text(scale));
+  out.put(']');
+  out.put(styles);
+  out.put("\n% The Tree\n\\node(0)[solid,label=above:{");
+  out.put_name(walk::first_child_player(root));
+  out.put("}]{}");
 
   InformationSets sets;
-  walk::Measure tree_size;
-  write_tree(root, tree_size, &sets);
-  std::string tail = ";";
-  sets.append_boxes(tail);
-  tail += closing;
-
-  // The head and the tail are short: checked here; the walk's text was checked as measured.
-  walk::Measure ends;
-  ends.put_text(head);
-  ends.put_text(tail);
-  const std::size_t size = head.size() + tree_size.size() + tail.size();
-  char* text = destination.allocate(size, tree_size.ascii() && ends.ascii());
-  std::memcpy(text, head.data(), head.size());
-  walk::Cursor tree(text + head.size(), tree_size.size());
-  write_tree(root, tree, static_cast<InformationSets*>(nullptr));
-  if (!tree.full()) walk::Cursor::overrun();
-  std::memcpy(text + head.size() + tree_size.size(), tail.data(), tail.size());
-}
-
-std::string render_latex(const Game& game, float scale) {
-  StringDestination destination;
-  render_latex(game, scale, destination);
-  return std::move(destination.text);
+  walk::Path<Frame> path;
+  walk::Progress progress;
+  // The root is checked like any first child, but the root line stands for its path.
+  const walk::Out::Mark root_line = out.mark();
+  enter(out, sets, root, false);
+  out.rewind(root_line);
+  path.push(Frame{&root, 0, false});
+  while (!path.empty()) {
+    Frame& top = path.top();
+    if (top.next_child < top.node->children.size()) {
+      const bool right = top.next_child > 0;
+      const Decision& child = read_node(top.node->children[top.next_child++]);
+      path.push(Frame{&child, 0, right});
+      enter(out, sets, child, right);
+      progress.step(out.size());
+      continue;
+    }
+    const Frame done = path.pop();
+    if (path.empty()) break;
+    out.put(done.right ? "edge from parent node[right]{$" : "edge from parent node[left]{$");
+    out.put_name(done.node->name);
+    out.put("$}}");
+  }
+  sets.put_boxes(out);
+  out.put(closing);
+  out.finish();
 }
 
 namespace {
@@ -272,8 +261,10 @@ IoFailure os_failure(int code) {
 
 }  // namespace
 
-std::optional<IoFailure> write_latex_file(const Game& game, float scale, const std::string& path) {
-  const std::string text = render_latex(game, scale);
+std::optional<IoFailure> write_latex_file(PyObject* root, float scale, const std::string& path) {
+  MemoryDestination destination;
+  render_latex(root, scale, destination);
+  const std::string_view text = destination.text();
   if (path.find('\0') != std::string::npos) {
     return IoFailure{0,
                      "Error { kind: InvalidInput, message: \"file name contained an "

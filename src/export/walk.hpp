@@ -1,123 +1,155 @@
-// What both renderers need to walk a game tree without recursion: the first-child player, the
-// bounds fault, the sinks, and the stack of the path being walked.
+// What both renderers need to walk a game tree without recursion and write its text: the
+// first-child player, the bounds fault, the output, and the stack of the path being walked.
 #pragma once
 
-#include <charconv>
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <memory>
 #include <string_view>
-#include <vector>
 
+#include "export/destination.hpp"
 #include "export/failure.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora::walk {
 
 // A walk reads each node with read_node (tree/node.hpp). It runs no Python code, so nothing
-// can change a node while the walk reads it.
+// can change a node, nor free one, until the text is finished.
 
 // "index out of bounds: the len is <len> but the index is <index>", as a fault.
 [[noreturn]] void out_of_bounds(std::size_t len, std::size_t index);
 
 // The player name of a node's first child; a node without children is out of bounds.
-inline std::string_view first_child_player(const Decision& node) {
+inline const Text& first_child_player(const Decision& node) {
   if (node.children.empty()) out_of_bounds(0, 0);
   return read_node(node.children.front()).player.name;
 }
 
-// Where a renderer's text goes. Each renderer walks the tree twice: once into a Measure, which
-// only adds up lengths (and meets every failure), then into a Cursor over a buffer of exactly
-// that length, so the text is written in place and never moved while it grows. Texts from
-// the user (names) go through put_text, so that the Measure also learns whether the whole
-// text is ASCII; everything else the renderers write is.
-class Measure {
+// The text being written: put() appends, into a buffer from a Destination that doubles it on
+// demand, and notes the widest character of every name. Each put() leaves room for a fixed
+// number of spare bytes, so that short pieces are copied in fixed-size moves.
+class Out {
  public:
-  void put(std::string_view text) { size_ += text.size(); }
-  void put(char) { ++size_; }
-  void put_text(std::string_view text) {
-    for (const char c : text) high_bits_ |= static_cast<unsigned char>(c);
-    size_ += text.size();
+  explicit Out(Destination& destination) : destination_(destination) {
+    const std::span<char> buffer = destination.grow(0, 0);
+    begin_ = at_ = buffer.data();
+    end_ = buffer.data() + buffer.size();
   }
-  std::size_t size() const { return size_; }
-  bool ascii() const { return (high_bits_ & 0x80) == 0; }
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
 
- private:
-  std::size_t size_ = 0;
-  unsigned char high_bits_ = 0;
-};
-
-class Cursor {
- public:
-  Cursor(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
   void put(std::string_view text) {
-    const std::size_t n = text.size();
-    if (n > static_cast<std::size_t>(end_ - at_)) overrun();
-    copy(at_, text.data(), n);
-    at_ += n;
+    if (text.size() > spare) return put_long(text);
+    std::memcpy(room(text.size()), text.data(), text.size());
+    at_ += text.size();
   }
   void put(char c) {
-    if (at_ == end_) overrun();
-    *at_++ = c;
+    *room(1) = c;
+    ++at_;
   }
-  void put_text(std::string_view text) { put(text); }
-  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
-  // Whether the buffer has been filled exactly.
-  bool full() const { return at_ == end_; }
-
-  // The second walk wrote other than the first measured: a defect, reported as a fault rather
-  // than writing past the end or leaving a gap.
-  [[noreturn]] static void overrun();
-
- private:
-  // Most pieces are a few bytes long (numbers, names), and a call to memcpy per piece would
-  // cost more than the copying: short ones are copied with two fixed-size moves that may
-  // overlap, each of which the compiler turns into one instruction.
-  static void copy(char* to, const char* from, std::size_t n) {
-    if (n >= 8 && n <= 16) {
-      std::memcpy(to, from, 8);
-      std::memcpy(to + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(to, from, 4);
-      std::memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n > 16) {
-      std::memcpy(to, from, n);
+  // A name: an inline one is copied as the 16 bytes that hold it.
+  void put_name(const Text& name) {
+    const std::string_view text = name.view();
+    if (text.size() >= 16) return put_text(text);
+    note_width(name.width());
+    std::memcpy(room(16), text.data(), 16);
+    at_ += text.size();
+  }
+  // Any other text from the user, whose characters are looked at here.
+  void put_text(std::string_view text) {
+    note_width(Text::width_of(text));
+    put_long(text);
+  }
+  // The decimal form of an integer, without an intermediate copy.
+  void put_number(std::uint64_t value) {
+    const unsigned count = digit_count(value);
+    char* end = room(count) + count;
+    at_ = end;
+    while (value >= 100) {
+      end -= 2;
+      std::memcpy(end, &digit_pairs[value % 100 * 2], 2);
+      value /= 100;
+    }
+    if (value >= 10) {
+      std::memcpy(end - 2, &digit_pairs[value * 2], 2);
     } else {
-      for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+      end[-1] = static_cast<char>('0' + value);
     }
   }
+  void put_number(std::int32_t value) {
+    if (value < 0) put('-');
+    put_number(std::uint64_t{value < 0 ? 0u - static_cast<std::uint32_t>(value)
+                                       : static_cast<std::uint32_t>(value)});
+  }
+  // Copies `text`, which has 16 readable bytes, of which the first `size` are written.
+  void put_padded(const char* text, std::size_t size) {
+    std::memcpy(room(16), text, 16);
+    at_ += size;
+  }
+  void note_width(unsigned width) { widest_ = width > widest_ ? width : widest_; }
 
+  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
+  unsigned widest() const { return widest_; }
+  // Where the text is, to return to it: what was written since is taken back.
+  struct Mark {
+    std::size_t size;
+    unsigned widest;
+  };
+  Mark mark() const { return {size(), widest_}; }
+  void rewind(Mark mark) {
+    at_ = begin_ + mark.size;
+    widest_ = mark.widest;
+  }
+  // Hands the text to the destination.
+  void finish() { destination_.finish(size(), widest_); }
+
+ private:
+  static constexpr std::size_t spare = 32;
+
+  char* room(std::size_t size) {
+    if (static_cast<std::size_t>(end_ - at_) < size + spare) grow(size);
+    return at_;
+  }
+  void grow(std::size_t size);
+  void put_long(std::string_view text) {
+    char* at = room(text.size());
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    at_ = at + text.size();
+  }
+  static unsigned digit_count(std::uint64_t value) {
+    constexpr auto powers = [] {
+      std::array<std::uint64_t, 20> powers{1};
+      for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+      return powers;
+    }();
+    // log10 from the bit length (1233 / 4096 is just above log10(2)), then one comparison.
+    const unsigned guess = static_cast<unsigned>(std::bit_width(value | 1)) * 1233 >> 12;
+    return guess + ((value | 1) >= powers[guess]);
+  }
+  static constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+      pairs[2 * i] = static_cast<char>('0' + i / 10);
+      pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+  }();
+
+  Destination& destination_;
   char* begin_;
   char* at_;
   char* end_;
+  unsigned widest_ = 0;
 };
-
-// Appends to a string, for the short pieces written outside the walks.
-class Append {
- public:
-  explicit Append(std::string& out) : out_(out) {}
-  void put(std::string_view text) { out_ += text; }
-  void put(char c) { out_ += c; }
-  void put_text(std::string_view text) { out_ += text; }
-  std::size_t size() const { return out_.size(); }
-
- private:
-  std::string& out_;
-};
-
-// Appends the decimal form of an integer.
-template <class Sink, class Int>
-void append_number(Sink& out, Int value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.put(std::string_view(digits, result.ptr - digits));
-}
 
 // "(a, b)" from the first two entries of a payoff, integers in decimal and variables by their
 // names as `write_name` writes them; a payoff of fewer than two entries is out of bounds.
-template <class Sink, class WriteName>
-void append_payoff_pair(Sink& out, const Payoff& payoff, WriteName write_name) {
+template <class WriteName>
+void put_payoff_pair(Out& out, const Payoff& payoff, WriteName write_name) {
   auto pair = [&](const auto& entries, auto write) {
     if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
     out.put('(');
@@ -127,7 +159,7 @@ void append_payoff_pair(Sink& out, const Payoff& payoff, WriteName write_name) {
     out.put(')');
   };
   if (payoff.is_numeric()) {
-    pair(payoff.numbers(), [&](std::int32_t n) { append_number(out, n); });
+    pair(payoff.numbers(), [&](std::int32_t n) { out.put_number(n); });
   } else {
     pair(payoff.variables(), [&](const Variable& v) { write_name(out, v.name); });
   }
@@ -157,7 +189,8 @@ class Progress {
 
 // The nodes from the root down to the one being walked, each with the walk's own state. A
 // node on the path is marked, so that a cycle is refused instead of walked for ever; the
-// marks are cleared when the walk ends, however it ends.
+// marks are cleared when the walk ends, however it ends. A path of up to 64 nodes needs no
+// memory but its own.
 template <class Frame>  // Frame has a member `const Decision* node`
 class Path {
  public:
@@ -165,27 +198,39 @@ class Path {
   Path(const Path&) = delete;
   Path& operator=(const Path&) = delete;
   ~Path() {
-    for (const Frame& frame : frames_) frame.node->on_path = false;
+    for (std::size_t i = 0; i < size_; ++i) frames_[i].node->on_path = false;
   }
 
   // Enters a node; meeting a node that is already on the path is a cycle.
   void push(const Frame& frame) {
     if (frame.node->on_path) cycle(*frame.node);
-    frames_.push_back(frame);
+    if (size_ == capacity_) grow();
+    frames_[size_++] = frame;
     frame.node->on_path = true;
   }
   // Leaves the deepest node and returns its frame.
   Frame pop() {
-    Frame frame = frames_.back();
-    frames_.pop_back();
+    const Frame frame = frames_[--size_];
     frame.node->on_path = false;
     return frame;
   }
-  Frame& top() { return frames_.back(); }
-  bool empty() const { return frames_.empty(); }
+  Frame& top() { return frames_[size_ - 1]; }
+  bool empty() const { return size_ == 0; }
 
  private:
-  std::vector<Frame> frames_;
+  void grow() {
+    auto frames = std::make_unique<Frame[]>(capacity_ * 2);
+    std::copy(frames_, frames_ + size_, frames.get());
+    heap_ = std::move(frames);
+    frames_ = heap_.get();
+    capacity_ *= 2;
+  }
+
+  Frame local_[64];
+  std::unique_ptr<Frame[]> heap_;
+  Frame* frames_ = local_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 64;
 };
 
 }  // namespace kelvora::walk
