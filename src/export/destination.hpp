@@ -22,7 +22,7 @@ class Destination {
 };
 
 // The text in memory of its own: a few KiB inside the object, then pages mapped for it, which
-// grow by remapping rather than by copying.
+// grow by remapping rather than by copying. (Walks keep their paths in one too.)
 class MemoryDestination final : public Destination {
  public:
   MemoryDestination() = default;
@@ -36,7 +36,7 @@ class MemoryDestination final : public Destination {
   void release_before(std::size_t offset);
 
  private:
-  char local_[4096];
+  alignas(16) char local_[4096];
   char* data_ = local_;
   std::size_t capacity_ = sizeof local_;
   std::size_t size_ = 0;

@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -146,39 +148,20 @@ std::string_view cached_scale_text(float scale) {
 std::string scale_text(float scale) {
   if (std::isnan(scale)) return "NaN";
   if (std::isinf(scale)) return scale < 0 ? "-inf" : "inf";
-  // The shortest round-trip digits as d.ddde±XX, then laid out without the exponent.
+  // The shortest round-trip digits as [-]d.ddde±XX, then laid out without the exponent.
   char buffer[32];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, scale, std::chars_format::scientific);
-  std::string_view text(buffer, result.ptr - buffer);
-  std::string out;
-  if (text.front() == '-') {
-    out += '-';
-    text.remove_prefix(1);
-  }
-  const std::size_t e = text.find('e');
-  std::string digits(1, text[0]);
-  if (e > 1) digits += text.substr(2, e - 2);
-  std::string_view exponent_text = text.substr(e + 1);
-  if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
-  int exponent = 0;
-  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-  if (exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out += digits;
-    return out;
-  }
+  char* end = std::to_chars(buffer, buffer + 31, scale, std::chars_format::scientific).ptr;
+  *end = '\0';
+  const bool negative = buffer[0] == '-';
+  char* e = std::find(buffer, end, 'e');
+  std::string digits(buffer + negative, e);
+  if (digits.size() > 1) digits.erase(1, 1);
+  const long exponent = std::strtol(e + 1, nullptr, 10);
+  const std::string sign = negative ? "-" : "";
+  if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
   const auto whole = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= whole) {
-    out += digits;
-    out.append(whole - digits.size(), '0');
-  } else {
-    out.append(digits, 0, whole);
-    out += '.';
-    out.append(digits, whole);
-  }
-  return out;
+  if (digits.size() <= whole) return sign + digits + std::string(whole - digits.size(), '0');
+  return sign + digits.substr(0, whole) + "." + digits.substr(whole);
 }
 
 void render_latex(PyObject* root_node, float scale, Destination& destination) {
@@ -196,9 +179,9 @@ void render_latex(PyObject* root_node, float scale, Destination& destination) {
   walk::Path<Frame> path;
   walk::Progress progress;
   // The root is checked like any first child, but the root line stands for its path.
-  const walk::Out::Mark root_line = out.mark();
-  enter(out, sets, root, false);
-  out.rewind(root_line);
+  MemoryDestination unused;
+  walk::Out root_path(unused);
+  enter(root_path, sets, root, false);
   path.push(Frame{&root, 0, false});
   while (!path.empty()) {
     Frame& top = path.top();
@@ -225,31 +208,32 @@ namespace {
 
 // The name of the category of a system error number.
 const char* error_kind(int code) {
-  switch (code) {
-    case ENOENT: return "NotFound";
-    case EPERM:
-    case EACCES: return "PermissionDenied";
-    case EEXIST: return "AlreadyExists";
-    case EISDIR: return "IsADirectory";
-    case ENOTDIR: return "NotADirectory";
-    case ENOSPC: return "StorageFull";
-    case EROFS: return "ReadOnlyFilesystem";
-    case ENAMETOOLONG: return "InvalidFilename";
-    case ELOOP: return "FilesystemLoop";
-    case EDQUOT: return "FilesystemQuotaExceeded";
-    case EFBIG: return "FileTooLarge";
-    case ETXTBSY: return "ExecutableFileBusy";
-    case EBUSY: return "ResourceBusy";
-    case EINTR: return "Interrupted";
-    case EINVAL: return "InvalidInput";
-    case ENOMEM: return "OutOfMemory";
-    case EAGAIN: return "WouldBlock";
-    case EPIPE: return "BrokenPipe";
-    case ESPIPE: return "NotSeekable";
-    case EMLINK: return "TooManyLinks";
-    case EXDEV: return "CrossesDevices";
-    default: return "Uncategorized";
+  constexpr std::pair<int, const char*> kinds[] = {{ENOENT, "NotFound"},
+                                                   {EPERM, "PermissionDenied"},
+                                                   {EACCES, "PermissionDenied"},
+                                                   {EEXIST, "AlreadyExists"},
+                                                   {EISDIR, "IsADirectory"},
+                                                   {ENOTDIR, "NotADirectory"},
+                                                   {ENOSPC, "StorageFull"},
+                                                   {EROFS, "ReadOnlyFilesystem"},
+                                                   {ENAMETOOLONG, "InvalidFilename"},
+                                                   {ELOOP, "FilesystemLoop"},
+                                                   {EDQUOT, "FilesystemQuotaExceeded"},
+                                                   {EFBIG, "FileTooLarge"},
+                                                   {ETXTBSY, "ExecutableFileBusy"},
+                                                   {EBUSY, "ResourceBusy"},
+                                                   {EINTR, "Interrupted"},
+                                                   {EINVAL, "InvalidInput"},
+                                                   {ENOMEM, "OutOfMemory"},
+                                                   {EAGAIN, "WouldBlock"},
+                                                   {EPIPE, "BrokenPipe"},
+                                                   {ESPIPE, "NotSeekable"},
+                                                   {EMLINK, "TooManyLinks"},
+                                                   {EXDEV, "CrossesDevices"}};
+  for (const auto& [number, kind] : kinds) {
+    if (number == code) return kind;
   }
+  return "Uncategorized";
 }
 
 IoFailure os_failure(int code) {

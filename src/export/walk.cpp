@@ -22,7 +22,8 @@ std::span<char> MemoryDestination::grow(std::size_t used, std::size_t size) {
   if (data_ == local_) std::memcpy(data, local_, used);
   data_ = static_cast<char*>(data);
   capacity_ = size;
-  advise_huge_pages(data_, capacity_);
+  // The whole mapping, so that it stays one piece that can be remapped.
+  madvise(data_, capacity_, MADV_HUGEPAGE);
   return {data_, capacity_};
 }
 

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "export/destination.hpp"
@@ -94,16 +93,6 @@ class Out {
 
   std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
   unsigned widest() const { return widest_; }
-  // Where the text is, to return to it: what was written since is taken back.
-  struct Mark {
-    std::size_t size;
-    unsigned widest;
-  };
-  Mark mark() const { return {size(), widest_}; }
-  void rewind(Mark mark) {
-    at_ = begin_ + mark.size;
-    widest_ = mark.widest;
-  }
   // Hands the text to the destination.
   void finish() { destination_.finish(size(), widest_); }
 
@@ -189,9 +178,9 @@ class Progress {
 
 // The nodes from the root down to the one being walked, each with the walk's own state. A
 // node on the path is marked, so that a cycle is refused instead of walked for ever; the
-// marks are cleared when the walk ends, however it ends. A path of up to 64 nodes needs no
-// memory but its own.
-template <class Frame>  // Frame has a member `const Decision* node`
+// marks are cleared when the walk ends, however it ends. The frames are kept like a text, in
+// memory that grows by remapping (a path can be a million nodes long).
+template <class Frame>  // trivially copyable, with a member `const Decision* node`
 class Path {
  public:
   Path() = default;
@@ -204,7 +193,12 @@ class Path {
   // Enters a node; meeting a node that is already on the path is a cycle.
   void push(const Frame& frame) {
     if (frame.node->on_path) cycle(*frame.node);
-    if (size_ == capacity_) grow();
+    if (size_ == capacity_) {
+      const std::span<char> memory =
+          memory_.grow(size_ * sizeof(Frame), (capacity_ * 2 + 1) * sizeof(Frame));
+      frames_ = reinterpret_cast<Frame*>(memory.data());
+      capacity_ = memory.size() / sizeof(Frame);
+    }
     frames_[size_++] = frame;
     frame.node->on_path = true;
   }
@@ -218,19 +212,10 @@ class Path {
   bool empty() const { return size_ == 0; }
 
  private:
-  void grow() {
-    auto frames = std::make_unique<Frame[]>(capacity_ * 2);
-    std::copy(frames_, frames_ + size_, frames.get());
-    heap_ = std::move(frames);
-    frames_ = heap_.get();
-    capacity_ *= 2;
-  }
-
-  Frame local_[64];
-  std::unique_ptr<Frame[]> heap_;
-  Frame* frames_ = local_;
+  MemoryDestination memory_;
+  Frame* frames_ = nullptr;
   std::size_t size_ = 0;
-  std::size_t capacity_ = 64;
+  std::size_t capacity_ = 0;
 };
 
 }  // namespace kelvora::walk

@@ -188,7 +188,7 @@ class StrDestination final : public Destination {
     } else {
       resize(size);
     }
-    advise_huge_pages(data(), size);
+    advise_huge_pages(str_.get(), data() + size + 1);
     return {data(), size};
   }
 
