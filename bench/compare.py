@@ -42,6 +42,8 @@ from dataclasses import dataclass, field
 from functools import partial
 from typing import Any
 
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")  # numpy's threads would spin beside the exports
+
 import graphviz
 import networkx as nx
 import numpy

@@ -38,8 +38,7 @@ class MemoryDestination final : public Destination {
  private:
   alignas(16) char local_[4096];
   char* data_ = local_;
-  std::size_t capacity_ = sizeof local_;
-  std::size_t size_ = 0;
+  std::size_t capacity_ = sizeof local_, size_ = 0;
 };
 
 }  // namespace kelvora

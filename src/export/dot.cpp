@@ -3,27 +3,22 @@
 // lines aside, to be appended when the walk is done.
 #include "export/dot.hpp"
 
-#include <limits>
+#include <cstring>
 
 #include "export/walk.hpp"
 
 namespace kelvora {
 namespace {
 
-// An index that no node or edge may take: it stands for "no index".
-constexpr std::uint32_t reserved_index = std::numeric_limits<std::uint32_t>::max();
+// An index that no node or edge may take: it stands for "no index" (2**32 - 1).
+constexpr char reserved_index[] = "4294967295";
 
 // Writes a label with quotes and backslashes escaped and line feeds as \l.
 void put_escaped(walk::Out& out, std::string_view label) {
-  std::size_t plain = 0;
-  for (std::size_t i = 0; i < label.size(); ++i) {
-    const char c = label[i];
-    if (c != '"' && c != '\\' && c != '\n') continue;
-    out.put_text(label.substr(plain, i - plain));
-    out.put(c == '"' ? "\\\"" : c == '\\' ? "\\\\" : "\\l");
-    plain = i + 1;
+  out.note_width(Text::width_of(label));
+  for (const char& c : label) {
+    out.put(c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\l" : std::string_view(&c, 1));
   }
-  out.put_text(label.substr(plain));
 }
 
 void put_escaped(walk::Out& out, const Text& name) {
@@ -44,31 +39,21 @@ void put_label(walk::Out& out, const Decision& node) {
   }
 }
 
-// A node index in decimal, counted up one at a time without dividing. The digits end at
-// `end`, and 16 bytes from the first digit are readable.
-class Counter {
- public:
-  Counter() { std::memset(digits_, '0', sizeof digits_); }
-  const char* text() const { return digits_ + first_; }
-  std::size_t size() const { return end - first_; }
+// A node index in decimal, counted up one at a time without dividing: 16 bytes, of which the
+// first `size` are the digits.
+struct Index {
+  char digits[16] = {'0'};
+  std::size_t size = 1;
   void next() {
-    std::size_t i = end - 1;
-    while (digits_[i] == '9') digits_[i--] = '0';
-    ++digits_[i];
-    if (i < first_) first_ = i;
+    std::size_t i = size;
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0) {
+      digits[0] = '1';
+      digits[size++] = '0';
+    } else {
+      ++digits[i - 1];
+    }
   }
-
- private:
-  static constexpr std::size_t end = 16;
-  char digits_[end + 16];
-  std::size_t first_ = end - 1;
-};
-
-struct Frame {
-  const Decision* node;
-  std::size_t next_child;
-  std::size_t index_size;
-  char index[16];  // the node's index, as Counter::text() was
 };
 
 }  // namespace
@@ -80,49 +65,34 @@ void render_dot(PyObject* root_node, Destination& destination) {
   walk::Out nodes(destination);
   MemoryDestination aside;
   walk::Out edges(aside);
-  walk::Path<Frame> path;
-  walk::Progress progress;
-  Counter counter;
-  std::uint32_t node_count = 0;
-
-  auto enter = [&](const Decision& node) {
-    Frame frame{&node, 0, counter.size(), {}};
-    std::memcpy(frame.index, counter.text(), 16);
-    path.push(frame);
+  Index index;
+  nodes.put("digraph {\n");
+  // Every edge ends at a node entered after the root, so there is always one edge fewer
+  // than nodes and the edge indices stay below the reserved one as well.
+  auto enter = [&](const Decision& node, std::size_t) {
     nodes.put("    ");
-    nodes.put_padded(counter.text(), counter.size());
+    nodes.put_padded(index.digits, index.size);
     nodes.put(" [ label = \"");
     put_label(nodes, node);
     nodes.put("\" ]\n");
-    if (node_count == reserved_index) {
+    if (index.size == 10 && std::memcmp(index.digits, reserved_index, 10) == 0) {
       throw RenderFailure(RenderFailure::Kind::fault,
                           "node index out of range: a graph holds at most 4294967295 nodes");
     }
-    ++node_count;
-    counter.next();
-    progress.step(nodes.size() + edges.size());
+    const Index entered = index;
+    index.next();
+    return entered;
   };
-
-  // Every edge ends at a node entered after the root, so there is always one edge fewer
-  // than nodes and the edge indices stay below the reserved one as well.
-  nodes.put("digraph {\n");
-  enter(root);
-  while (!path.empty()) {
-    Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
-      enter(read_node(top.node->children[top.next_child++]));
-      continue;
-    }
-    const Frame done = path.pop();
-    if (path.empty()) break;
+  auto leave = [&](const Decision& node, const Index& done, const Index& parent) {
     edges.put("    ");
-    edges.put_padded(path.top().index, path.top().index_size);
+    edges.put_padded(parent.digits, parent.size);
     edges.put(" -> ");
-    edges.put_padded(done.index, done.index_size);
+    edges.put_padded(done.digits, done.size);
     edges.put(" [ label = \"");
-    put_escaped(edges, done.node->name);
+    put_escaped(edges, node.name);
     edges.put("\" ]\n");
-  }
+  };
+  walk::depth_first<Index>(root, enter, leave, [&] { return nodes.size() + edges.size(); });
   edges.finish();
   // The edge lines join the text a few MiB at a time, each part given back once copied.
   const std::string_view lines = aside.text();

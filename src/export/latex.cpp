@@ -45,19 +45,17 @@ constexpr std::string_view closing = "\n\\end{tikzpicture}\n\\end{figure}";
 class InformationSets {
  public:
   void add(const Text& player, std::uint64_t number, std::uint64_t node_id) {
-    if (sets_.size() * 2 >= slots_.size()) rehash();
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash(player, number) & mask;; i = (i + 1) & mask) {
-      if (slots_[i] == 0) {
-        slots_[i] = sets_.size() + 1;
-        sets_.push_back(Set{&player, number, node_id, 0, 1});
-        return;
-      }
-      Set& set = sets_[slots_[i] - 1];
-      if (set.number == number && set.player->view() == player.view()) {
-        if (set.count++ == 1) set.second = node_id;
-        return;
-      }
+    if (sets_.size() * 2 >= slots_.size()) {
+      slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+      for (std::size_t k = 0; k < sets_.size(); ++k)
+        slot(*sets_[k].player, sets_[k].number) = k + 1;
+    }
+    std::size_t& found = slot(player, number);
+    if (found == 0) {
+      sets_.push_back(Set{&player, number, node_id, 0, 1});
+      found = sets_.size();
+    } else if (sets_[found - 1].count++ == 1) {
+      sets_[found - 1].second = node_id;
     }
   }
 
@@ -66,7 +64,7 @@ class InformationSets {
     for (const Set& set : sets_) {
       if (set.count < 2) walk::out_of_bounds(set.count, 1);
     }
-    out.put(';');
+    out.put(";");
     if (!sets_.empty()) out.put("% information set\n");
     for (const Set& set : sets_) {
       out.put("\\draw[dashed,rounded corners=10]($(");
@@ -88,63 +86,24 @@ class InformationSets {
     const Text* player;
     std::uint64_t number, first, second, count;
   };
-  static std::size_t hash(const Text& player, std::uint64_t number) {
-    return std::hash<std::string_view>()(player.view()) ^ (number * 0x9E3779B97F4A7C15ULL);
-  }
-  void rehash() {
-    std::vector<std::size_t> slots(slots_.empty() ? 64 : slots_.size() * 2);
-    for (std::size_t k = 0; k < sets_.size(); ++k) {
-      std::size_t i = hash(*sets_[k].player, sets_[k].number) & (slots.size() - 1);
-      while (slots[i] != 0) i = (i + 1) & (slots.size() - 1);
-      slots[i] = k + 1;
+  // The slot of a set's index + 1, or the empty one where it would go.
+  std::size_t& slot(const Text& player, std::uint64_t number) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = std::hash<std::string_view>()(player) ^ (number * 0x9E3779B97F4A7C15ULL);
+    for (;; i = (i + 1) & mask) {
+      i &= mask;
+      if (slots_[i] == 0) return slots_[i];
+      const Set& set = sets_[slots_[i] - 1];
+      if (set.number == number && set.player->view() == player.view()) return slots_[i];
     }
-    slots_ = std::move(slots);
   }
 
   std::vector<std::size_t> slots_;  // 0 for none, else a set's index + 1
   std::vector<Set> sets_;
 };
 
-struct Frame {
-  const Decision* node;
-  std::size_t next_child;
-  bool right;  // placed right of its parent: any child but the first
-};
-
-// Checks a node and writes the start of its `child` path: style and label by its payoff,
-// then notes its information-set membership.
-void enter(walk::Out& out, InformationSets& sets, const Decision& node, bool right) {
-  out.put("child{node(");
-  out.put_number(node.node_id);
-  if (node.payoff) {
-    out.put(")[hollow, label=below:{$");
-    walk::put_payoff_pair(out, node.payoff,
-                          [](walk::Out& to, std::string_view name) { to.put_text(name); });
-    out.put("$}");
-  } else {
-    out.put(right ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
-    if (!node.has_information_set) out.put_name(walk::first_child_player(node));
-    out.put('}');
-  }
-  out.put("]{}\n    ");
-  if (node.has_information_set) {
-    sets.add(walk::first_child_player(node), node.information_set_number, node.node_id);
-  }
-}
-
-// The scale as scale_text writes it, kept from the previous call: most calls use the same.
-std::string_view cached_scale_text(float scale) {
-  thread_local std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
-  thread_local std::string text = "2.5";
-  if (std::bit_cast<std::uint32_t>(scale) != bits) {
-    text = scale_text(scale);
-    bits = std::bit_cast<std::uint32_t>(scale);
-  }
-  return text;
-}
-
-}  // namespace
-
+// The scale as written in the figure: the shortest decimal that reads back as the same
+// float, never with an exponent ("2.5", "10000000000", "0.00001", "-0", "NaN", "inf").
 std::string scale_text(float scale) {
   if (std::isnan(scale)) return "NaN";
   if (std::isinf(scale)) return scale < 0 ? "-inf" : "inf";
@@ -164,41 +123,63 @@ std::string scale_text(float scale) {
   return sign + digits.substr(0, whole) + "." + digits.substr(whole);
 }
 
+// The scale as scale_text writes it, kept from the previous call: most calls use the same.
+std::string_view cached_scale_text(float scale) {
+  thread_local std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
+  thread_local std::string text = "2.5";
+  if (std::bit_cast<std::uint32_t>(scale) != bits) {
+    text = scale_text(scale);
+    bits = std::bit_cast<std::uint32_t>(scale);
+  }
+  return text;
+}
+
+}  // namespace
+
 void render_latex(PyObject* root_node, float scale, Destination& destination) {
   const Decision& root = read_node(root_node);
   walk::Out out(destination);
   out.put(opening);
   out.put(cached_scale_text(scale));
-  out.put(']');
+  out.put("]");
   out.put(styles);
   out.put("\n% The Tree\n\\node(0)[solid,label=above:{");
   out.put_name(walk::first_child_player(root));
   out.put("}]{}");
 
   InformationSets sets;
-  walk::Path<Frame> path;
-  walk::Progress progress;
-  // The root is checked like any first child, but the root line stands for its path.
+  // The root is checked like any first child, but the root line stands for its path. A child
+  // but the first is placed right of its parent.
   MemoryDestination unused;
   walk::Out root_path(unused);
-  enter(root_path, sets, root, false);
-  path.push(Frame{&root, 0, false});
-  while (!path.empty()) {
-    Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
-      const bool right = top.next_child > 0;
-      const Decision& child = read_node(top.node->children[top.next_child++]);
-      path.push(Frame{&child, 0, right});
-      enter(out, sets, child, right);
-      progress.step(out.size());
-      continue;
+  // Checks a node and writes the start of its `child` path: style and label by its payoff,
+  // then notes its information-set membership.
+  auto enter = [&](const Decision& node, std::size_t i) {
+    walk::Out& to = &node == &root ? root_path : out;
+    to.put("child{node(");
+    to.put_number(node.node_id);
+    if (node.payoff) {
+      to.put(")[hollow, label=below:{$");
+      walk::put_payoff_pair(to, node.payoff,
+                            [](walk::Out& o, std::string_view v) { o.put_text(v); });
+      to.put("$}");
+    } else {
+      to.put(i > 0 ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
+      if (!node.has_information_set) to.put_name(walk::first_child_player(node));
+      to.put("}");
     }
-    const Frame done = path.pop();
-    if (path.empty()) break;
-    out.put(done.right ? "edge from parent node[right]{$" : "edge from parent node[left]{$");
-    out.put_name(done.node->name);
+    to.put("]{}\n    ");
+    if (node.has_information_set) {
+      sets.add(walk::first_child_player(node), node.information_set_number, node.node_id);
+    }
+    return i > 0;
+  };
+  auto leave = [&](const Decision& node, bool right, bool) {
+    out.put(right ? "edge from parent node[right]{$" : "edge from parent node[left]{$");
+    out.put_name(node.name);
     out.put("$}}");
-  }
+  };
+  walk::depth_first<bool>(root, enter, leave, [&] { return out.size(); });
   sets.put_boxes(out);
   out.put(closing);
   out.finish();
@@ -208,28 +189,17 @@ namespace {
 
 // The name of the category of a system error number.
 const char* error_kind(int code) {
-  constexpr std::pair<int, const char*> kinds[] = {{ENOENT, "NotFound"},
-                                                   {EPERM, "PermissionDenied"},
-                                                   {EACCES, "PermissionDenied"},
-                                                   {EEXIST, "AlreadyExists"},
-                                                   {EISDIR, "IsADirectory"},
-                                                   {ENOTDIR, "NotADirectory"},
-                                                   {ENOSPC, "StorageFull"},
-                                                   {EROFS, "ReadOnlyFilesystem"},
-                                                   {ENAMETOOLONG, "InvalidFilename"},
-                                                   {ELOOP, "FilesystemLoop"},
-                                                   {EDQUOT, "FilesystemQuotaExceeded"},
-                                                   {EFBIG, "FileTooLarge"},
-                                                   {ETXTBSY, "ExecutableFileBusy"},
-                                                   {EBUSY, "ResourceBusy"},
-                                                   {EINTR, "Interrupted"},
-                                                   {EINVAL, "InvalidInput"},
-                                                   {ENOMEM, "OutOfMemory"},
-                                                   {EAGAIN, "WouldBlock"},
-                                                   {EPIPE, "BrokenPipe"},
-                                                   {ESPIPE, "NotSeekable"},
-                                                   {EMLINK, "TooManyLinks"},
-                                                   {EXDEV, "CrossesDevices"}};
+  // clang-format off
+  constexpr std::pair<int, const char*> kinds[] = {
+      {ENOENT, "NotFound"}, {EPERM, "PermissionDenied"}, {EACCES, "PermissionDenied"},
+      {EEXIST, "AlreadyExists"}, {EISDIR, "IsADirectory"}, {ENOTDIR, "NotADirectory"},
+      {ENOSPC, "StorageFull"}, {EROFS, "ReadOnlyFilesystem"}, {ENAMETOOLONG, "InvalidFilename"},
+      {ELOOP, "FilesystemLoop"}, {EDQUOT, "FilesystemQuotaExceeded"}, {EFBIG, "FileTooLarge"},
+      {ETXTBSY, "ExecutableFileBusy"}, {EBUSY, "ResourceBusy"}, {EINTR, "Interrupted"},
+      {EINVAL, "InvalidInput"}, {ENOMEM, "OutOfMemory"}, {EAGAIN, "WouldBlock"},
+      {EPIPE, "BrokenPipe"}, {ESPIPE, "NotSeekable"}, {EMLINK, "TooManyLinks"},
+      {EXDEV, "CrossesDevices"}};
+  // clang-format on
   for (const auto& [number, kind] : kinds) {
     if (number == code) return kind;
   }

@@ -15,10 +15,6 @@ namespace kelvora {
 // a cycle (both thrown as RenderFailure).
 void render_latex(PyObject* root, float scale, Destination& destination);
 
-// The scale as written in the figure: the shortest decimal that reads back as the same
-// float, never with an exponent ("2.5", "10000000000", "0.00001", "-0", "NaN", "inf").
-std::string scale_text(float scale);
-
 // Why a file could not be written: the system's error number (0 when the system gave none)
 // and a description such as `Os { code: 2, kind: NotFound, message: "No such file or
 // directory" }`.

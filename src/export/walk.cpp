@@ -64,11 +64,10 @@ void Progress::check(std::size_t text_size) {
 }
 
 void cycle(const Decision& node) {
-  std::string message = "the game tree contains a cycle: node " + std::to_string(node.node_id);
-  message += " ('";
-  message += node.name;
-  message += "') is among its own descendants";
-  throw RenderFailure(RenderFailure::Kind::cycle, std::move(message));
+  throw RenderFailure(RenderFailure::Kind::cycle, "the game tree contains a cycle: node " +
+                                                      std::to_string(node.node_id) + " ('" +
+                                                      std::string(node.name.view()) +
+                                                      "') is among its own descendants");
 }
 
 }  // namespace walk

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,9 +13,6 @@
 #include "tree/node.hpp"
 
 namespace kelvora::walk {
-
-// A walk reads each node with read_node (tree/node.hpp). It runs no Python code, so nothing
-// can change a node, nor free one, until the text is finished.
 
 // "index out of bounds: the len is <len> but the index is <index>", as a fault.
 [[noreturn]] void out_of_bounds(std::size_t len, std::size_t index);
@@ -38,51 +33,32 @@ class Out {
     begin_ = at_ = buffer.data();
     end_ = buffer.data() + buffer.size();
   }
-  Out(const Out&) = delete;
-  Out& operator=(const Out&) = delete;
 
   void put(std::string_view text) {
-    if (text.size() > spare) return put_long(text);
-    std::memcpy(room(text.size()), text.data(), text.size());
-    at_ += text.size();
-  }
-  void put(char c) {
-    *room(1) = c;
-    ++at_;
+    char* at = room(text.size());
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    at_ = at + text.size();
   }
   // A name: an inline one is copied as the 16 bytes that hold it.
   void put_name(const Text& name) {
     const std::string_view text = name.view();
     if (text.size() >= 16) return put_text(text);
     note_width(name.width());
-    std::memcpy(room(16), text.data(), 16);
-    at_ += text.size();
+    put_padded(text.data(), text.size());
   }
   // Any other text from the user, whose characters are looked at here.
   void put_text(std::string_view text) {
     note_width(Text::width_of(text));
-    put_long(text);
+    put(text);
   }
-  // The decimal form of an integer, without an intermediate copy.
+  // The decimal form of an integer, its digits made last to first in a fixed-size copy.
   void put_number(std::uint64_t value) {
-    const unsigned count = digit_count(value);
-    char* end = room(count) + count;
-    at_ = end;
-    while (value >= 100) {
-      end -= 2;
-      std::memcpy(end, &digit_pairs[value % 100 * 2], 2);
-      value /= 100;
-    }
-    if (value >= 10) {
-      std::memcpy(end - 2, &digit_pairs[value * 2], 2);
-    } else {
-      end[-1] = static_cast<char>('0' + value);
-    }
-  }
-  void put_number(std::int32_t value) {
-    if (value < 0) put('-');
-    put_number(std::uint64_t{value < 0 ? 0u - static_cast<std::uint32_t>(value)
-                                       : static_cast<std::uint32_t>(value)});
+    char digits[24];
+    char* first = digits + sizeof digits;
+    do {
+      *--first = static_cast<char>('0' + value % 10);
+    } while ((value /= 10) != 0);
+    put(std::string_view(first, static_cast<std::size_t>(digits + sizeof digits - first)));
   }
   // Copies `text`, which has 16 readable bytes, of which the first `size` are written.
   void put_padded(const char* text, std::size_t size) {
@@ -104,30 +80,6 @@ class Out {
     return at_;
   }
   void grow(std::size_t size);
-  void put_long(std::string_view text) {
-    char* at = room(text.size());
-    if (!text.empty()) std::memcpy(at, text.data(), text.size());
-    at_ = at + text.size();
-  }
-  static unsigned digit_count(std::uint64_t value) {
-    constexpr auto powers = [] {
-      std::array<std::uint64_t, 20> powers{1};
-      for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
-      return powers;
-    }();
-    // log10 from the bit length (1233 / 4096 is just above log10(2)), then one comparison.
-    const unsigned guess = static_cast<unsigned>(std::bit_width(value | 1)) * 1233 >> 12;
-    return guess + ((value | 1) >= powers[guess]);
-  }
-  static constexpr auto digit_pairs = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-      pairs[2 * i] = static_cast<char>('0' + i / 10);
-      pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-    return pairs;
-  }();
-
   Destination& destination_;
   char* begin_;
   char* at_;
@@ -141,14 +93,17 @@ template <class WriteName>
 void put_payoff_pair(Out& out, const Payoff& payoff, WriteName write_name) {
   auto pair = [&](const auto& entries, auto write) {
     if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
-    out.put('(');
+    out.put("(");
     write(entries[0]);
     out.put(", ");
     write(entries[1]);
-    out.put(')');
+    out.put(")");
   };
   if (payoff.is_numeric()) {
-    pair(payoff.numbers(), [&](std::int32_t n) { out.put_number(n); });
+    pair(payoff.numbers(), [&](std::int32_t n) {
+      if (n < 0) out.put("-");
+      out.put_number(n < 0 ? 0u - static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n));
+    });
   } else {
     pair(payoff.variables(), [&](const Variable& v) { write_name(out, v.name); });
   }
@@ -217,5 +172,37 @@ class Path {
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
 };
+
+// Walks the tree below `root` in pre-order, with a Path: `enter(node, i)` returns the State of
+// a node entered as child i of its parent (the root as 0) and `leave(node, state, parent)` is
+// called as each node but the root is left; `size()` is the text's size, for the Progress. The
+// walk reads nodes with read_node and runs no Python code, so nothing can change or free a
+// node until the text is finished.
+template <class State, class Enter, class Leave, class Size>
+void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
+  struct Frame {
+    const Decision* node;
+    std::size_t next_child;
+    State state;
+  };
+  Path<Frame> path;
+  Progress progress;
+  path.push(Frame{&root, 0, State{}});
+  path.top().state = enter(root, 0);
+  while (!path.empty()) {
+    Frame& top = path.top();
+    if (top.next_child < top.node->children.size()) {
+      const std::size_t i = top.next_child++;
+      const Decision& child = read_node(top.node->children[i]);
+      path.push(Frame{&child, 0, State{}});
+      path.top().state = enter(child, i);
+      progress.step(size());
+      continue;
+    }
+    const Frame done = path.pop();
+    if (path.empty()) break;
+    leave(*done.node, done.state, path.top().state);
+  }
+}
 
 }  // namespace kelvora::walk
