@@ -123,10 +123,10 @@ std::string scale_text(float scale) {
   return sign + digits.substr(0, whole) + "." + digits.substr(whole);
 }
 
-// The scale as scale_text writes it, kept from the previous call: most calls use the same.
+// The scale as scale_text writes it, kept from the last call (under the interpreter lock).
 std::string_view cached_scale_text(float scale) {
-  thread_local std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
-  thread_local std::string text = "2.5";
+  static std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
+  static std::string text = "2.5";
   if (std::bit_cast<std::uint32_t>(scale) != bits) {
     text = scale_text(scale);
     bits = std::bit_cast<std::uint32_t>(scale);
