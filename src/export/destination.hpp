@@ -21,8 +21,8 @@ class Destination {
   ~Destination() = default;
 };
 
-// The text in memory of its own: a few KiB inside the object, then pages mapped for it, which
-// grow by remapping rather than by copying. (Walks keep their paths in one too.)
+// Text in memory of its own: a few KiB inside, then the small block that the last one left or
+// one from the allocator, remapped as it grows (paths kept too). Needs the interpreter lock.
 class MemoryDestination final : public Destination {
  public:
   MemoryDestination() = default;

@@ -3,8 +3,6 @@
 // lines aside, to be appended when the walk is done.
 #include "export/dot.hpp"
 
-#include <cstring>
-
 #include "export/walk.hpp"
 
 namespace kelvora {
@@ -47,12 +45,9 @@ struct Index {
   void next() {
     std::size_t i = size;
     while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
-    if (i == 0) {
-      digits[0] = '1';
-      digits[size++] = '0';
-    } else {
-      ++digits[i - 1];
-    }
+    if (i > 0) return static_cast<void>(++digits[i - 1]);
+    digits[0] = '1';
+    digits[size++] = '0';
   }
 };
 

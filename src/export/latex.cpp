@@ -1,6 +1,5 @@
 // The LaTeX renderer: one walk in pre-order that writes each node's `child` path as it enters
-// the node and closes it as it leaves, collecting the information sets on the way; their boxes
-// follow the walk.
+// the node and closes it as it leaves, collecting the information sets for the boxes after it.
 #include "export/latex.hpp"
 
 #include <fcntl.h>
@@ -39,9 +38,8 @@ constexpr std::string_view styles =
 
 constexpr std::string_view closing = "\n\\end{tikzpicture}\n\\end{figure}";
 
-// The information sets in the order in which the walk meets their first members, so that the
-// boxes come out the same on every call; each keeps its first two members and how many it has.
-// Found by (first-child player, number) in an open-addressing table of indices.
+// The information sets in the order in which the walk meets their first members (the boxes
+// come out the same on every call), found by (first-child player, number) in an open table.
 class InformationSets {
  public:
   void add(const Text& player, std::uint64_t number, std::uint64_t node_id) {

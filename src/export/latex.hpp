@@ -15,9 +15,8 @@ namespace kelvora {
 // a cycle (both thrown as RenderFailure).
 void render_latex(PyObject* root, float scale, Destination& destination);
 
-// Why a file could not be written: the system's error number (0 when the system gave none)
-// and a description such as `Os { code: 2, kind: NotFound, message: "No such file or
-// directory" }`.
+// Why a file could not be written: the system's error number (0 if it gave none) and a
+// description such as `Os { code: 2, kind: NotFound, message: "No such file or directory" }`.
 struct IoFailure {
   int os_error;
   std::string description;

@@ -3,34 +3,46 @@
 
 #include <sys/mman.h>
 
+#include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "machine.hpp"
 
 namespace kelvora {
 
+// A block of up to a MiB kept from one text for the next, whose pages are already there.
+static char* spare = nullptr;
+static std::size_t spare_size = 0;
+
 MemoryDestination::~MemoryDestination() {
-  if (data_ != local_) munmap(data_, capacity_);
+  if (data_ == local_) return;
+  if (spare != nullptr || capacity_ > (1 << 20)) {
+    std::free(data_);
+  } else {
+    spare = data_;
+    spare_size = capacity_;
+  }
 }
 
 std::span<char> MemoryDestination::grow(std::size_t used, std::size_t size) {
   if (size <= capacity_) return {data_, capacity_};
-  void* data = data_ == local_
-                   ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                   : mremap(data_, capacity_, size, MREMAP_MAYMOVE);
-  if (data == MAP_FAILED) throw std::bad_alloc();
-  if (data_ == local_) std::memcpy(data, local_, used);
+  const bool first = data_ == local_, reuse = first && spare != nullptr && size <= spare_size;
+  void* data = reuse ? std::exchange(spare, nullptr) : std::realloc(first ? nullptr : data_, size);
+  if (data == nullptr) throw std::bad_alloc();
+  if (first) std::memcpy(data, local_, used);
   data_ = static_cast<char*>(data);
-  capacity_ = size;
-  // The whole mapping, so that it stays one piece that can be remapped.
-  madvise(data_, capacity_, MADV_HUGEPAGE);
+  capacity_ = reuse ? spare_size : size;
+  advise_huge_pages(data_, data_ + capacity_);
   return {data_, capacity_};
 }
 
 void MemoryDestination::release_before(std::size_t offset) {
-  constexpr std::size_t page = 4096;
-  offset = std::min(offset, size_) / page * page;
-  if (data_ != local_ && offset > 0) madvise(data_, offset, MADV_DONTNEED);
+  const auto at = reinterpret_cast<std::uintptr_t>(data_), page = std::uintptr_t{4096};
+  const auto begin = (at + page - 1) / page * page,
+             end = (at + std::min(offset, size_)) / page * page;
+  if (data_ != local_ && end > begin)
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 namespace walk {

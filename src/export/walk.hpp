@@ -23,9 +23,8 @@ inline const Text& first_child_player(const Decision& node) {
   return read_node(node.children.front()).player.name;
 }
 
-// The text being written: put() appends, into a buffer from a Destination that doubles it on
-// demand, and notes the widest character of every name. Each put() leaves room for a fixed
-// number of spare bytes, so that short pieces are copied in fixed-size moves.
+// The text being written into a Destination's buffer, doubled on demand, with the widest
+// character of its names; room is kept for spare bytes, so short pieces move in fixed sizes.
 class Out {
  public:
   explicit Out(Destination& destination) : destination_(destination) {
@@ -131,10 +130,9 @@ class Progress {
 // Refuses a node met again below itself: a cycle failure naming the node.
 [[noreturn]] void cycle(const Decision& node);
 
-// The nodes from the root down to the one being walked, each with the walk's own state. A
-// node on the path is marked, so that a cycle is refused instead of walked for ever; the
-// marks are cleared when the walk ends, however it ends. The frames are kept like a text, in
-// memory that grows by remapping (a path can be a million nodes long).
+// The nodes from the root down to the one being walked, each with the walk's own state, kept
+// like a text (a path can be a million nodes long). A node on the path is marked, so that a
+// cycle is refused instead of walked for ever; the marks are cleared however the walk ends.
 template <class Frame>  // trivially copyable, with a member `const Decision* node`
 class Path {
  public:
@@ -175,9 +173,8 @@ class Path {
 
 // Walks the tree below `root` in pre-order, with a Path: `enter(node, i)` returns the State of
 // a node entered as child i of its parent (the root as 0) and `leave(node, state, parent)` is
-// called as each node but the root is left; `size()` is the text's size, for the Progress. The
-// walk reads nodes with read_node and runs no Python code, so nothing can change or free a
-// node until the text is finished.
+// called as each node but the root is left; `size()` is the text's size, for the Progress. It
+// runs no Python code, so nothing can change or free a node until the text is finished.
 template <class State, class Enter, class Leave, class Size>
 void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
   struct Frame {

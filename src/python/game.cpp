@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -172,8 +173,8 @@ void decode_utf8(const unsigned char* in, std::size_t size, Char* out, std::size
   }
 }
 
-// An export's text made straight into the str it is returned as. A short text is written into
-// this object and copied into a new str at the end; a longer one into a str's own buffer, whose
+// An export's text made straight into the str it is returned as. A short text is written aside
+// and copied into a new str at the end (see kept()); a longer one into a str's own buffer, whose
 // pages are asked to be huge, grown in place (a large block of memory grows by being remapped,
 // not copied) and shrunk to the text at the end. The buffer holds UTF-8: a text with other
 // than ASCII characters is decoded at the end into a str of their width, and the pages of the
@@ -181,10 +182,10 @@ void decode_utf8(const unsigned char* in, std::size_t size, Char* out, std::size
 class StrDestination final : public Destination {
  public:
   std::span<char> grow(std::size_t used, std::size_t size) override {
-    if (size <= sizeof local_) return {local_, sizeof local_};
+    if (!str_ && size <= kept_size && kept() != nullptr) return {kept(), kept_size};
     if (!str_) {
       str_ = new_str(size, 127);
-      std::memcpy(data(), local_, used);
+      if (used > 0) std::memcpy(data(), kept(), used);
     } else {
       resize(size);
     }
@@ -194,7 +195,7 @@ class StrDestination final : public Destination {
 
   void finish(std::size_t size, unsigned width) override {
     if (width == 0 && str_) return resize(size);
-    const char* text = str_ ? data() : local_;
+    const char* text = str_ ? data() : kept();
     Ref utf8 = std::move(str_);
     constexpr Py_UCS4 widest[] = {127, 0xFF, 0xFFFF, 0x10FFFF};
     std::size_t length = size;
@@ -241,7 +242,15 @@ class StrDestination final : public Destination {
     if (failed != 0) throw Error::fetch();
   }
 
-  char local_[4096];
+  // A text of up to a MiB is written into a block kept from call to call (calls never overlap
+  // under the interpreter lock), whose pages are already there, and copied into a str of its
+  // size at the end: faster than growing a str in fresh memory.
+  static constexpr std::size_t kept_size = std::size_t{1} << 20;
+  static char* kept() {
+    static char* const block = static_cast<char*>(std::malloc(kept_size));
+    return block;
+  }
+
   Ref str_;
 };
 
