@@ -183,6 +183,7 @@ class StrDestination final : public Destination {
  public:
   std::span<char> grow(std::size_t used, std::size_t size) override {
     if (!str_ && size <= kept_size && kept() != nullptr) return {kept(), kept_size};
+    if (size == 0) return {};  // no kept block: the str is made once there is text
     if (!str_) {
       str_ = new_str(size, 127);
       if (used > 0) std::memcpy(data(), kept(), used);
