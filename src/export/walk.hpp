@@ -136,9 +136,6 @@ class Progress {
 template <class Frame>  // trivially copyable, with a member `const Decision* node`
 class Path {
  public:
-  Path() = default;
-  Path(const Path&) = delete;
-  Path& operator=(const Path&) = delete;
   ~Path() {
     for (std::size_t i = 0; i < size_; ++i) frames_[i].node->on_path = false;
   }

@@ -185,6 +185,9 @@ class StrDestination final : public Destination {
     if (!str_ && size <= kept_size && kept() != nullptr) return {kept(), kept_size};
     if (size == 0) return {};  // no kept block: the str is made once there is text
     if (!str_) {
+      // At once a block that the allocator maps for itself (its pages are touched only as they
+      // are written), which it then remaps as it grows and shrinks, never copying it.
+      size = std::max(size, std::size_t{64} << 20);
       str_ = new_str(size, 127);
       if (used > 0) std::memcpy(data(), kept(), used);
     } else {
