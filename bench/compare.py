@@ -7,12 +7,14 @@ Each tree is measured for:
                   text as kelvora (checked before anything is timed)
   networkx+pydot  a DiGraph with label attributes, networkx.nx_pydot.to_pydot(g).to_string()
   graphviz        graphviz.Digraph built with node() and edge() calls, its .source
-  floor           ''.join() of kelvora's output lines, split beforehand: the cost of producing
-                  that many bytes at all
+  floor           ''.join() of kelvora's output lines, split beforehand
+  fresh memory    writing as many bytes as each export into freshly allocated memory: the least
+                  that producing that many bytes can take
 
 Trees (counted with the root): full binary trees of about 10^3 to 10^6 nodes whose leaves pay two
 integers and whose sibling pairs at depth 3 share an information set; a chain of 10^6 nodes, each
-the only child of the one above; a root with 10^5 leaves. Every implementation builds a tree from
+the only child of the one above; a root with 10^5 leaves; a binary tree of 10^6 nodes whose
+sibling pairs at every odd depth share an information set (87,381 boxes). Every implementation builds a tree from
 the same list of node descriptions (parent, action, payoff, information set), made beforehand.
 
 Times are in nanoseconds per node, the median of --repeat runs with the garbage collector off; a
@@ -27,19 +29,24 @@ from __future__ import annotations
 
 import argparse
 import gc
+import json
 import math
 import os
 import statistics
 import subprocess
 import sys
 import time
+import timeit
 from collections.abc import Callable
 from dataclasses import dataclass, field
 from functools import partial
 from typing import Any
 
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")  # numpy's threads would spin beside the exports
+
 import graphviz
 import networkx as nx
+import numpy
 import pure
 
 from kelvora import Decision, Game, Player
@@ -63,9 +70,11 @@ def payoff(k: int) -> tuple[int, int]:
     return k % 100, -(k % 7)
 
 
-def binary_plan(nodes: int) -> Plan:
+def binary_plan(nodes: int, shared_depths: Callable[[int], bool] | None = None) -> Plan:
     """A full binary tree of 2**levels - 1 nodes, as close to `nodes` as a full tree gets (but
-    deep enough for the information sets to sit above the leaves), made level by level."""
+    deep enough for the information sets to sit above the leaves), made level by level. The
+    sibling pairs at INFORMATION_SET_DEPTH share an information set, or those at every depth
+    that `shared_depths` accepts, each pair its own (numbered by its parent)."""
     levels = max(INFORMATION_SET_DEPTH + 2, round(math.log2(nodes + 1)))
     plan: Plan = []
     level = [0]
@@ -75,8 +84,10 @@ def binary_plan(nodes: int) -> Plan:
             for action in ("L", "R"):
                 if depth == levels - 1:
                     plan.append((parent, action, *payoff(len(plan)), None))
-                elif depth == INFORMATION_SET_DEPTH:
+                elif shared_depths is None and depth == INFORMATION_SET_DEPTH:
                     plan.append((parent, action, None, None, position))
+                elif shared_depths is not None and shared_depths(depth):
+                    plan.append((parent, action, None, None, parent))
                 else:
                     plan.append((parent, action, None, None, None))
                 below.append(len(plan))
@@ -97,10 +108,17 @@ def wide_plan(nodes: int) -> Plan:
     return [(0, "a", *payoff(k), None) for k in range(nodes - 1)]
 
 
+def infosets_plan(nodes: int) -> Plan:
+    """A binary tree whose sibling pairs at every odd depth share an information set: of 2**20 - 1
+    nodes, 87,381 boxes."""
+    return binary_plan(nodes, lambda depth: depth % 2 == 1)
+
+
 SHAPES: dict[str, Callable[[int], Plan]] = {
     "binary": binary_plan,
     "chain": chain_plan,
     "wide": wide_plan,
+    "infosets": infosets_plan,
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -167,7 +185,8 @@ IMPLEMENTATIONS = [
 ]
 KELVORA, PURE = IMPLEMENTATIONS[0], IMPLEMENTATIONS[1]
 FLOOR = "floor"
-COLUMNS = [impl.name for impl in IMPLEMENTATIONS] + [FLOOR]
+MEMORY = "fresh memory"
+COLUMNS = [impl.name for impl in IMPLEMENTATIONS] + [FLOOR, MEMORY]
 STEPS = ("build", "export", "export_latex")
 
 # ---------------------------------------------------------------------------------------------
@@ -229,6 +248,7 @@ def measure_tree(plan: Plan, repeat: int, budget: float) -> tuple[dict[tuple[str
     for step, text in texts.items():
         lines = text.splitlines(keepends=True)
         results[FLOOR, step], _ = repeated(partial("".join, lines), repeat, budget)
+        results[MEMORY, step], _ = repeated(fresh_memory(len(text)), repeat, budget)
     return results, {step: len(text.encode()) for step, text in texts.items()}
 
 
@@ -279,6 +299,127 @@ def memory_in_subprocess(name: str, nodes: int) -> float:
 
 
 # ---------------------------------------------------------------------------------------------
+# The exports against the memory they write: the fresh-memory floor, the fixed cost of a call,
+# nodes scattered in memory, and the peak memory of an export.
+
+
+def fresh_memory(size: int) -> Callable[[], Any]:
+    """Writing `size` bytes into freshly allocated memory, whose pages numpy asks to be huge as
+    the exports do: the least that an export of that size can take."""
+    return lambda: numpy.empty(size, numpy.uint8).fill(65)
+
+
+def over_memory(results: dict, step: str) -> float:
+    """kelvora's time for `step` over the fresh-memory floor of its text."""
+    return statistics.median(results[KELVORA.name, step].seconds) / statistics.median(
+        results[MEMORY, step].seconds)
+
+
+def small_game() -> Game:
+    game = Game("small")
+    game.root.add_node(Decision(Player(PLAYER), "a", [4, -1]))
+    return game
+
+
+def call_costs(repeat: int) -> dict[str, float]:
+    """Nanoseconds per call on a tree of two nodes: a bare length() and the two exports."""
+    game = small_game()
+    calls = {"length()": game.length, "export()": game.export,
+             "export_latex()": game.export_latex}
+    ns = {name: [] for name in calls}
+    for _ in range(max(repeat, 5)):  # interleaved, so that a busy moment hits all three
+        for name, call in calls.items():
+            ns[name].append(min(timeit.repeat(call, number=20_000, repeat=3)) / 20_000 * 1e9)
+    return {name: statistics.median(values) for name, values in ns.items()}
+
+
+def scattered(sizes: list[int], repeat: int, budget: float) -> dict[int, dict[str, float]]:
+    """ns/node of both exports of binary trees built level by level, whose nodes lie in memory
+    in an order far from the walk's; the DOT text is checked against pure Python's."""
+    measured = {}
+    for size in sizes:
+        plan = binary_plan(size)
+        nodes = len(plan) + 1
+        print(f"scattered binary, {nodes:,} nodes", file=sys.stderr, flush=True)
+        game = build_kelvora(plan)
+        measured[nodes] = {}
+        for step, export in (("export", Game.export), ("export_latex", Game.export_latex)):
+            runs, text = repeated(partial(export, game), repeat, budget)
+            measured[nodes][step] = runs.median_ns(nodes)
+            if step == "export":
+                game = None  # room for pure Python's tree
+                if pure.export_dot(build_pure(plan)) != text:
+                    sys.exit(f"pure Python's DOT differs from kelvora's on {nodes:,} nodes")
+                game = build_kelvora(plan)
+            text = None
+        game = plan = None
+    return measured
+
+
+def status_kib(field_name: str) -> int:
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith(field_name))
+
+
+def export_peaks(nodes: int) -> dict[str, float]:
+    """Peak growth of the resident set during each export over the size of the str it returns,
+    for a binary tree with ASCII names and for the same tree with one non-ASCII action name,
+    which ends both texts."""
+    plan = binary_plan(nodes)
+    last_child = max(i for i, entry in enumerate(plan) if entry[0] == 0)
+    accented = plan.copy()
+    accented[last_child] = (0, "Ré", *plan[last_child][2:])
+    peaks = {}
+    for kind, tree_plan in (("ASCII", plan), ("non-ASCII", accented)):
+        game = build_kelvora(tree_plan)
+        for step, export in (("export", Game.export), ("export_latex", Game.export_latex)):
+            gc.collect()
+            with open("/proc/self/clear_refs", "w") as clear:
+                clear.write("5")  # the peak starts again from the current resident set
+            before = status_kib("VmRSS")
+            text = export(game)
+            peaks[f"{kind} {step}"] = (status_kib("VmHWM") - before) * 1024 / sys.getsizeof(text)
+            text = None
+        game = None
+    return peaks
+
+
+def peaks_in_subprocess(nodes: int) -> dict[str, float]:
+    result = subprocess.run([sys.executable, __file__, "--peaks-of", str(nodes)],
+                            capture_output=True, text=True, check=False)
+    if result.returncode != 0:
+        sys.exit(f"measuring the peak memory of the exports failed:\n{result.stderr}")
+    return json.loads(result.stdout)
+
+
+def print_memory_targets(measured: list, calls: dict[str, float],
+                         spread: dict[int, dict[str, float]], peaks: dict[str, float]) -> None:
+    """Each export against what it cannot go below, as a table of measures and targets."""
+    rows = []
+    for shape, nodes, results, _ in measured:
+        if nodes >= 10**5 and shape != "binary" or nodes >= 10**6:
+            for step in ("export", "export_latex"):
+                rows.append((f"{step}() on {shape} ({nodes:,}) / fresh memory",
+                             over_memory(results, step), 2.0))
+    for step, goal in (("export()", 3.0), ("export_latex()", 4.0)):
+        rows.append((f"{step} of 2 nodes / length() ({calls[step]:.0f} / {calls['length()']:.0f}"
+                     " ns)", calls[step] / calls["length()"], goal))
+    if len(spread) == 2:
+        small, large = sorted(spread)
+        for step in ("export", "export_latex"):
+            rows.append((f"{step}() ns/node, {large:,} / {small:,} nodes ({spread[large][step]:.1f}"
+                         f" / {spread[small][step]:.1f})",
+                         spread[large][step] / spread[small][step], 1.25))
+    for name, value in peaks.items():
+        rows.append((f"peak memory / text, {name}", value, 1.1))
+    print("\nThe exports against the memory they write (smaller is better):\n")
+    print("| measure | measured | target | met |")
+    print("|:--|--:|--:|:--|")
+    for name, value, goal in rows:
+        print(f"| {name} | {value:.3g} | ≤ {goal:g} | {'yes' if value <= goal else 'NO'} |")
+
+
+# ---------------------------------------------------------------------------------------------
 # Reporting
 
 
@@ -296,13 +437,14 @@ def cell(results: dict, column: str, step: str, nodes: int, repeat: int) -> str:
 
 
 def print_table(measured: list[tuple[str, int, dict, dict]], repeat: int) -> None:
-    header = ["tree", "nodes", "step", *COLUMNS, "text bytes/node"]
+    header = ["tree", "nodes", "step", *COLUMNS, "kelvora/fresh memory", "text bytes/node"]
     print("| " + " | ".join(header) + " |")
     print("|" + "|".join([":--", "--:", ":--"] + ["--:"] * (len(header) - 3)) + "|")
     for shape, nodes, results, sizes in measured:
         for step in STEPS:
             size = sizes.get(step)
             cells = [cell(results, column, step, nodes, repeat) for column in COLUMNS]
+            cells.append(f"{over_memory(results, step):.2f}" if (MEMORY, step) in results else "–")
             print("| " + " | ".join([shape, f"{nodes:,}", step, *cells,
                                      "–" if size is None else f"{size / nodes:.1f}"]) + " |")
 
@@ -371,15 +513,23 @@ def main() -> None:
                         help="trees of at most 10_000 nodes, 3 runs: well under a minute")
     parser.add_argument("--svg-only", action="store_true",
                         help="only the timing of Game.export_svg()")
+    parser.add_argument("--scattered", type=int, default=10_000_000,
+                        help="the large tree of the scattered-nodes measure, beside 10^5 nodes "
+                        "(default 10_000_000; 0 leaves the measure out, as --quick does)")
     parser.add_argument("--memory-of", help=argparse.SUPPRESS)
+    parser.add_argument("--peaks-of", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--nodes", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
 
     if args.memory_of:
         print(memory_of(args.memory_of, args.nodes))
         return
+    if args.peaks_of:
+        print(json.dumps(export_peaks(args.peaks_of)))
+        return
     if args.quick:
         args.max_nodes = min(args.max_nodes, 10_000)
+        args.scattered = 0
     repeat = args.repeat or (3 if args.quick else 5)
     if repeat < 1:
         parser.error("--repeat must be at least 1")
@@ -393,6 +543,7 @@ def main() -> None:
 
     trees = [("binary", n) for n in (10**3, 10**4, 10**5, 10**6) if n <= args.max_nodes]
     trees += [("chain", min(10**6, args.max_nodes)), ("wide", min(10**5, args.max_nodes) + 1)]
+    trees += [("infosets", min(10**6, args.max_nodes))]
     measured = []
     started = time.perf_counter()
     for shape, size in trees:
@@ -405,6 +556,10 @@ def main() -> None:
                                       key=lambda m: m[1])
     print(f"memory, binary tree of {largest:,} nodes", file=sys.stderr, flush=True)
     memory = {impl.name: memory_in_subprocess(impl.name, largest) for impl in IMPLEMENTATIONS}
+    print("call costs, scattered nodes, peak memory", file=sys.stderr, flush=True)
+    calls = call_costs(repeat)
+    spread = scattered([10**5, args.scattered] if args.scattered else [], repeat, args.budget)
+    peaks = peaks_in_subprocess(largest)
 
     print(f"\nkelvora side by side, Python {sys.version.split()[0]}, "
           f"{time.perf_counter() - started:.0f} s\n")
@@ -412,7 +567,9 @@ def main() -> None:
           f"measurement stops repeating after {args.budget:g} s); (×r) is the time of the "
           f"alternative / kelvora's. networkx+pydot and graphviz make DOT only; graphviz's "
           f"build already writes the DOT lines, its export only joins them. The floor is "
-          f"''.join() of kelvora's output lines.\n")
+          f"''.join() of kelvora's output lines; fresh memory is writing as many bytes as the "
+          f"export into freshly allocated memory, and kelvora/fresh memory is the time of the "
+          f"export over it.\n")
     print_table(measured, repeat)
     print(f"\nMemory: growth of the resident set while building the binary tree of "
           f"{largest:,} nodes, each in a fresh interpreter.\n")
@@ -421,6 +578,7 @@ def main() -> None:
     for name, value in memory.items():
         print(f"| {name} | {value:,.0f} | {value / memory[KELVORA.name]:.3g} |")
     print_targets(largest_results, largest, memory)
+    print_memory_targets(measured, calls, spread, peaks)
     measure_drawing(args.max_nodes, repeat, args.budget)
 
 

@@ -23,16 +23,17 @@ std::uint64_t physical_memory() {
   return bytes;
 }
 
-void advise_huge_pages(void* begin, std::size_t size) {
+void advise_huge_pages(const void* block, const void* end) {
 #ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;
-  const auto start = reinterpret_cast<std::uintptr_t>(begin);
-  const std::uintptr_t first = (start + huge_page - 1) & ~(huge_page - 1);
-  const std::uintptr_t last = (start + size) & ~(huge_page - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  constexpr std::uintptr_t page = 4096, huge_page = std::uintptr_t{1} << 21, kept_after = 64;
+  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block) & ~(page - 1);
+  const std::uintptr_t last =
+      (reinterpret_cast<std::uintptr_t>(end) + kept_after + page - 1) & ~(page - 1);
+  if (last - first >= huge_page)
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #else
-  (void)begin;
-  (void)size;
+  (void)block;
+  (void)end;
 #endif
 }
 

@@ -10,10 +10,12 @@ namespace kelvora {
 // per process: asking the system costs hundreds of nanoseconds.
 std::uint64_t physical_memory();
 
-// Asks the system to back the whole 2 MiB pages within [begin, begin + size) with huge pages
-// when they are first touched: writing a large fresh buffer then takes a few hundred page
-// faults instead of one per 4 KiB. Call it before the buffer is written. A hint only: where the
-// system declines, nothing changes.
-void advise_huge_pages(void* begin, std::size_t size);
+// Asks the system to back the memory block that starts at `block` and holds the bytes up to
+// `end` with huge pages when they are first touched: writing a large fresh buffer then takes a
+// few hundred page faults instead of one per 4 KiB. The advice covers every page of the block
+// and the few bytes that an allocator keeps after it: advice on part of a block splits its
+// mapping, which the allocator can then no longer remap when the block grows, and copies. A
+// hint only: where the system declines, nothing changes.
+void advise_huge_pages(const void* block, const void* end);
 
 }  // namespace kelvora

@@ -1,6 +1,8 @@
 // Text: a string in 16 bytes, for the names that every node and player carries. Up to 15 bytes
 // are kept inside the object (most names are a word or two); longer texts live on the heap.
 // A std::string takes 32 bytes, which in a tree of a million nodes is 32 MB of names alone.
+// What the exports need to know of a name is learnt once, when it is set: whether it holds a
+// character that DOT escapes, and the widest of its characters.
 #pragma once
 
 #include <bit>
@@ -33,30 +35,57 @@ class Text {
 
   std::string_view view() const noexcept {
     if (on_heap()) return {heap_.data, heap_.size & size_mask};
-    return {inline_, static_cast<std::size_t>(static_cast<unsigned char>(inline_[last]))};
+    return {inline_, static_cast<std::size_t>(tag() & inline_size)};
   }
   operator std::string_view() const noexcept { return view(); }  // NOLINT
 
+  // Whether the text holds a double quote, a backslash or a line feed.
+  bool needs_escape() const noexcept { return (tag() & escape_bit) != 0; }
+  // The widest character, by the size that a Python str needs for it: 0 ASCII, 1 up to
+  // U+00FF, 2 up to U+FFFF, 3 beyond.
+  unsigned width() const noexcept { return (tag() >> width_shift) & 3u; }
+  // Of UTF-8 text: the width of its widest character, and whether it needs escaping in DOT.
+  static unsigned width_of(std::string_view text) noexcept {
+    return traits(text) >> width_shift & 3u;
+  }
+
  private:
   static constexpr std::size_t last = 15;
-  // The last byte holds the inline size (0-15), or heap_tag when the text is on the heap. On
-  // the heap that byte is the top byte of `size`, so a heap text holds less than 2**56 bytes.
-  static constexpr unsigned char heap_tag = 0xFF;
+  // The last byte: the inline size (0-15) in its low four bits, or heap_bit when the text is
+  // on the heap, whose size is then in the other seven bytes (less than 2**56 bytes); and the
+  // traits, which are the same either way.
+  static constexpr unsigned inline_size = 0x0F, width_shift = 4, escape_bit = 0x40;
+  static constexpr unsigned heap_bit = 0x80;
   static constexpr std::uint64_t size_mask = (std::uint64_t{1} << 56) - 1;
 
-  bool on_heap() const noexcept { return static_cast<unsigned char>(inline_[last]) == heap_tag; }
+  unsigned tag() const noexcept { return static_cast<unsigned char>(inline_[last]); }
+  bool on_heap() const noexcept { return (tag() & heap_bit) != 0; }
+
+  static unsigned traits(std::string_view text) noexcept {
+    unsigned width = 0;
+    bool escape = false;
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      escape |= c == '"' || c == '\\' || c == '\n';
+      // A sequence's first byte tells its width: C2-C3 up to U+00FF, up to EF within U+FFFF.
+      const unsigned w = byte < 0x80 ? 0 : byte < 0xC0 ? 0 : byte < 0xC4 ? 1 : byte < 0xF0 ? 2 : 3;
+      width = w > width ? w : width;
+    }
+    return width << width_shift | (escape ? escape_bit : 0);
+  }
 
   void assign(std::string_view text) {
+    const unsigned traits_bits = traits(text);
     if (text.size() <= last) {
       std::memcpy(inline_, text.data(), text.size());
-      inline_[last] = static_cast<char>(text.size());
+      inline_[last] = static_cast<char>(text.size() | traits_bits);
       return;
     }
     if (text.size() > size_mask) throw std::length_error("text too long");
     char* data = new char[text.size()];
     std::memcpy(data, text.data(), text.size());
     heap_.data = data;
-    heap_.size = text.size() | (std::uint64_t{heap_tag} << 56);
+    heap_.size = text.size() | (std::uint64_t{heap_bit | traits_bits} << 56);
   }
 
   void release() noexcept {

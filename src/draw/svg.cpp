@@ -177,7 +177,7 @@ void write(Writer& out, const Drawing& drawing, std::string_view title) {
 
 char* Block::reserve(std::size_t bound) {
   data_.reset(new char[bound]);
-  advise_huge_pages(data_.get(), bound);
+  advise_huge_pages(data_.get(), data_.get() + bound);
   return data_.get();
 }
 

@@ -1,116 +1,104 @@
 // The DOT renderer: the node lines in pre-order, then the edge lines, each edge after the
-// subtree of the child it leads to. One walk writes both sections at once, each into its own
-// part of the buffer.
+// subtree of the child it leads to. One walk writes the node lines into the text and the edge
+// lines aside, to be appended when the walk is done.
 #include "export/dot.hpp"
-
-#include <cstring>
-#include <limits>
 
 #include "export/walk.hpp"
 
 namespace kelvora {
 namespace {
 
-// An index that no node or edge may take: it stands for "no index".
-constexpr std::uint32_t reserved_index = std::numeric_limits<std::uint32_t>::max();
+// An index that no node or edge may take: it stands for "no index" (2**32 - 1).
+constexpr char reserved_index[] = "4294967295";
 
-constexpr std::string_view header = "digraph {\n";
-constexpr std::string_view footer = "}\n";
-
-// Appends a label with quotes and backslashes escaped and line feeds as \l.
-template <class Sink>
-void append_escaped(Sink& out, std::string_view label) {
-  std::size_t plain = 0;
-  for (std::size_t i = 0; i < label.size(); ++i) {
-    const char c = label[i];
-    if (c != '"' && c != '\\' && c != '\n') continue;
-    out.put_text(label.substr(plain, i - plain));
-    out.put(c == '"' ? "\\\"" : c == '\\' ? "\\\\" : "\\l");
-    plain = i + 1;
+// Writes a label with quotes and backslashes escaped and line feeds as \l.
+void put_escaped(walk::Out& out, std::string_view label) {
+  out.note_width(Text::width_of(label));
+  for (const char& c : label) {
+    out.put(c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\l" : std::string_view(&c, 1));
   }
-  out.put_text(label.substr(plain));
+}
+
+void put_escaped(walk::Out& out, const Text& name) {
+  if (name.needs_escape()) return put_escaped(out, name.view());
+  out.put_name(name);
 }
 
 // The label of a node: its integer payoff pair, or the player of its first child. A symbolic
 // payoff counts only at a leaf, which shows the names of its first two variables.
-template <class Sink>
-void append_label(Sink& out, const Decision& node) {
+void put_label(walk::Out& out, const Decision& node) {
   if (node.payoff && (node.payoff.is_numeric() || node.children.empty())) {
     out.put("label=below:{$");
-    walk::append_payoff_pair(out, node.payoff, append_escaped<Sink>);
+    walk::put_payoff_pair(out, node.payoff,
+                          [](walk::Out& to, std::string_view name) { put_escaped(to, name); });
     out.put("$}");
   } else {
-    append_escaped(out, walk::first_child_player(node));
+    put_escaped(out, walk::first_child_player(node));
   }
 }
 
-struct Frame {
-  const Decision* node;
-  std::uint32_t index;
-  std::size_t next_child;
+// A node index in decimal, counted up one at a time without dividing: 16 bytes, of which the
+// first `size` are the digits.
+struct Index {
+  char digits[16] = {'0'};
+  std::size_t size = 1;
+  void next() {
+    std::size_t i = size;
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i > 0) return static_cast<void>(++digits[i - 1]);
+    digits[0] = '1';
+    digits[size++] = '0';
+  }
 };
-
-// Walks the tree from `root` (checked to have children), writing node lines to `nodes` and
-// edge lines to `edges`.
-template <class Sink>
-void write_tree(const Decision& root, Sink& nodes, Sink& edges) {
-  std::uint32_t node_count = 0;
-  walk::Path<Frame> path;
-  walk::Progress progress;
-
-  auto enter = [&](const Decision& node) {
-    path.push(Frame{&node, node_count, 0});
-    nodes.put("    ");
-    walk::append_number(nodes, node_count);
-    nodes.put(" [ label = \"");
-    append_label(nodes, node);
-    nodes.put("\" ]\n");
-    if (node_count == reserved_index) {
-      throw RenderFailure(RenderFailure::Kind::fault,
-                          "node index out of range: a graph holds at most 4294967295 nodes");
-    }
-    ++node_count;
-    progress.step(nodes.size() + edges.size());
-  };
-
-  // Every edge ends at a node entered after the root, so there is always one edge fewer
-  // than nodes and the edge indices stay below the reserved one as well.
-  enter(root);
-  while (!path.empty()) {
-    Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
-      enter(read_node(top.node->children[top.next_child++]));
-      continue;
-    }
-    const Frame done = path.pop();
-    if (path.empty()) break;
-    edges.put("    ");
-    walk::append_number(edges, path.top().index);
-    edges.put(" -> ");
-    walk::append_number(edges, done.index);
-    edges.put(" [ label = \"");
-    append_escaped(edges, done.node->name);
-    edges.put("\" ]\n");
-  }
-}
 
 }  // namespace
 
-void render_dot(const Game& game, Destination& destination) {
-  const Decision& root = read_node(game.root.get());
+void render_dot(PyObject* root_node, Destination& destination) {
+  const Decision& root = read_node(root_node);
   if (root.children.empty()) walk::out_of_bounds(0, 0);
 
-  walk::Measure node_size, edge_size;
-  write_tree(root, node_size, edge_size);
-
-  const std::size_t size = header.size() + node_size.size() + edge_size.size() + footer.size();
-  char* text = destination.allocate(size, node_size.ascii() && edge_size.ascii());
-  std::memcpy(text, header.data(), header.size());
-  walk::Cursor nodes(text + header.size(), node_size.size());
-  walk::Cursor edges(text + header.size() + node_size.size(), edge_size.size());
-  write_tree(root, nodes, edges);
-  if (!nodes.full() || !edges.full()) walk::Cursor::overrun();
-  std::memcpy(text + size - footer.size(), footer.data(), footer.size());
+  walk::Out nodes(destination);
+  MemoryDestination aside;
+  walk::Out edges(aside);
+  Index index;
+  nodes.put("digraph {\n");
+  // Every edge ends at a node entered after the root, so there is always one edge fewer
+  // than nodes and the edge indices stay below the reserved one as well.
+  auto enter = [&](const Decision& node, std::size_t) {
+    nodes.put("    ");
+    nodes.put_padded(index.digits, index.size);
+    nodes.put(" [ label = \"");
+    put_label(nodes, node);
+    nodes.put("\" ]\n");
+    if (index.size == 10 && std::memcmp(index.digits, reserved_index, 10) == 0) {
+      throw RenderFailure(RenderFailure::Kind::fault,
+                          "node index out of range: a graph holds at most 4294967295 nodes");
+    }
+    const Index entered = index;
+    index.next();
+    return entered;
+  };
+  auto leave = [&](const Decision& node, const Index& done, const Index& parent) {
+    edges.put("    ");
+    edges.put_padded(parent.digits, parent.size);
+    edges.put(" -> ");
+    edges.put_padded(done.digits, done.size);
+    edges.put(" [ label = \"");
+    put_escaped(edges, node.name);
+    edges.put("\" ]\n");
+  };
+  walk::depth_first<Index>(root, enter, leave, [&] { return nodes.size() + edges.size(); });
+  edges.finish();
+  // The edge lines join the text a few MiB at a time, each part given back once copied.
+  const std::string_view lines = aside.text();
+  constexpr std::size_t part = std::size_t{4} << 20;
+  nodes.note_width(edges.widest());
+  for (std::size_t at = 0; at < lines.size(); at += part) {
+    nodes.put(lines.substr(at, part));
+    aside.release_before(at + part);
+  }
+  nodes.put("}\n");
+  nodes.finish();
 }
 
 }  // namespace kelvora

@@ -1,16 +1,20 @@
 // The LaTeX renderer: one walk in pre-order that writes each node's `child` path as it enters
-// the node and closes it as it leaves, collecting the information sets on the way.
+// the node and closes it as it leaves, collecting the information sets for the boxes after it.
 #include "export/latex.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "export/walk.hpp"
 
@@ -34,233 +38,170 @@ constexpr std::string_view styles =
 
 constexpr std::string_view closing = "\n\\end{tikzpicture}\n\\end{figure}";
 
-// An information set: the first-child player of its members and its number.
-struct SetKey {
-  std::string_view player;
-  std::uint64_t number;
-  bool operator==(const SetKey&) const = default;
-};
-
-struct SetKeyHash {
-  std::size_t operator()(const SetKey& key) const noexcept {
-    return std::hash<std::string_view>()(key.player) ^ (key.number * 0x9E3779B97F4A7C15ULL);
-  }
-};
-
-// The members of one information set: the first two drawn, and how many there are.
-struct SetMembers {
-  SetKey key;
-  std::uint64_t first = 0;
-  std::uint64_t second = 0;
-  std::size_t count = 0;
-};
-
-// The information sets in the order in which the walk meets their first members, so that the
-// boxes come out the same on every call.
+// The information sets in the order in which the walk meets their first members (the boxes
+// come out the same on every call), found by (first-child player, number) in an open table.
 class InformationSets {
  public:
-  void add(std::string_view player, std::uint64_t number, std::uint64_t node_id) {
-    const SetKey key{player, number};
-    auto [it, added] = index_.try_emplace(key, sets_.size());
-    if (added) sets_.push_back(SetMembers{key});
-    SetMembers& set = sets_[it->second];
-    if (set.count == 0) set.first = node_id;
-    if (set.count == 1) set.second = node_id;
-    ++set.count;
+  void add(const Text& player, std::uint64_t number, std::uint64_t node_id) {
+    if (sets_.size() * 2 >= slots_.size()) {
+      slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+      for (std::size_t k = 0; k < sets_.size(); ++k)
+        slot(*sets_[k].player, sets_[k].number) = k + 1;
+    }
+    std::size_t& found = slot(player, number);
+    if (found == 0) {
+      sets_.push_back(Set{&player, number, node_id, 0, 1});
+      found = sets_.size();
+    } else if (sets_[found - 1].count++ == 1) {
+      sets_[found - 1].second = node_id;
+    }
   }
 
-  // "% information set\n" and one dashed box per set, around its first two members.
-  void append_boxes(std::string& text) const {
-    walk::Append out(text);
-    for (const SetMembers& set : sets_) {
+  // ";", then "% information set\n" and one dashed box per set, around its first two members.
+  void put_boxes(walk::Out& out) const {
+    for (const Set& set : sets_) {
       if (set.count < 2) walk::out_of_bounds(set.count, 1);
     }
-    if (sets_.empty()) return;
-    out.put("% information set\n");
-    for (const SetMembers& set : sets_) {
+    out.put(";");
+    if (!sets_.empty()) out.put("% information set\n");
+    for (const Set& set : sets_) {
       out.put("\\draw[dashed,rounded corners=10]($(");
-      walk::append_number(out, set.first);
+      out.put_number(set.first);
       out.put(") + (-.1,.125)$)rectangle($(");
-      walk::append_number(out, set.second);
+      out.put_number(set.second);
       out.put(") +(.1,-.125)$);\n\\node at ($(");
-      walk::append_number(out, set.first);
+      out.put_number(set.first);
       out.put(")!.5!(");
-      walk::append_number(out, set.second);
+      out.put_number(set.second);
       out.put(")$) {");
-      out.put_text(set.key.player);
+      out.put_name(*set.player);
       out.put("};");
     }
   }
 
  private:
-  std::unordered_map<SetKey, std::size_t, SetKeyHash> index_;
-  std::vector<SetMembers> sets_;
+  struct Set {
+    const Text* player;
+    std::uint64_t number, first, second, count;
+  };
+  // The slot of a set's index + 1, or the empty one where it would go.
+  std::size_t& slot(const Text& player, std::uint64_t number) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = std::hash<std::string_view>()(player) ^ (number * 0x9E3779B97F4A7C15ULL);
+    for (;; i = (i + 1) & mask) {
+      i &= mask;
+      if (slots_[i] == 0) return slots_[i];
+      const Set& set = sets_[slots_[i] - 1];
+      if (set.number == number && set.player->view() == player.view()) return slots_[i];
+    }
+  }
+
+  std::vector<std::size_t> slots_;  // 0 for none, else a set's index + 1
+  std::vector<Set> sets_;
 };
 
-struct Frame {
-  const Decision* node;
-  std::size_t next_child;
-  bool right;  // placed right of its parent: any child but the first
-};
-
-// Checks a node and writes the start of its `child` path: style and label by its payoff,
-// then its information-set membership (collected only when `sets` is given).
-template <class Sink>
-void enter(Sink& out, InformationSets* sets, const Decision& node, bool right) {
-  out.put("child{node(");
-  walk::append_number(out, node.node_id);
-  if (node.payoff) {
-    out.put(")[hollow, label=below:{$");
-    walk::append_payoff_pair(out, node.payoff,
-                             [](Sink& to, std::string_view name) { to.put_text(name); });
-    out.put("$}");
-  } else {
-    out.put(right ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
-    if (!node.has_information_set) out.put_text(walk::first_child_player(node));
-    out.put('}');
-  }
-  out.put("]{}\n    ");
-  if (node.has_information_set) {
-    const std::string_view player = walk::first_child_player(node);
-    if (sets != nullptr) sets->add(player, node.information_set_number, node.node_id);
-  }
+// The scale as written in the figure: the shortest decimal that reads back as the same
+// float, never with an exponent ("2.5", "10000000000", "0.00001", "-0", "NaN", "inf").
+std::string scale_text(float scale) {
+  if (std::isnan(scale)) return "NaN";
+  if (std::isinf(scale)) return scale < 0 ? "-inf" : "inf";
+  // The shortest round-trip digits as [-]d.ddde±XX, then laid out without the exponent.
+  char buffer[32];
+  char* end = std::to_chars(buffer, buffer + 31, scale, std::chars_format::scientific).ptr;
+  *end = '\0';
+  const bool negative = buffer[0] == '-';
+  char* e = std::find(buffer, end, 'e');
+  std::string digits(buffer + negative, e);
+  if (digits.size() > 1) digits.erase(1, 1);
+  const long exponent = std::strtol(e + 1, nullptr, 10);
+  const std::string sign = negative ? "-" : "";
+  if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
+  const auto whole = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= whole) return sign + digits + std::string(whole - digits.size(), '0');
+  return sign + digits.substr(0, whole) + "." + digits.substr(whole);
 }
 
-// Writes the `child` paths below the root, collecting the information sets into `sets` when
-// given (the root's own membership included).
-template <class Sink>
-void write_tree(const Decision& root, Sink& out, InformationSets* sets) {
-  walk::Path<Frame> path;
-  walk::Progress progress;
-  // The root is checked like any first child, but the root line stands for its path.
-  walk::Measure unused;
-  enter(unused, sets, root, false);
-  path.push(Frame{&root, 0, false});
-  while (!path.empty()) {
-    Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
-      const bool right = top.next_child > 0;
-      const Decision& child = read_node(top.node->children[top.next_child++]);
-      path.push(Frame{&child, 0, right});
-      enter(out, sets, child, right);
-      progress.step(out.size());
-      continue;
-    }
-    const Frame done = path.pop();
-    if (path.empty()) break;
-    out.put("edge from parent node[");
-    out.put(done.right ? "right" : "left");
-    out.put("]{$");
-    out.put_text(done.node->name);
-    out.put("$}}");
+// The scale as scale_text writes it, kept from the last call (under the interpreter lock).
+std::string_view cached_scale_text(float scale) {
+  static std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
+  static std::string text = "2.5";
+  if (std::bit_cast<std::uint32_t>(scale) != bits) {
+    text = scale_text(scale);
+    bits = std::bit_cast<std::uint32_t>(scale);
   }
+  return text;
 }
 
 }  // namespace
 
-std::string scale_text(float scale) {
-  if (std::isnan(scale)) return "NaN";
-  if (std::isinf(scale)) return scale < 0 ? "-inf" : "inf";
-  // The shortest round-trip digits as d.ddde±XX, then laid out without the exponent.
-  char buffer[32];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, scale, std::chars_format::scientific);
-  std::string_view text(buffer, result.ptr - buffer);
-  std::string out;
-  if (text.front() == '-') {
-    out += '-';
-    text.remove_prefix(1);
-  }
-  const std::size_t e = text.find('e');
-  std::string digits(1, text[0]);
-  if (e > 1) digits += text.substr(2, e - 2);
-  std::string_view exponent_text = text.substr(e + 1);
-  if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
-  int exponent = 0;
-  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-  if (exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out += digits;
-    return out;
-  }
-  const auto whole = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= whole) {
-    out += digits;
-    out.append(whole - digits.size(), '0');
-  } else {
-    out.append(digits, 0, whole);
-    out += '.';
-    out.append(digits, whole);
-  }
-  return out;
-}
-
-void render_latex(const Game& game, float scale, Destination& destination) {
-  const Decision& root = read_node(game.root.get());
-  std::string head(opening);
-  head += scale_text(scale);
-  head += ']';
-  head += styles;
-  head += "\n% The Tree\n\\node(0)[solid,label=above:{";
-  head += walk::first_child_player(root);
-  head += "}]{}";
+void render_latex(PyObject* root_node, float scale, Destination& destination) {
+  const Decision& root = read_node(root_node);
+  walk::Out out(destination);
+  out.put(opening);
+  out.put(cached_scale_text(scale));
+  out.put("]");
+  out.put(styles);
+  out.put("\n% The Tree\n\\node(0)[solid,label=above:{");
+  out.put_name(walk::first_child_player(root));
+  out.put("}]{}");
 
   InformationSets sets;
-  walk::Measure tree_size;
-  write_tree(root, tree_size, &sets);
-  std::string tail = ";";
-  sets.append_boxes(tail);
-  tail += closing;
-
-  // The head and the tail are short: checked here; the walk's text was checked as measured.
-  walk::Measure ends;
-  ends.put_text(head);
-  ends.put_text(tail);
-  const std::size_t size = head.size() + tree_size.size() + tail.size();
-  char* text = destination.allocate(size, tree_size.ascii() && ends.ascii());
-  std::memcpy(text, head.data(), head.size());
-  walk::Cursor tree(text + head.size(), tree_size.size());
-  write_tree(root, tree, static_cast<InformationSets*>(nullptr));
-  if (!tree.full()) walk::Cursor::overrun();
-  std::memcpy(text + head.size() + tree_size.size(), tail.data(), tail.size());
-}
-
-std::string render_latex(const Game& game, float scale) {
-  StringDestination destination;
-  render_latex(game, scale, destination);
-  return std::move(destination.text);
+  // The root is checked like any first child, but the root line stands for its path. A child
+  // but the first is placed right of its parent.
+  MemoryDestination unused;
+  walk::Out root_path(unused);
+  // Checks a node and writes the start of its `child` path: style and label by its payoff,
+  // then notes its information-set membership.
+  auto enter = [&](const Decision& node, std::size_t i) {
+    walk::Out& to = &node == &root ? root_path : out;
+    to.put("child{node(");
+    to.put_number(node.node_id);
+    if (node.payoff) {
+      to.put(")[hollow, label=below:{$");
+      walk::put_payoff_pair(to, node.payoff,
+                            [](walk::Out& o, std::string_view v) { o.put_text(v); });
+      to.put("$}");
+    } else {
+      to.put(i > 0 ? ")[solid, label=above right:{" : ")[solid, label=above left:{");
+      if (!node.has_information_set) to.put_name(walk::first_child_player(node));
+      to.put("}");
+    }
+    to.put("]{}\n    ");
+    if (node.has_information_set) {
+      sets.add(walk::first_child_player(node), node.information_set_number, node.node_id);
+    }
+    return i > 0;
+  };
+  auto leave = [&](const Decision& node, bool right, bool) {
+    out.put(right ? "edge from parent node[right]{$" : "edge from parent node[left]{$");
+    out.put_name(node.name);
+    out.put("$}}");
+  };
+  walk::depth_first<bool>(root, enter, leave, [&] { return out.size(); });
+  sets.put_boxes(out);
+  out.put(closing);
+  out.finish();
 }
 
 namespace {
 
 // The name of the category of a system error number.
 const char* error_kind(int code) {
-  switch (code) {
-    case ENOENT: return "NotFound";
-    case EPERM:
-    case EACCES: return "PermissionDenied";
-    case EEXIST: return "AlreadyExists";
-    case EISDIR: return "IsADirectory";
-    case ENOTDIR: return "NotADirectory";
-    case ENOSPC: return "StorageFull";
-    case EROFS: return "ReadOnlyFilesystem";
-    case ENAMETOOLONG: return "InvalidFilename";
-    case ELOOP: return "FilesystemLoop";
-    case EDQUOT: return "FilesystemQuotaExceeded";
-    case EFBIG: return "FileTooLarge";
-    case ETXTBSY: return "ExecutableFileBusy";
-    case EBUSY: return "ResourceBusy";
-    case EINTR: return "Interrupted";
-    case EINVAL: return "InvalidInput";
-    case ENOMEM: return "OutOfMemory";
-    case EAGAIN: return "WouldBlock";
-    case EPIPE: return "BrokenPipe";
-    case ESPIPE: return "NotSeekable";
-    case EMLINK: return "TooManyLinks";
-    case EXDEV: return "CrossesDevices";
-    default: return "Uncategorized";
+  // clang-format off
+  constexpr std::pair<int, const char*> kinds[] = {
+      {ENOENT, "NotFound"}, {EPERM, "PermissionDenied"}, {EACCES, "PermissionDenied"},
+      {EEXIST, "AlreadyExists"}, {EISDIR, "IsADirectory"}, {ENOTDIR, "NotADirectory"},
+      {ENOSPC, "StorageFull"}, {EROFS, "ReadOnlyFilesystem"}, {ENAMETOOLONG, "InvalidFilename"},
+      {ELOOP, "FilesystemLoop"}, {EDQUOT, "FilesystemQuotaExceeded"}, {EFBIG, "FileTooLarge"},
+      {ETXTBSY, "ExecutableFileBusy"}, {EBUSY, "ResourceBusy"}, {EINTR, "Interrupted"},
+      {EINVAL, "InvalidInput"}, {ENOMEM, "OutOfMemory"}, {EAGAIN, "WouldBlock"},
+      {EPIPE, "BrokenPipe"}, {ESPIPE, "NotSeekable"}, {EMLINK, "TooManyLinks"},
+      {EXDEV, "CrossesDevices"}};
+  // clang-format on
+  for (const auto& [number, kind] : kinds) {
+    if (number == code) return kind;
   }
+  return "Uncategorized";
 }
 
 IoFailure os_failure(int code) {
@@ -272,8 +213,10 @@ IoFailure os_failure(int code) {
 
 }  // namespace
 
-std::optional<IoFailure> write_latex_file(const Game& game, float scale, const std::string& path) {
-  const std::string text = render_latex(game, scale);
+std::optional<IoFailure> write_latex_file(PyObject* root, float scale, const std::string& path) {
+  MemoryDestination destination;
+  render_latex(root, scale, destination);
+  const std::string_view text = destination.text();
   if (path.find('\0') != std::string::npos) {
     return IoFailure{0,
                      "Error { kind: InvalidInput, message: \"file name contained an "

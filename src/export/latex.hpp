@@ -5,24 +5,18 @@
 #include <string>
 
 #include "export/destination.hpp"
-#include "tree/game.hpp"
+#include "tree/node.hpp"
 
 namespace kelvora {
 
-// The figure text: banner, styles, the tree as nested `child` paths, a dashed box around
-// each information set, closing. A node lacking what its text needs is a fault; a node among
-// its own descendants is a cycle (both thrown as RenderFailure).
-// The TikZ figure of the game's tree, written to `destination`, or as a string.
-void render_latex(const Game& game, float scale, Destination& destination);
-std::string render_latex(const Game& game, float scale);
+// The TikZ figure of the tree below `root` (a Decision object), written to `destination`:
+// banner, styles, the tree as nested `child` paths, a dashed box around each information set,
+// closing. A node lacking what its text needs is a fault; a node among its own descendants is
+// a cycle (both thrown as RenderFailure).
+void render_latex(PyObject* root, float scale, Destination& destination);
 
-// The scale as written in the figure: the shortest decimal that reads back as the same
-// float, never with an exponent ("2.5", "10000000000", "0.00001", "-0", "NaN", "inf").
-std::string scale_text(float scale);
-
-// Why a file could not be written: the system's error number (0 when the system gave none)
-// and a description such as `Os { code: 2, kind: NotFound, message: "No such file or
-// directory" }`.
+// Why a file could not be written: the system's error number (0 if it gave none) and a
+// description such as `Os { code: 2, kind: NotFound, message: "No such file or directory" }`.
 struct IoFailure {
   int os_error;
   std::string description;
@@ -30,6 +24,6 @@ struct IoFailure {
 
 // Renders the figure and only then writes it to `path`, which then holds exactly the text.
 // Rendering failures are thrown; a failure to write the file is returned.
-std::optional<IoFailure> write_latex_file(const Game& game, float scale, const std::string& path);
+std::optional<IoFailure> write_latex_file(PyObject* root, float scale, const std::string& path);
 
 }  // namespace kelvora

@@ -1,133 +1,108 @@
-// What both renderers need to walk a game tree without recursion: the first-child player, the
-// bounds fault, the sinks, and the stack of the path being walked.
+// What both renderers need to walk a game tree without recursion and write its text: the
+// first-child player, the bounds fault, the output, and the stack of the path being walked.
 #pragma once
 
-#include <charconv>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
-#include <vector>
 
+#include "export/destination.hpp"
 #include "export/failure.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora::walk {
 
-// A walk reads each node with read_node (tree/node.hpp). It runs no Python code, so nothing
-// can change a node while the walk reads it.
-
 // "index out of bounds: the len is <len> but the index is <index>", as a fault.
 [[noreturn]] void out_of_bounds(std::size_t len, std::size_t index);
 
 // The player name of a node's first child; a node without children is out of bounds.
-inline std::string_view first_child_player(const Decision& node) {
+inline const Text& first_child_player(const Decision& node) {
   if (node.children.empty()) out_of_bounds(0, 0);
   return read_node(node.children.front()).player.name;
 }
 
-// Where a renderer's text goes. Each renderer walks the tree twice: once into a Measure, which
-// only adds up lengths (and meets every failure), then into a Cursor over a buffer of exactly
-// that length, so the text is written in place and never moved while it grows. Texts from
-// the user (names) go through put_text, so that the Measure also learns whether the whole
-// text is ASCII; everything else the renderers write is.
-class Measure {
+// The text being written into a Destination's buffer, doubled on demand, with the widest
+// character of its names; room is kept for spare bytes, so short pieces move in fixed sizes.
+class Out {
  public:
-  void put(std::string_view text) { size_ += text.size(); }
-  void put(char) { ++size_; }
-  void put_text(std::string_view text) {
-    for (const char c : text) high_bits_ |= static_cast<unsigned char>(c);
-    size_ += text.size();
+  explicit Out(Destination& destination) : destination_(destination) {
+    const std::span<char> buffer = destination.grow(0, 0);
+    begin_ = at_ = buffer.data();
+    end_ = buffer.data() + buffer.size();
   }
-  std::size_t size() const { return size_; }
-  bool ascii() const { return (high_bits_ & 0x80) == 0; }
 
- private:
-  std::size_t size_ = 0;
-  unsigned char high_bits_ = 0;
-};
-
-class Cursor {
- public:
-  Cursor(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
   void put(std::string_view text) {
-    const std::size_t n = text.size();
-    if (n > static_cast<std::size_t>(end_ - at_)) overrun();
-    copy(at_, text.data(), n);
-    at_ += n;
+    char* at = room(text.size());
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    at_ = at + text.size();
   }
-  void put(char c) {
-    if (at_ == end_) overrun();
-    *at_++ = c;
+  // A name: an inline one is copied as the 16 bytes that hold it.
+  void put_name(const Text& name) {
+    const std::string_view text = name.view();
+    if (text.size() >= 16) return put_text(text);
+    note_width(name.width());
+    put_padded(text.data(), text.size());
   }
-  void put_text(std::string_view text) { put(text); }
-  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
-  // Whether the buffer has been filled exactly.
-  bool full() const { return at_ == end_; }
+  // Any other text from the user, whose characters are looked at here.
+  void put_text(std::string_view text) {
+    note_width(Text::width_of(text));
+    put(text);
+  }
+  // The decimal form of an integer, its digits made last to first in a fixed-size copy.
+  void put_number(std::uint64_t value) {
+    char digits[24];
+    char* first = digits + sizeof digits;
+    do {
+      *--first = static_cast<char>('0' + value % 10);
+    } while ((value /= 10) != 0);
+    put(std::string_view(first, static_cast<std::size_t>(digits + sizeof digits - first)));
+  }
+  // Copies `text`, which has 16 readable bytes, of which the first `size` are written.
+  void put_padded(const char* text, std::size_t size) {
+    std::memcpy(room(16), text, 16);
+    at_ += size;
+  }
+  void note_width(unsigned width) { widest_ = width > widest_ ? width : widest_; }
 
-  // The second walk wrote other than the first measured: a defect, reported as a fault rather
-  // than writing past the end or leaving a gap.
-  [[noreturn]] static void overrun();
+  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
+  unsigned widest() const { return widest_; }
+  // Hands the text to the destination.
+  void finish() { destination_.finish(size(), widest_); }
 
  private:
-  // Most pieces are a few bytes long (numbers, names), and a call to memcpy per piece would
-  // cost more than the copying: short ones are copied with two fixed-size moves that may
-  // overlap, each of which the compiler turns into one instruction.
-  static void copy(char* to, const char* from, std::size_t n) {
-    if (n >= 8 && n <= 16) {
-      std::memcpy(to, from, 8);
-      std::memcpy(to + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(to, from, 4);
-      std::memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n > 16) {
-      std::memcpy(to, from, n);
-    } else {
-      for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-    }
-  }
+  static constexpr std::size_t spare = 32;
 
+  char* room(std::size_t size) {
+    if (static_cast<std::size_t>(end_ - at_) < size + spare) grow(size);
+    return at_;
+  }
+  void grow(std::size_t size);
+  Destination& destination_;
   char* begin_;
   char* at_;
   char* end_;
+  unsigned widest_ = 0;
 };
-
-// Appends to a string, for the short pieces written outside the walks.
-class Append {
- public:
-  explicit Append(std::string& out) : out_(out) {}
-  void put(std::string_view text) { out_ += text; }
-  void put(char c) { out_ += c; }
-  void put_text(std::string_view text) { out_ += text; }
-  std::size_t size() const { return out_.size(); }
-
- private:
-  std::string& out_;
-};
-
-// Appends the decimal form of an integer.
-template <class Sink, class Int>
-void append_number(Sink& out, Int value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.put(std::string_view(digits, result.ptr - digits));
-}
 
 // "(a, b)" from the first two entries of a payoff, integers in decimal and variables by their
 // names as `write_name` writes them; a payoff of fewer than two entries is out of bounds.
-template <class Sink, class WriteName>
-void append_payoff_pair(Sink& out, const Payoff& payoff, WriteName write_name) {
+template <class WriteName>
+void put_payoff_pair(Out& out, const Payoff& payoff, WriteName write_name) {
   auto pair = [&](const auto& entries, auto write) {
     if (entries.size() < 2) out_of_bounds(entries.size(), entries.size());
-    out.put('(');
+    out.put("(");
     write(entries[0]);
     out.put(", ");
     write(entries[1]);
-    out.put(')');
+    out.put(")");
   };
   if (payoff.is_numeric()) {
-    pair(payoff.numbers(), [&](std::int32_t n) { append_number(out, n); });
+    pair(payoff.numbers(), [&](std::int32_t n) {
+      if (n < 0) out.put("-");
+      out.put_number(n < 0 ? 0u - static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n));
+    });
   } else {
     pair(payoff.variables(), [&](const Variable& v) { write_name(out, v.name); });
   }
@@ -155,37 +130,73 @@ class Progress {
 // Refuses a node met again below itself: a cycle failure naming the node.
 [[noreturn]] void cycle(const Decision& node);
 
-// The nodes from the root down to the one being walked, each with the walk's own state. A
-// node on the path is marked, so that a cycle is refused instead of walked for ever; the
-// marks are cleared when the walk ends, however it ends.
-template <class Frame>  // Frame has a member `const Decision* node`
+// The nodes from the root down to the one being walked, each with the walk's own state, kept
+// like a text (a path can be a million nodes long). A node on the path is marked, so that a
+// cycle is refused instead of walked for ever; the marks are cleared however the walk ends.
+template <class Frame>  // trivially copyable, with a member `const Decision* node`
 class Path {
  public:
-  Path() = default;
-  Path(const Path&) = delete;
-  Path& operator=(const Path&) = delete;
   ~Path() {
-    for (const Frame& frame : frames_) frame.node->on_path = false;
+    for (std::size_t i = 0; i < size_; ++i) frames_[i].node->on_path = false;
   }
 
   // Enters a node; meeting a node that is already on the path is a cycle.
   void push(const Frame& frame) {
     if (frame.node->on_path) cycle(*frame.node);
-    frames_.push_back(frame);
+    if (size_ == capacity_) {
+      const std::span<char> memory =
+          memory_.grow(size_ * sizeof(Frame), (capacity_ * 2 + 1) * sizeof(Frame));
+      frames_ = reinterpret_cast<Frame*>(memory.data());
+      capacity_ = memory.size() / sizeof(Frame);
+    }
+    frames_[size_++] = frame;
     frame.node->on_path = true;
   }
   // Leaves the deepest node and returns its frame.
   Frame pop() {
-    Frame frame = frames_.back();
-    frames_.pop_back();
+    const Frame frame = frames_[--size_];
     frame.node->on_path = false;
     return frame;
   }
-  Frame& top() { return frames_.back(); }
-  bool empty() const { return frames_.empty(); }
+  Frame& top() { return frames_[size_ - 1]; }
+  bool empty() const { return size_ == 0; }
 
  private:
-  std::vector<Frame> frames_;
+  MemoryDestination memory_;
+  Frame* frames_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
+
+// Walks the tree below `root` in pre-order, with a Path: `enter(node, i)` returns the State of
+// a node entered as child i of its parent (the root as 0) and `leave(node, state, parent)` is
+// called as each node but the root is left; `size()` is the text's size, for the Progress. It
+// runs no Python code, so nothing can change or free a node until the text is finished.
+template <class State, class Enter, class Leave, class Size>
+void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
+  struct Frame {
+    const Decision* node;
+    std::size_t next_child;
+    State state;
+  };
+  Path<Frame> path;
+  Progress progress;
+  path.push(Frame{&root, 0, State{}});
+  path.top().state = enter(root, 0);
+  while (!path.empty()) {
+    Frame& top = path.top();
+    if (top.next_child < top.node->children.size()) {
+      const std::size_t i = top.next_child++;
+      const Decision& child = read_node(top.node->children[i]);
+      path.push(Frame{&child, 0, State{}});
+      path.top().state = enter(child, i);
+      progress.step(size());
+      continue;
+    }
+    const Frame done = path.pop();
+    if (path.empty()) break;
+    leave(*done.node, done.state, path.top().state);
+  }
+}
 
 }  // namespace kelvora::walk

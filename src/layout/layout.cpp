@@ -39,7 +39,7 @@ constexpr std::size_t bytes_per_place = 320;
 template <class T>
 void reserve(std::vector<T>& items, std::size_t count) {
   items.reserve(count);
-  advise_huge_pages(items.data(), count * sizeof(T));
+  advise_huge_pages(items.data(), items.data() + count);
 }
 
 // `count` copies of `value` in a fresh block, as above.
@@ -144,7 +144,8 @@ Tree occurrences(const Decision& root) {
           Place{&read_node(node.children[k]), i, 0, 0, level, 0, 0, 0, side_of(k, count)});
     }
     if (node.has_information_set) {
-      const SetKey key{node.children.empty() ? std::string_view() : walk::first_child_player(node),
+      const SetKey key{node.children.empty() ? std::string_view()
+                                             : std::string_view(walk::first_child_player(node)),
                        node.information_set_number};
       const auto [it, added] = set_of.try_emplace(key, tree.sets.size());
       if (added) tree.sets.emplace_back();

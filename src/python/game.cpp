@@ -3,9 +3,12 @@
 #include "python/game.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -152,28 +155,112 @@ PyObject* Game_length(PyObject* self, PyObject*) {
   });
 }
 
-// An export's text made straight into the str it is returned as: an ASCII text (nearly every
-// one) is written into a new str's own buffer, whose pages are asked to be huge; any other is
-// written into bytes and decoded.
+// UTF-8 text decoded into characters of type Char, `step` bytes at a time, after each of
+// which `done(offset)` is told how far the text has been read. The text is valid UTF-8: it
+// comes from Python strs.
+template <class Char, class Done>
+void decode_utf8(const unsigned char* in, std::size_t size, Char* out, std::size_t step,
+                 Done done) {
+  for (std::size_t i = 0; i < size; done(i)) {
+    for (const std::size_t stop = std::min(size, i + step); i < stop;) {
+      const std::uint32_t c = in[i];
+      if (c < 0x80) {
+        *out++ = static_cast<Char>(c);
+        ++i;
+        continue;
+      }
+      const unsigned length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+      std::uint32_t code = c & (0x7F >> length);
+      for (unsigned k = 1; k < length; ++k) code = code << 6 | (in[i + k] & 0x3F);
+      *out++ = static_cast<Char>(code);
+      i += length;
+    }
+  }
+}
+
+// An export's text made straight into the str it is returned as. A short text is written aside
+// and copied into a new str at the end (see kept()); a longer one into a str's own buffer, whose
+// pages are asked to be huge, grown in place (a large block of memory grows by being remapped,
+// not copied) and shrunk to the text at the end. The buffer holds UTF-8: a text with other
+// than ASCII characters is decoded at the end into a str of their width, and the pages of the
+// UTF-8 are given back as they are read, so that the two texts are never both whole in memory.
 class StrDestination final : public Destination {
  public:
-  char* allocate(std::size_t size, bool ascii) override {
-    if (!ascii) {
-      utf8_.resize(size);
-      return utf8_.data();
+  std::span<char> grow(std::size_t used, std::size_t size) override {
+    if (!str_ && size <= kept_size && kept() != nullptr) return {kept(), kept_size};
+    if (size == 0) return {};  // no kept block: the str is made once there is text
+    if (!str_) {
+      // At once a block that the allocator maps for itself (its pages are touched only as they
+      // are written), which it then remaps as it grows and shrinks, never copying it.
+      size = std::max(size, std::size_t{64} << 20);
+      str_ = new_str(size, 127);
+      if (used > 0) std::memcpy(data(), kept(), used);
+    } else {
+      resize(size);
     }
-    str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
-    if (!str_) throw Error::fetch();
-    char* data = static_cast<char*>(PyUnicode_DATA(str_.get()));
-    advise_huge_pages(data, size);
-    return data;
+    advise_huge_pages(str_.get(), data() + size + 1);
+    return {data(), size};
   }
-  // The str, once the renderer has filled the buffer.
-  Ref result() { return str_ ? std::move(str_) : to_py(utf8_); }
+
+  void finish(std::size_t size, unsigned width) override {
+    if (width == 0 && str_) return resize(size);
+    const char* text = str_ ? data() : kept();
+    Ref utf8 = std::move(str_);
+    constexpr Py_UCS4 widest[] = {127, 0xFF, 0xFFFF, 0x10FFFF};
+    std::size_t length = size;
+    if (width > 0) {
+      length = 0;
+      for (std::size_t i = 0; i < size; ++i) length += (text[i] & 0xC0) != 0x80;
+    }
+    str_ = new_str(length, widest[width]);
+    const auto* in = reinterpret_cast<const unsigned char*>(text);
+    void* out = PyUnicode_DATA(str_.get());
+    if (width == 0) return static_cast<void>(std::memcpy(out, text, size));
+    // Pages of the UTF-8 that have been read, whole and inside the buffer, are given back.
+    constexpr std::uintptr_t page = 4096;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(text) + page - 1) & ~(page - 1);
+    auto done = [&](std::size_t read) {
+      const auto end = (reinterpret_cast<std::uintptr_t>(text) + read) & ~(page - 1);
+      if (utf8 && end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    };
+    constexpr std::size_t step = std::size_t{1} << 20;
+    switch (PyUnicode_KIND(str_.get())) {
+      case PyUnicode_1BYTE_KIND:
+        return decode_utf8(in, size, static_cast<Py_UCS1*>(out), step, done);
+      case PyUnicode_2BYTE_KIND:
+        return decode_utf8(in, size, static_cast<Py_UCS2*>(out), step, done);
+      default: return decode_utf8(in, size, static_cast<Py_UCS4*>(out), step, done);
+    }
+  }
+
+  // The str, once the renderer has finished.
+  Ref result() { return std::move(str_); }
 
  private:
+  static Ref new_str(std::size_t length, Py_UCS4 widest) {
+    Ref str = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(length), widest));
+    if (!str) throw Error::fetch();
+    return str;
+  }
+  char* data() const { return static_cast<char*>(PyUnicode_DATA(str_.get())); }
+  // A failed resize leaves the str as it was.
+  void resize(std::size_t length) {
+    PyObject* str = str_.release();
+    const int failed = PyUnicode_Resize(&str, static_cast<Py_ssize_t>(length));
+    str_ = Ref::steal(str);
+    if (failed != 0) throw Error::fetch();
+  }
+
+  // A text of up to a MiB is written into a block kept from call to call (calls never overlap
+  // under the interpreter lock), whose pages are already there, and copied into a str of its
+  // size at the end: faster than growing a str in fresh memory.
+  static constexpr std::size_t kept_size = std::size_t{1} << 20;
+  static char* kept() {
+    static char* const block = static_cast<char*>(std::malloc(kept_size));
+    return block;
+  }
+
   Ref str_;
-  std::string utf8_;
 };
 
 // Runs a renderer; its failure becomes the exception that the call raises: a fault as
@@ -199,9 +286,9 @@ void rendering(Render&& render) {
 
 PyObject* Game_export(PyObject* self, PyObject*) {
   return entry([&] {
-    const Game copy = shared<Game>(self)->copy();
+    const Ref root = shared<Game>(self)->root.copy();
     StrDestination text;
-    rendering([&] { render_dot(copy, text); });
+    rendering([&] { render_dot(root.get(), text); });
     return text.result();
   });
 }
@@ -236,14 +323,14 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
     auto game = shared<Game>(self);
     const float scale = optional_argument(spec, 0, matched.slot[0], to_f32).value_or(2.5f);
     auto filename = optional_argument(spec, 1, matched.slot[1], to_text);
-    const Game copy = game->copy();
+    const Ref root = game->root.copy();
     if (!filename) {
       StrDestination text;
-      rendering([&] { render_latex(copy, scale, text); });
+      rendering([&] { render_latex(root.get(), scale, text); });
       return text.result();
     }
     std::optional<IoFailure> failure;
-    rendering([&] { failure = write_latex_file(copy, scale, *filename); });
+    rendering([&] { failure = write_latex_file(root.get(), scale, *filename); });
     if (failure) throw write_fault(*failure, *filename);
     return none();
   });
@@ -262,7 +349,7 @@ class StrOutput final : public draw::Output {
     str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(bound), 127));
     if (!str_) throw Error::fetch();
     data_ = static_cast<char*>(PyUnicode_DATA(str_.get()));
-    advise_huge_pages(data_, bound);
+    advise_huge_pages(data_, data_ + bound);
     return data_;
   }
   void finish(std::size_t size, bool ascii) override {
