@@ -204,3 +204,24 @@ except MemoryError:
 """)
     out, err = child.communicate(timeout=120)
     assert out == "refused\n", err
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs more address space than the limit allows")
+def test_texts_past_a_mebibyte_fit_a_tight_address_space():
+    # The exports reserve large blocks to grow in; where that much address space is not to be
+    # had, they make do with what the text needs.
+    code = """
+import resource
+from kelvora import Decision, Game, Player
+game, p = Game("t", players=1), Player("P")
+for i in range(40000):
+    game = game + Decision(p, "a%d" % i, utility=[1, 2])
+texts = [game.export(), game.export_latex(), game.export_svg()]
+used = int(open("/proc/self/statm").read().split()[0]) * 4096
+resource.setrlimit(resource.RLIMIT_AS, (used + (40 << 20),) * 2)
+print([len(t) for t in texts] == [len(game.export()), len(game.export_latex()),
+                                  len(game.export_svg())])
+"""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert out.stdout == "True\n", out.stderr

@@ -28,9 +28,11 @@ MemoryDestination::~MemoryDestination() {
 std::span<char> MemoryDestination::grow(std::size_t used, std::size_t size) {
   if (size <= capacity_) return {data_, capacity_};
   const bool first = data_ == local_, reuse = first && spare != nullptr && size <= spare_size;
-  // Past a MiB, a block large enough that the allocator maps it for itself and remaps it.
+  // Past a MiB, a block the allocator maps for itself and remaps; the size asked if that fails.
+  const std::size_t wanted = size;
   if (size > (1 << 20)) size = std::max(size, std::size_t{64} << 20);
   void* data = reuse ? std::exchange(spare, nullptr) : std::realloc(first ? nullptr : data_, size);
+  if (data == nullptr && size > wanted) data = std::realloc(first ? nullptr : data_, size = wanted);
   if (data == nullptr) throw std::bad_alloc();
   if (first) std::memcpy(data, local_, used);
   data_ = static_cast<char*>(data);

@@ -192,8 +192,15 @@ class StrDestination final : public Destination {
     if (!str_) {
       // At once a block that the allocator maps for itself (its pages are touched only as they
       // are written), which it then remaps as it grows and shrinks, never copying it.
+      // Where the address space is too tight for that, a block of the size asked for.
+      const std::size_t wanted = size;
       size = std::max(size, std::size_t{64} << 20);
-      str_ = new_str(size, 127);
+      str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+      if (!str_ && size > wanted) {
+        PyErr_Clear();
+        str_ = new_str(size = wanted, 127);
+      }
+      if (!str_) throw Error::fetch();
       if (used > 0) std::memcpy(data(), kept(), used);
     } else {
       resize(size);
