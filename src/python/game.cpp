@@ -324,7 +324,10 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* kwnames) {
   return entry([&]() -> Ref {
     const CallSpec& spec = export_latex_spec;
-    auto matched = match_fast<2>(spec, args, nargsf, kwnames);
+    // Without arguments there is nothing to match nor convert: the default scale, as text.
+    Matched<2> matched;
+    if (PyVectorcall_NARGS(nargsf) != 0 || kwnames != nullptr)
+      matched = match_fast<2>(spec, args, nargsf, kwnames);
     // The game stays borrowed while the arguments are converted: Python code that runs in a
     // conversion can read the game but not change it (`+` on it declines).
     auto game = shared<Game>(self);
