@@ -121,12 +121,13 @@ std::string scale_text(float scale) {
   return sign + digits.substr(0, whole) + "." + digits.substr(whole);
 }
 
-// The scale as scale_text writes it, kept from the last call (under the interpreter lock).
-std::string_view cached_scale_text(float scale) {
-  static std::uint32_t bits = std::bit_cast<std::uint32_t>(2.5f);
-  static std::string text = "2.5";
+// The text up to the root's label, kept from the last call for its scale (under the GIL).
+std::string_view head(float scale) {
+  static std::uint32_t bits = ~std::bit_cast<std::uint32_t>(scale);
+  static std::string text;
   if (std::bit_cast<std::uint32_t>(scale) != bits) {
-    text = scale_text(scale);
+    text = std::string(opening) + scale_text(scale) + "]" + std::string(styles) +
+           "\n% The Tree\n\\node(0)[solid,label=above:{";
     bits = std::bit_cast<std::uint32_t>(scale);
   }
   return text;
@@ -137,11 +138,7 @@ std::string_view cached_scale_text(float scale) {
 void render_latex(PyObject* root_node, float scale, Destination& destination) {
   const Decision& root = read_node(root_node);
   walk::Out out(destination);
-  out.put(opening);
-  out.put(cached_scale_text(scale));
-  out.put("]");
-  out.put(styles);
-  out.put("\n% The Tree\n\\node(0)[solid,label=above:{");
+  out.put(head(scale));
   out.put_name(walk::first_child_player(root));
   out.put("}]{}");
 

@@ -211,18 +211,18 @@ class StrDestination final : public Destination {
 
   void finish(std::size_t size, unsigned width) override {
     if (width == 0 && str_) return resize(size);
+    if (width == 0) {
+      str_ = new_str(size, 127);
+      return static_cast<void>(std::memcpy(data(), kept(), size));
+    }
     const char* text = str_ ? data() : kept();
     Ref utf8 = std::move(str_);
     constexpr Py_UCS4 widest[] = {127, 0xFF, 0xFFFF, 0x10FFFF};
-    std::size_t length = size;
-    if (width > 0) {
-      length = 0;
-      for (std::size_t i = 0; i < size; ++i) length += (text[i] & 0xC0) != 0x80;
-    }
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < size; ++i) length += (text[i] & 0xC0) != 0x80;
     str_ = new_str(length, widest[width]);
     const auto* in = reinterpret_cast<const unsigned char*>(text);
     void* out = PyUnicode_DATA(str_.get());
-    if (width == 0) return static_cast<void>(std::memcpy(out, text, size));
     // Pages of the UTF-8 that have been read, whole and inside the buffer, are given back.
     constexpr std::uintptr_t page = 4096;
     const auto begin = (reinterpret_cast<std::uintptr_t>(text) + page - 1) & ~(page - 1);
@@ -324,7 +324,10 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* kwnames) {
   return entry([&]() -> Ref {
     const CallSpec& spec = export_latex_spec;
-    auto matched = match_fast<2>(spec, args, nargsf, kwnames);
+    // Without arguments there is nothing to match nor convert: the default scale, as text.
+    Matched<2> matched;
+    if (PyVectorcall_NARGS(nargsf) != 0 || kwnames != nullptr)
+      matched = match_fast<2>(spec, args, nargsf, kwnames);
     // The game stays borrowed while the arguments are converted: Python code that runs in a
     // conversion can read the game but not change it (`+` on it declines).
     auto game = shared<Game>(self);
