@@ -1,14 +1,6 @@
-// The Python classes Game and Type, and the exports as Python calls: the str that a renderer
-// writes into, and its failures as Python exceptions.
+// The Python classes Game and Type, and the exports and drawings as Python calls.
 #include "python/game.hpp"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -21,8 +13,8 @@
 #include "export/failure.hpp"
 #include "export/latex.hpp"
 #include "layout/layout.hpp"
-#include "machine.hpp"
 #include "python/node.hpp"
+#include "python/output.hpp"
 
 namespace kelvora {
 namespace {
@@ -155,142 +147,6 @@ PyObject* Game_length(PyObject* self, PyObject*) {
   });
 }
 
-// UTF-8 text decoded into characters of type Char, `step` bytes at a time, after each of
-// which `done(offset)` is told how far the text has been read. The text is valid UTF-8: it
-// comes from Python strs.
-template <class Char, class Done>
-void decode_utf8(const unsigned char* in, std::size_t size, Char* out, std::size_t step,
-                 Done done) {
-  for (std::size_t i = 0; i < size; done(i)) {
-    for (const std::size_t stop = std::min(size, i + step); i < stop;) {
-      const std::uint32_t c = in[i];
-      if (c < 0x80) {
-        *out++ = static_cast<Char>(c);
-        ++i;
-        continue;
-      }
-      const unsigned length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-      std::uint32_t code = c & (0x7F >> length);
-      for (unsigned k = 1; k < length; ++k) code = code << 6 | (in[i + k] & 0x3F);
-      *out++ = static_cast<Char>(code);
-      i += length;
-    }
-  }
-}
-
-// An export's text made straight into the str it is returned as. A short text is written aside
-// and copied into a new str at the end (see kept()); a longer one into a str's own buffer, whose
-// pages are asked to be huge, grown in place (a large block of memory grows by being remapped,
-// not copied) and shrunk to the text at the end. The buffer holds UTF-8: a text with other
-// than ASCII characters is decoded at the end into a str of their width, and the pages of the
-// UTF-8 are given back as they are read, so that the two texts are never both whole in memory.
-class StrDestination final : public Destination {
- public:
-  std::span<char> grow(std::size_t used, std::size_t size) override {
-    if (!str_ && size <= kept_size && kept() != nullptr) return {kept(), kept_size};
-    if (size == 0) return {};  // no kept block: the str is made once there is text
-    if (!str_) {
-      // At once a block that the allocator maps for itself (its pages are touched only as they
-      // are written), which it then remaps as it grows and shrinks, never copying it.
-      // Where the address space is too tight for that, a block of the size asked for.
-      const std::size_t wanted = size;
-      size = std::max(size, std::size_t{64} << 20);
-      str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
-      if (!str_ && size > wanted) {
-        PyErr_Clear();
-        str_ = new_str(size = wanted, 127);
-      }
-      if (!str_) throw Error::fetch();
-      if (used > 0) std::memcpy(data(), kept(), used);
-    } else {
-      resize(size);
-    }
-    advise_huge_pages(str_.get(), data() + size + 1);
-    return {data(), size};
-  }
-
-  void finish(std::size_t size, unsigned width) override {
-    if (width == 0 && str_) return resize(size);
-    if (width == 0) {
-      str_ = new_str(size, 127);
-      return static_cast<void>(std::memcpy(data(), kept(), size));
-    }
-    const char* text = str_ ? data() : kept();
-    Ref utf8 = std::move(str_);
-    constexpr Py_UCS4 widest[] = {127, 0xFF, 0xFFFF, 0x10FFFF};
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < size; ++i) length += (text[i] & 0xC0) != 0x80;
-    str_ = new_str(length, widest[width]);
-    const auto* in = reinterpret_cast<const unsigned char*>(text);
-    void* out = PyUnicode_DATA(str_.get());
-    // Pages of the UTF-8 that have been read, whole and inside the buffer, are given back.
-    constexpr std::uintptr_t page = 4096;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(text) + page - 1) & ~(page - 1);
-    auto done = [&](std::size_t read) {
-      const auto end = (reinterpret_cast<std::uintptr_t>(text) + read) & ~(page - 1);
-      if (utf8 && end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-    };
-    constexpr std::size_t step = std::size_t{1} << 20;
-    switch (PyUnicode_KIND(str_.get())) {
-      case PyUnicode_1BYTE_KIND:
-        return decode_utf8(in, size, static_cast<Py_UCS1*>(out), step, done);
-      case PyUnicode_2BYTE_KIND:
-        return decode_utf8(in, size, static_cast<Py_UCS2*>(out), step, done);
-      default: return decode_utf8(in, size, static_cast<Py_UCS4*>(out), step, done);
-    }
-  }
-
-  // The str, once the renderer has finished.
-  Ref result() { return std::move(str_); }
-
- private:
-  static Ref new_str(std::size_t length, Py_UCS4 widest) {
-    Ref str = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(length), widest));
-    if (!str) throw Error::fetch();
-    return str;
-  }
-  char* data() const { return static_cast<char*>(PyUnicode_DATA(str_.get())); }
-  // A failed resize leaves the str as it was.
-  void resize(std::size_t length) {
-    PyObject* str = str_.release();
-    const int failed = PyUnicode_Resize(&str, static_cast<Py_ssize_t>(length));
-    str_ = Ref::steal(str);
-    if (failed != 0) throw Error::fetch();
-  }
-
-  // A text of up to a MiB is written into a block kept from call to call (calls never overlap
-  // under the interpreter lock), whose pages are already there, and copied into a str of its
-  // size at the end: faster than growing a str in fresh memory.
-  static constexpr std::size_t kept_size = std::size_t{1} << 20;
-  static char* kept() {
-    static char* const block = static_cast<char*>(std::malloc(kept_size));
-    return block;
-  }
-
-  Ref str_;
-};
-
-// Runs a renderer; its failure becomes the exception that the call raises: a fault as
-// PanicException (reported where the renderer found it), a cycle as ValueError, a text too
-// large as MemoryError, an interruption as KeyboardInterrupt.
-template <class Render>
-void rendering(Render&& render) {
-  try {
-    render();
-  } catch (RenderFailure& failure) {
-    switch (failure.kind) {
-      case RenderFailure::Kind::cycle:
-        throw Error::with_message(PyExc_ValueError, std::move(failure.message));
-      case RenderFailure::Kind::too_large:
-        throw Error::with_message(PyExc_MemoryError, std::move(failure.message));
-      case RenderFailure::Kind::interrupted:
-        throw Error::with_message(PyExc_KeyboardInterrupt, std::move(failure.message));
-      case RenderFailure::Kind::fault: break;
-    }
-    throw Fault(std::move(failure.message), failure.where);
-  }
-}
-
 PyObject* Game_export(PyObject* self, PyObject*) {
   return entry([&] {
     const Ref root = shared<Game>(self)->root.copy();
@@ -351,85 +207,10 @@ void draw_svg(const Game& game, draw::Output& output) {
   rendering([&] { draw::svg(layout::lay_out(game), game.title, output); });
 }
 
-// An SVG document written straight into the str it is returned as: a str of the document's
-// bound, cut to its length (an ASCII document, nearly every one), or decoded from it.
-class StrOutput final : public draw::Output {
- public:
-  char* reserve(std::size_t bound) override {
-    str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(bound), 127));
-    if (!str_) throw Error::fetch();
-    data_ = static_cast<char*>(PyUnicode_DATA(str_.get()));
-    advise_huge_pages(data_, data_ + bound);
-    return data_;
-  }
-  void finish(std::size_t size, bool ascii) override {
-    if (!ascii) {
-      str_ = Ref::steal(PyUnicode_DecodeUTF8(data_, static_cast<Py_ssize_t>(size), nullptr));
-      if (!str_) throw Error::fetch();
-      return;
-    }
-    // Shrinking keeps the object where it is, and a failure leaves it as it was.
-    PyObject* str = str_.release();
-    const int status = PyUnicode_Resize(&str, static_cast<Py_ssize_t>(size));
-    str_ = Ref::steal(str);
-    if (status != 0) throw Error::fetch();
-  }
-  Ref result() { return std::move(str_); }
-
- private:
-  Ref str_;
-  char* data_ = nullptr;
-};
-
 Ref svg_str(const Game& game) {
   StrOutput str;
   draw_svg(game, str);
   return str.result();
-}
-
-// Raises the OSError that open() raises for the system error `code` on `filename`.
-[[noreturn]] void raise_os_error(int code, PyObject* filename) {
-  errno = code;
-  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename);
-  throw Error::fetch();
-}
-
-// Writes `text` to the file at `path` (as the file system encodes it), created when missing
-// and emptied when not; a failure raises what open() or write() would.
-void write_file(PyObject* path, PyObject* filename, std::string_view text) {
-  int fd;
-  do {
-    fd = open(PyBytes_AS_STRING(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd == -1 && errno == EINTR);
-  if (fd == -1) raise_os_error(errno, filename);
-  int failure = 0;
-  while (!text.empty() && failure == 0) {
-    const ssize_t written = write(fd, text.data(), text.size());
-    if (written > 0) {
-      text.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written == 0) {
-      failure = ENOSPC;
-    } else if (errno != EINTR) {
-      failure = errno;
-    }
-  }
-  // A failed close can mean that written data was lost: that is a failure too.
-  if (close(fd) == -1 && failure == 0 && errno != EINTR) failure = errno;
-  if (failure != 0) raise_os_error(failure, filename);
-}
-
-// A file system path from a str, bytes or os.PathLike: as os.fspath() gives it (the name
-// that errors report, as open() does), and encoded as the file system wants it.
-struct FilePath {
-  Ref name;
-  Ref encoded;
-};
-FilePath to_path(PyObject* obj) {
-  Ref name = Ref::steal(PyOS_FSPath(obj));
-  if (!name) throw Error::fetch();
-  PyObject* encoded = nullptr;
-  if (PyUnicode_FSConverter(name.get(), &encoded) == 0) throw Error::fetch();
-  return FilePath{std::move(name), Ref::steal(encoded)};
 }
 
 constexpr const char* export_svg_params[] = {"filename"};
@@ -446,7 +227,7 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (!path) return svg_str(copy);
     draw::Block block;
     draw_svg(copy, block);
-    write_file(path->encoded.get(), path->name.get(), block.text());
+    write_file(*path, block.text());
     return none();
   });
 }

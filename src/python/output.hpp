@@ -1,0 +1,86 @@
+// Where the renderers' texts go for the Python calls: straight into the str that a call returns,
+// or into a file; and a renderer's failure as the Python exception that the call raises.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "draw/svg.hpp"
+#include "error.hpp"
+#include "export/destination.hpp"
+#include "export/failure.hpp"
+#include "ref.hpp"
+
+namespace kelvora {
+
+// An export's text made straight into the str it is returned as. A short text is written aside
+// and copied into a new str at the end (a block kept from call to call); a longer one into a
+// str's own buffer, whose pages are asked to be huge, grown in place (a large block of memory
+// grows by being remapped, not copied) and shrunk to the text at the end. The buffer holds
+// UTF-8: a text with other than ASCII characters is decoded at the end into a str of their
+// width, and the pages of the UTF-8 are given back as they are read, so that the two texts are
+// never both whole in memory.
+class StrDestination final : public Destination {
+ public:
+  std::span<char> grow(std::size_t used, std::size_t size) override;
+  void finish(std::size_t size, unsigned width) override;
+  // The str, once the renderer has finished.
+  Ref result() { return std::move(str_); }
+
+ private:
+  char* data() const { return static_cast<char*>(PyUnicode_DATA(str_.get())); }
+
+  Ref str_;
+};
+
+// An SVG document written straight into the str it is returned as: a str of the document's
+// bound, cut to its length (an ASCII document, nearly every one), or decoded from it.
+class StrOutput final : public draw::Output {
+ public:
+  char* reserve(std::size_t bound) override;
+  void finish(std::size_t size, bool ascii) override;
+  Ref result() { return std::move(str_); }
+
+ private:
+  Ref str_;
+  char* data_ = nullptr;
+};
+
+// Runs a renderer; its failure becomes the exception that the call raises: a fault as
+// PanicException (reported where the renderer found it), a cycle as ValueError, a text too
+// large as MemoryError, an interruption as KeyboardInterrupt.
+template <class Render>
+void rendering(Render&& render) {
+  try {
+    render();
+  } catch (RenderFailure& failure) {
+    switch (failure.kind) {
+      case RenderFailure::Kind::cycle:
+        throw Error::with_message(PyExc_ValueError, std::move(failure.message));
+      case RenderFailure::Kind::too_large:
+        throw Error::with_message(PyExc_MemoryError, std::move(failure.message));
+      case RenderFailure::Kind::interrupted:
+        throw Error::with_message(PyExc_KeyboardInterrupt, std::move(failure.message));
+      case RenderFailure::Kind::fault: break;
+    }
+    throw Fault(std::move(failure.message), failure.where);
+  }
+}
+
+// A file system path from a str, bytes or os.PathLike: as os.fspath() gives it (the name
+// that errors report, as open() does), and encoded as the file system wants it.
+struct FilePath {
+  Ref name;
+  Ref encoded;
+};
+FilePath to_path(PyObject* obj);
+
+// Writes `text` to the file at `path`, created when missing and emptied when not; a failure
+// raises what open() or write() would.
+void write_file(const FilePath& path, std::string_view text);
+
+}  // namespace kelvora
