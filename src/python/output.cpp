@@ -118,10 +118,8 @@ void StrDestination::finish(std::size_t size, unsigned width) {
   };
   constexpr std::size_t step = std::size_t{1} << 20;
   switch (PyUnicode_KIND(str_.get())) {
-    case PyUnicode_1BYTE_KIND:
-      return decode_utf8(in, size, static_cast<Py_UCS1*>(out), step, done);
-    case PyUnicode_2BYTE_KIND:
-      return decode_utf8(in, size, static_cast<Py_UCS2*>(out), step, done);
+    case PyUnicode_1BYTE_KIND: return decode_utf8(in, size, static_cast<Py_UCS1*>(out), step, done);
+    case PyUnicode_2BYTE_KIND: return decode_utf8(in, size, static_cast<Py_UCS2*>(out), step, done);
     default: return decode_utf8(in, size, static_cast<Py_UCS4*>(out), step, done);
   }
 }
@@ -152,7 +150,8 @@ void write_file(const FilePath& path, std::string_view text) {
   PyObject* filename = path.name.get();
   int fd;
   do {
-    fd = open(PyBytes_AS_STRING(path.encoded.get()), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd =
+        open(PyBytes_AS_STRING(path.encoded.get()), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) raise_os_error(errno, filename);
   int failure = 0;
