@@ -3,9 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
-#include "machine.hpp"
+#include "export/walk.hpp"
 
 namespace kelvora::draw {
 namespace {
@@ -15,47 +14,41 @@ using layout::Drawing;
 using layout::Label;
 using layout::Place;
 
-// Writes the document into the block its output provides, checking every piece against the
-// block's end: a document longer than its bound is a defect, reported rather than written.
+// The document's pieces, written through the exports' output.
 class Writer {
  public:
-  Writer(char* begin, std::size_t size) : begin_(begin), at_(begin), end_(begin + size) {}
+  explicit Writer(walk::Out& out) : out_(out) {}
 
   Writer& operator<<(std::string_view text) {
-    room(text.size());
-    std::memcpy(at_, text.data(), text.size());
-    at_ += text.size();
+    out_.put(text);
     return *this;
   }
-  Writer& operator<<(char c) {
-    room(1);
-    *at_++ = c;
-    return *this;
-  }
+  Writer& operator<<(char c) { return *this << std::string_view(&c, 1); }
   // A number with at most two decimals, trailing zeros dropped ("12", "-3.5", "0.25"),
   // written from its hundredths as an integer.
   Writer& operator<<(double value) {
-    room(24);
+    char digits[32];
+    char* at = digits;
     std::int64_t hundredths = std::llround(value * 100);
     if (hundredths < 0) {
-      *at_++ = '-';
+      *at++ = '-';
       hundredths = -hundredths;
     }
-    at_ = std::to_chars(at_, end_, hundredths / 100).ptr;
+    at = std::to_chars(at, digits + sizeof digits, hundredths / 100).ptr;
     if (const auto fraction = static_cast<int>(hundredths % 100); fraction != 0) {
-      *at_++ = '.';
-      *at_++ = static_cast<char>('0' + fraction / 10);
-      if (fraction % 10 != 0) *at_++ = static_cast<char>('0' + fraction % 10);
+      *at++ = '.';
+      *at++ = static_cast<char>('0' + fraction / 10);
+      if (fraction % 10 != 0) *at++ = static_cast<char>('0' + fraction % 10);
     }
-    return *this;
+    return *this << std::string_view(digits, static_cast<std::size_t>(at - digits));
   }
   // A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
   // control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
   void escaped(std::string_view text) {
+    out_.note_width(Text::width_of(text));
     std::size_t done = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
       const auto byte = static_cast<unsigned char>(text[i]);
-      high_bits_ |= byte;
       std::string_view entity;
       std::size_t length = 1;
       switch (byte) {
@@ -74,7 +67,7 @@ class Writer {
         default:
           if (byte >= 0x20) continue;
           entity = replacement;
-          high_bits_ = 0x80;
+          out_.note_width(Text::width_of(replacement));
       }
       *this << text.substr(done, i - done) << entity;
       i += length - 1;
@@ -82,19 +75,10 @@ class Writer {
     }
     *this << text.substr(done);
   }
-  bool ascii() const { return (high_bits_ & 0x80) == 0; }
-  std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
 
  private:
   static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-  void room(std::size_t n) const {
-    if (n > static_cast<std::size_t>(end_ - at_)) layout::defect("the drawing outgrew its bound");
-  }
-
-  char* begin_;
-  char* at_;
-  char* end_;
-  unsigned char high_bits_ = 0;
+  walk::Out& out_;
 };
 
 // A label, on a white ground when `ground`: the labels of a child between its first and last
@@ -175,20 +159,11 @@ void write(Writer& out, const Drawing& drawing, std::string_view title) {
 
 }  // namespace
 
-char* Block::reserve(std::size_t bound) {
-  data_.reset(new char[bound]);
-  advise_huge_pages(data_.get(), data_.get() + bound);
-  return data_.get();
-}
-
-void svg(const Drawing& drawing, std::string_view title, Output& output) {
-  // Each place takes at most 768 bytes beside its labels' texts (numbers of up to 24
-  // characters), each link 160, and an escaped character at most 6 bytes.
-  const std::size_t bound = 1024 + 6 * title.size() + 768 * drawing.places.size() +
-                            6 * drawing.text_bytes + 160 * drawing.links.size();
-  Writer out(output.reserve(bound), bound);
-  write(out, drawing, title);
-  output.finish(out.size(), out.ascii());
+void svg(const Drawing& drawing, std::string_view title, Destination& destination) {
+  walk::Out out(destination);
+  Writer writer(out);
+  write(writer, drawing, title);
+  out.finish();
 }
 
 }  // namespace kelvora::draw

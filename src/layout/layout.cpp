@@ -66,18 +66,15 @@ Side side_of(std::uint32_t k, std::uint32_t count) {
 
 // The room that a place's dot and labels take on each side of its centre. A middle child's
 // labels go to one side or the other once its parent's place is known: room is kept on both.
-// Answers the length of the labels' texts.
-std::size_t measure(Place& place, bool root, std::string (&scratch)[2]) {
+void measure(Place& place, bool root, std::string (&scratch)[2]) {
   place.left = place.right = 1;
-  if (place.node == nullptr) return 0;
-  std::size_t bytes = 0;
+  if (place.node == nullptr) return;
   double left = dot_radius + 1, right = dot_radius + 1;
   const bool both = place.side == Side::middle && !root;
   for (const Side side : {both ? Side::left : place.side, Side::right}) {
     const Labels labels = labels_of(*place.node, root, side, scratch);
     for (const Label* label : {&labels.action, &labels.player, &labels.payoff}) {
       if (label->text.empty()) continue;
-      bytes += label->text.size();
       const double width = text_width(label->text);
       const double shift = label->anchor == Anchor::start    ? 0
                            : label->anchor == Anchor::middle ? width / 2
@@ -90,7 +87,6 @@ std::size_t measure(Place& place, bool root, std::string (&scratch)[2]) {
   if (both) left = right = std::max(left, right);
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
-  return bytes;
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -111,7 +107,6 @@ struct SetKeyHash {
 struct Tree {
   Places places;
   std::vector<std::vector<std::uint32_t>> sets;
-  std::size_t text_bytes = 0;
 };
 
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
@@ -132,7 +127,7 @@ Tree occurrences(const Decision& root) {
   auto enter = [&](std::uint32_t i) {
     const Decision& node = *all[i].node;
     path.push(Frame{&node, i, 0});
-    tree.text_bytes += measure(all[i], i == 0, scratch);
+    measure(all[i], i == 0, scratch);
     const auto first = static_cast<std::uint32_t>(all.size());
     const auto count = static_cast<std::uint32_t>(node.children.size());
     if (node.children.size() >= none - first) too_large(all.size());
@@ -270,7 +265,7 @@ Places with_bends(Tree& tree) {
     if (bend) place.node = nullptr;
     if (bend || place.side != side) {
       place.side = side;
-      tree.text_bytes += measure(place, from == 0, scratch);
+      measure(place, from == 0, scratch);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
@@ -534,7 +529,7 @@ Drawing lay_out(const Game& game) {
       if (stretched) tree.places = with_bends(tree);
     }
   }
-  Drawing drawing{std::move(tree.places), {}, 0, 0, 0, 0, tree.text_bytes};
+  Drawing drawing{std::move(tree.places), {}, 0, 0, 0, 0};
   Places& places = drawing.places;
   Walker walker(places);
   walker.run();
@@ -567,8 +562,6 @@ void Places::grow(std::size_t count) {
   data_ = static_cast<Place*>(data);
   capacity_ = capacity;
 }
-
-void defect(const char* what) { throw RenderFailure(RenderFailure::Kind::fault, what); }
 
 std::size_t count_occurrences(const Game& game, std::size_t bound) {
   std::vector<const Decision*> stack{&read_node(game.root.get())};

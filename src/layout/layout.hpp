@@ -129,15 +129,11 @@ struct Drawing {
   Places places;
   std::vector<Link> links;
   double left, top, right, bottom;  // the box holding everything drawn, margin included
-  std::size_t text_bytes;           // of all labels together, or more
 };
 
 // Lays out the game's tree. A node among its own descendants is a cycle; a tree too large for
 // this machine's memory, or Ctrl-C, stops it (each thrown as RenderFailure).
 Drawing lay_out(const Game& game);
-
-// Reports a defect of the drawing code (a broken rule of its own) as a fault.
-[[noreturn]] void defect(const char* what);
 
 // The number of node occurrences in the game's tree, counted up to `bound` (a cycle counts
 // without end, and so reaches it).

@@ -202,15 +202,15 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
   });
 }
 
-// The tree drawn by kelvora's own layout, as an SVG document, into `output`.
-void draw_svg(const Game& game, draw::Output& output) {
-  rendering([&] { draw::svg(layout::lay_out(game), game.title, output); });
+// The tree drawn by kelvora's own layout, as an SVG document, into `destination`.
+void draw_svg(const Game& game, Destination& destination) {
+  rendering([&] { draw::svg(layout::lay_out(game), game.title, destination); });
 }
 
 Ref svg_str(const Game& game) {
-  StrOutput str;
-  draw_svg(game, str);
-  return str.result();
+  StrDestination text;
+  draw_svg(game, text);
+  return text.result();
 }
 
 constexpr const char* export_svg_params[] = {"filename"};
@@ -225,9 +225,9 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
     const Game copy = game->copy();
     if (!path) return svg_str(copy);
-    draw::Block block;
-    draw_svg(copy, block);
-    write_file(*path, block.text());
+    MemoryDestination text;
+    draw_svg(copy, text);
+    write_file(*path, text.text());
     return none();
   });
 }

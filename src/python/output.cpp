@@ -124,20 +124,6 @@ void StrDestination::finish(std::size_t size, unsigned width) {
   }
 }
 
-char* StrOutput::reserve(std::size_t bound) {
-  str_ = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(bound), 127));
-  if (!str_) throw Error::fetch();
-  data_ = static_cast<char*>(PyUnicode_DATA(str_.get()));
-  advise_huge_pages(data_, data_ + bound);
-  return data_;
-}
-
-void StrOutput::finish(std::size_t size, bool ascii) {
-  if (ascii) return resize_str(str_, size);
-  str_ = Ref::steal(PyUnicode_DecodeUTF8(data_, static_cast<Py_ssize_t>(size), nullptr));
-  if (!str_) throw Error::fetch();
-}
-
 FilePath to_path(PyObject* obj) {
   Ref name = Ref::steal(PyOS_FSPath(obj));
   if (!name) throw Error::fetch();

@@ -9,7 +9,6 @@
 #include <string_view>
 #include <utility>
 
-#include "draw/svg.hpp"
 #include "error.hpp"
 #include "export/destination.hpp"
 #include "export/failure.hpp"
@@ -35,19 +34,6 @@ class StrDestination final : public Destination {
   char* data() const { return static_cast<char*>(PyUnicode_DATA(str_.get())); }
 
   Ref str_;
-};
-
-// An SVG document written straight into the str it is returned as: a str of the document's
-// bound, cut to its length (an ASCII document, nearly every one), or decoded from it.
-class StrOutput final : public draw::Output {
- public:
-  char* reserve(std::size_t bound) override;
-  void finish(std::size_t size, bool ascii) override;
-  Ref result() { return std::move(str_); }
-
- private:
-  Ref str_;
-  char* data_ = nullptr;
 };
 
 // Runs a renderer; its failure becomes the exception that the call raises: a fault as
