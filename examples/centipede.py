@@ -23,4 +23,5 @@ for stage, (mover, take) in enumerate(STAGES, 1):
     at.add_nodes(Decision(mover, "Take", utility=take), passed)
     at = passed
 
-draw(game, __file__)
+if __name__ == "__main__":
+    draw(game, __file__)

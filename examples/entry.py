@@ -22,4 +22,5 @@ enter.add_nodes(
 game += enter
 game += Decision(entrant, "Out", utility=[0, 2])
 
-draw(game, __file__)
+if __name__ == "__main__":
+    draw(game, __file__)

@@ -30,4 +30,5 @@ across = Decision(one, "A").add_nodes(
 )
 game = game + down + across
 
-draw(game, __file__)
+if __name__ == "__main__":
+    draw(game, __file__)

@@ -26,4 +26,5 @@ for coin in ("Heads", "Tails"):
         shown.add_node(Decision(two, answer, utility=payoff))
     game += shown
 
-draw(game, __file__)
+if __name__ == "__main__":
+    draw(game, __file__)

@@ -30,4 +30,5 @@ trust.add_nodes(
 game += trust
 game += Decision(investor, "Keep", variable=[p, p])
 
-draw(game, __file__)
+if __name__ == "__main__":
+    draw(game, __file__)

@@ -42,6 +42,13 @@ class Game:
         written whole to `filename` (an OSError as open() raises it when that fails)."""
     @overload
     def export_svg(self, /, filename: _Path) -> None: ...
+    @overload
+    def export_tikz(self, /, filename: None = None, *, width: str | None = None) -> str:
+        """The tree drawn by kelvora's own layout, as a bare tikzpicture as wide as `width` (a
+        TeX length, \\linewidth by default), its names set as text with TeX's special
+        characters escaped ($...$ as math): returned as text, or written whole to `filename`."""
+    @overload
+    def export_tikz(self, /, filename: _Path, *, width: str | None = None) -> None: ...
     def _repr_svg_(self) -> str | None:
         """export_svg() for IPython and Jupyter; None above 5,000 node occurrences."""
     def get_ref(self) -> Game: ...

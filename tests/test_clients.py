@@ -12,7 +12,8 @@ from kelvora import Decision, Game, Player, Variable
 from conftest import ROOT
 from helpers import graphviz_accepts, required_tool, rsvg_draws, worked_example
 
-EXAMPLES = sorted(p for p in (ROOT / "examples").glob("*.py") if p.stem != "drawing")
+EXAMPLES = sorted(p for p in (ROOT / "examples").glob("*.py")
+                  if p.stem not in ("drawing", "figures"))
 
 
 def run_example(script, out_dir):

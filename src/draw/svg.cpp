@@ -1,10 +1,6 @@
 #include "draw/svg.hpp"
 
-#include <charconv>
-#include <cmath>
-#include <cstdint>
-
-#include "export/walk.hpp"
+#include "draw/writer.hpp"
 
 namespace kelvora::draw {
 namespace {
@@ -14,72 +10,40 @@ using layout::Drawing;
 using layout::Label;
 using layout::Place;
 
-// The document's pieces, written through the exports' output.
-class Writer {
- public:
-  explicit Writer(walk::Out& out) : out_(out) {}
-
-  Writer& operator<<(std::string_view text) {
-    out_.put(text);
-    return *this;
-  }
-  Writer& operator<<(char c) { return *this << std::string_view(&c, 1); }
-  // A number with at most two decimals, trailing zeros dropped ("12", "-3.5", "0.25"),
-  // written from its hundredths as an integer.
-  Writer& operator<<(double value) {
-    char digits[32];
-    char* at = digits;
-    std::int64_t hundredths = std::llround(value * 100);
-    if (hundredths < 0) {
-      *at++ = '-';
-      hundredths = -hundredths;
-    }
-    at = std::to_chars(at, digits + sizeof digits, hundredths / 100).ptr;
-    if (const auto fraction = static_cast<int>(hundredths % 100); fraction != 0) {
-      *at++ = '.';
-      *at++ = static_cast<char>('0' + fraction / 10);
-      if (fraction % 10 != 0) *at++ = static_cast<char>('0' + fraction % 10);
-    }
-    return *this << std::string_view(digits, static_cast<std::size_t>(at - digits));
-  }
-  // A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
-  // control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
-  void escaped(std::string_view text) {
-    out_.note_width(Text::width_of(text));
-    std::size_t done = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(text[i]);
-      std::string_view entity;
-      std::size_t length = 1;
-      switch (byte) {
-        case '&': entity = "&amp;"; break;
-        case '<': entity = "&lt;"; break;
-        case '>': entity = "&gt;"; break;
-        case '"': entity = "&quot;"; break;
-        case '\t':
-        case '\n':
-        case '\r': continue;
-        case 0xEF:
-          if (text.substr(i + 1, 2) != "\xBF\xBE" && text.substr(i + 1, 2) != "\xBF\xBF") continue;
-          entity = replacement;
-          length = 3;
-          break;
-        default:
-          if (byte >= 0x20) continue;
-          entity = replacement;
-          out_.note_width(Text::width_of(replacement));
-      }
-      *this << text.substr(done, i - done) << entity;
-      i += length - 1;
-      done = i + 1;
-    }
-    *this << text.substr(done);
-  }
-
- private:
+// A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
+// control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
+void escaped(Writer& out, std::string_view text) {
   static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-  walk::Out& out_;
-};
+  out.note_width(text);
+  std::size_t done = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::string_view entity;
+    std::size_t length = 1;
+    switch (byte) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      case '\t':
+      case '\n':
+      case '\r': continue;
+      case 0xEF:
+        if (text.substr(i + 1, 2) != "\xBF\xBE" && text.substr(i + 1, 2) != "\xBF\xBF") continue;
+        entity = replacement;
+        length = 3;
+        break;
+      default:
+        if (byte >= 0x20) continue;
+        entity = replacement;
+        out.note_width(replacement);
+    }
+    out << text.substr(done, i - done) << entity;
+    i += length - 1;
+    done = i + 1;
+  }
+  out << text.substr(done);
+}
 
 // A label, on a white ground when `ground`: the labels of a child between its first and last
 // sibling lie where the edges to those siblings pass, which then run behind the label.
@@ -98,7 +62,7 @@ void put_label(Writer& out, const Label& label, const Place& place, bool ground)
   if (label.anchor == Anchor::middle) out << "\" text-anchor=\"middle";
   if (label.anchor == Anchor::end) out << "\" text-anchor=\"end";
   out << "\">";
-  out.escaped(label.text);
+  escaped(out, label.text);
   out << "</text>\n";
 }
 
@@ -109,7 +73,7 @@ void write(Writer& out, const Drawing& drawing, std::string_view title) {
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << width
       << "\" height=\"" << height << "\" viewBox=\"" << drawing.left << ' ' << drawing.top << ' '
       << width << ' ' << height << "\">\n<title>";
-  out.escaped(title);
+  escaped(out, title);
   out << "</title>\n";
 
   out << "<g fill=\"none\" stroke=\"#000\" stroke-dasharray=\"4 3\">\n";
@@ -161,7 +125,7 @@ void write(Writer& out, const Drawing& drawing, std::string_view title) {
 
 void svg(const Drawing& drawing, std::string_view title, Destination& destination) {
   walk::Out out(destination);
-  Writer writer(out);
+  Writer writer(out, 2);  // lengths in pixels, to the hundredth
   write(writer, drawing, title);
   out.finish();
 }

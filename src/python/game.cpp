@@ -8,6 +8,7 @@
 
 #include "convert.hpp"
 #include "draw/svg.hpp"
+#include "draw/tikz.hpp"
 #include "entry.hpp"
 #include "export/dot.hpp"
 #include "export/failure.hpp"
@@ -202,15 +203,23 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
   });
 }
 
-// The tree drawn by kelvora's own layout, as an SVG document, into `destination`.
-void draw_svg(const Game& game, Destination& destination) {
-  rendering([&] { draw::svg(layout::lay_out(game), game.title, destination); });
+// A drawing as a str, or written whole to `path` (then None). `draw(destination)` makes it.
+template <class Draw>
+Ref drawing(const std::optional<FilePath>& path, Draw&& draw) {
+  if (!path) {
+    StrDestination text;
+    rendering([&] { draw(text); });
+    return text.result();
+  }
+  MemoryDestination text;
+  rendering([&] { draw(text); });
+  write_file(*path, text.text());
+  return none();
 }
 
-Ref svg_str(const Game& game) {
-  StrDestination text;
-  draw_svg(game, text);
-  return text.result();
+Ref svg(const Game& game, const std::optional<FilePath>& path) {
+  return drawing(path,
+                 [&](Destination& text) { draw::svg(layout::lay_out(game), game.title, text); });
 }
 
 constexpr const char* export_svg_params[] = {"filename"};
@@ -223,12 +232,34 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     auto matched = match_fast<1>(export_svg_spec, args, nargsf, kwnames);
     auto game = shared<Game>(self);
     auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
+    return svg(game->copy(), path);
+  });
+}
+
+constexpr const char* export_tikz_params[] = {"filename"};
+constexpr KeywordOnly export_tikz_keywords[] = {{"width", false}};
+constexpr CallSpec export_tikz_spec{
+    "Game", "export_tikz", export_tikz_params, 1, 0, 0, export_tikz_keywords, 1};
+
+// The tikzpicture as text, or written to `filename` (then None).
+PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                           PyObject* kwnames) {
+  return entry([&]() -> Ref {
+    const CallSpec& spec = export_tikz_spec;
+    auto matched = match_fast<2>(spec, args, nargsf, kwnames);
+    auto game = shared<Game>(self);
+    auto path = optional_argument(spec, 0, matched.slot[0], to_path);
+    const std::string width =
+        optional_argument(spec, 1, matched.slot[1], to_text).value_or("\\linewidth");
+    if (!draw::is_tex_length(width)) {
+      throw Error::with_message(
+          PyExc_ValueError, concat({"argument 'width': expected a TeX length such as \"12cm\" or "
+                                    "\"0.8\\linewidth\", got \"",
+                                    width, "\""}));
+    }
     const Game copy = game->copy();
-    if (!path) return svg_str(copy);
-    MemoryDestination text;
-    draw_svg(copy, text);
-    write_file(*path, text.text());
-    return none();
+    return drawing(path,
+                   [&](Destination& text) { draw::tikz(layout::lay_out(copy), width, text); });
   });
 }
 
@@ -240,7 +271,7 @@ PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   return entry([&]() -> Ref {
     const Game copy = shared<Game>(self)->copy();
     if (layout::count_occurrences(copy, notebook_bound + 1) > notebook_bound) return none();
-    return svg_str(copy);
+    return svg(copy, std::nullopt);
   });
 }
 
@@ -303,6 +334,18 @@ PyMethodDef game_methods[] = {
      "The tree drawn by kelvora's own layout, as an SVG 1.1 document: returned as a str, or\n"
      "written whole to `filename` (a str or os.PathLike), and then None is returned. A failure\n"
      "to write raises the OSError that open() would raise."},
+    {"export_tikz", as_method(Game_export_tikz), METH_FASTCALL | METH_KEYWORDS,
+     "export_tikz($self, /, filename=None, *, width=None)\n--\n\n"
+     "The tree drawn by kelvora's own layout, as a bare LaTeX tikzpicture to put in a figure of\n"
+     "your own: returned as a str, or written whole to `filename` (a str or os.PathLike), and\n"
+     "then None is returned. A failure to write raises the OSError that open() would raise.\n\n"
+     "The picture is as wide as `width`, a TeX length such as \"12cm\" or \"0.8\\linewidth\"\n"
+     "(\\linewidth by default): distances scale, text keeps the document's font and size. A\n"
+     "tree whose nodes stand in one column keeps its own width. The document needs only\n"
+     "\\usepackage{tikz}.\n\n"
+     "Player, action and variable names are set as text, with TeX's special characters\n"
+     "escaped: \"Offer 50%\" and \"Firm A & Co\" print as written. A name wholly enclosed in\n"
+     "$...$, such as \"$\\alpha$\", goes through unchanged, as math."},
     {"_repr_svg_", Game_repr_svg, METH_NOARGS,
      "_repr_svg_($self, /)\n--\n\n"
      "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"

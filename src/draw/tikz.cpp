@@ -1,0 +1,393 @@
+#include "draw/tikz.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "draw/writer.hpp"
+
+namespace kelvora::draw {
+namespace {
+
+using layout::Anchor;
+using layout::Drawing;
+using layout::Place;
+
+// The layout's lengths are pixels of its 12 px text: a twelfth of an em. Lengths that go with
+// the text (label offsets, dots) are written in em, so that they follow the document's font.
+constexpr double em(double pixels) { return pixels / layout::font_size; }
+
+// --- Text ---
+
+bool wholly_math(std::string_view text) {
+  if (text.size() < 3 || text.front() != '$' || text.back() != '$') return false;
+  // Inside, a dollar sign must be escaped, and so must nothing be that closes the math.
+  std::size_t i = 1;
+  while (i < text.size() - 1) {
+    if (text[i] == '$') return false;
+    i += text[i] == '\\' ? 2 : 1;
+  }
+  return i == text.size() - 1;
+}
+
+// A name as TeX text: the characters that TeX treats specially as commands that print them;
+// those that the default font encoding sets as other glyphs (<, >, |) likewise. A name wholly
+// enclosed in $...$ goes through as math. Control characters, which would end the line or upset
+// TeX, become spaces either way.
+void tex_text(Writer& out, std::string_view text) {
+  out.note_width(text);
+  const bool math = wholly_math(text);
+  std::size_t done = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::string_view replacement;
+    if (byte < 0x20 || byte == 0x7F) {
+      replacement = " ";
+    } else if (math) {
+      continue;
+    } else {
+      switch (byte) {
+        case '#': replacement = "\\#"; break;
+        case '$': replacement = "\\$"; break;
+        case '%': replacement = "\\%"; break;
+        case '&': replacement = "\\&"; break;
+        case '_': replacement = "\\_"; break;
+        case '{': replacement = "\\{"; break;
+        case '}': replacement = "\\}"; break;
+        case '~': replacement = "\\textasciitilde{}"; break;
+        case '^': replacement = "\\textasciicircum{}"; break;
+        case '\\': replacement = "\\textbackslash{}"; break;
+        case '<': replacement = "\\textless{}"; break;
+        case '>': replacement = "\\textgreater{}"; break;
+        case '|': replacement = "\\textbar{}"; break;
+        default: continue;
+      }
+    }
+    out << text.substr(done, i - done) << replacement;
+    done = i + 1;
+  }
+  out << text.substr(done);
+}
+
+// "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
+void tex_payoff(Writer& out, const Payoff& payoff) {
+  out << '(';
+  if (payoff.is_numeric()) {
+    const auto numbers = payoff.numbers();
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      if (i > 0) out << ", ";
+      if (numbers[i] < 0)
+        out << "$-" << Fixed{-static_cast<double>(numbers[i]), 0} << '$';
+      else
+        out << Fixed{static_cast<double>(numbers[i]), 0};
+    }
+  } else {
+    const Symbolic& variables = payoff.variables();
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+      if (i > 0) out << ", ";
+      tex_text(out, variables[i].name);
+    }
+  }
+  out << ')';
+}
+
+// --- Fitting the width ---
+//
+// With the unit length u (the horizontal distance between the leftmost and the rightmost
+// place), the picture's width is W(u) = max(p u + right) - min(p u - left) over the places, p
+// being a place's position between 0 and 1 and left and right the room its dot and labels take
+// (in em, as estimated for DejaVu Sans, wider than most fonts). W is the sum of two upper
+// envelopes of lines, so convex and piecewise linear: inverting it, piece by piece, gives the
+// u at which the picture is as wide as the given length. The inversion runs in TeX, which
+// alone knows that length and the size of an em.
+
+struct Line {
+  double slope, intercept;
+  double at(double u) const { return slope * u + intercept; }
+};
+
+// A piece of an envelope: its line, from `start` to the next piece's start.
+struct Piece {
+  double start;
+  Line line;
+};
+
+// Where line `b` overtakes line `a`, whose slope is lower.
+double crossing(const Line& a, const Line& b) {
+  return (a.intercept - b.intercept) / (b.slope - a.slope);
+}
+
+// The maximum of `lines` for u >= 0, piece by piece.
+std::vector<Piece> upper_envelope(std::vector<Line>& lines) {
+  std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
+    return a.slope < b.slope || (a.slope == b.slope && a.intercept < b.intercept);
+  });
+  std::vector<Line> hull;
+  for (const Line& line : lines) {
+    if (!hull.empty() && hull.back().slope == line.slope) hull.pop_back();
+    while (hull.size() >= 2 &&
+           crossing(hull[hull.size() - 2], line) <= crossing(hull[hull.size() - 2], hull.back())) {
+      hull.pop_back();
+    }
+    hull.push_back(line);
+  }
+  std::vector<Piece> pieces;
+  for (std::size_t k = 0; k < hull.size(); ++k) {
+    const double end =
+        k + 1 < hull.size() ? crossing(hull[k], hull[k + 1]) : std::numeric_limits<double>::max();
+    if (end <= 0) continue;
+    const double start = k == 0 ? 0 : std::max(0.0, crossing(hull[k - 1], hull[k]));
+    pieces.push_back(Piece{start, hull[k]});
+  }
+  return pieces;
+}
+
+// The pieces of the sum of two envelopes.
+std::vector<Piece> sum(const std::vector<Piece>& a, const std::vector<Piece>& b) {
+  constexpr double never = std::numeric_limits<double>::infinity();
+  std::vector<Piece> pieces;
+  std::size_t i = 0, j = 0;
+  double start = 0;
+  for (;;) {
+    pieces.push_back(Piece{
+        start, Line{a[i].line.slope + b[j].line.slope, a[i].line.intercept + b[j].line.intercept}});
+    const double next_a = i + 1 < a.size() ? a[i + 1].start : never;
+    const double next_b = j + 1 < b.size() ? b[j + 1].start : never;
+    start = std::min(next_a, next_b);
+    if (start == never) return pieces;
+    if (next_a == start) ++i;
+    if (next_b == start) ++j;
+  }
+}
+
+// The pieces of W where it grows (slope above 0); the first starts where W is least.
+std::vector<Piece> width_function(const Drawing& drawing, double leftmost, double span) {
+  std::vector<Line> rights, lefts;
+  rights.reserve(drawing.places.size());
+  lefts.reserve(drawing.places.size());
+  for (const Place& place : drawing.places) {
+    const double p = (place.x - leftmost) / span;
+    rights.push_back(Line{p, em(place.right)});
+    lefts.push_back(Line{-p, em(place.left)});
+  }
+  std::vector<Piece> pieces = sum(upper_envelope(rights), upper_envelope(lefts));
+  const auto growing = std::find_if(pieces.begin(), pieces.end(),
+                                    [](const Piece& piece) { return piece.line.slope > 1e-9; });
+  pieces.erase(pieces.begin(), growing);
+  return pieces;
+}
+
+// A length of `value` em, as TeX's integer arithmetic reads it: "\kelvoraem*3966/1000".
+// Rounded up or down to the thousandth, whichever narrows the picture.
+struct Em {
+  double value;
+  bool round_up;
+};
+Writer& operator<<(Writer& out, Em length) {
+  const double thousandths =
+      length.round_up ? std::ceil(length.value * 1000) : std::floor(length.value * 1000);
+  return out << "\\kelvoraem*" << Fixed{thousandths, 0} << "/1000";
+}
+
+// Defines \kelvorax, the unit length, and \kelvoray, the distance between levels: the
+// natural distance of the layout (72 px to a 12 px text) in proportion to the unit, but at
+// least 6 em, which the labels between two levels need, and at most 9 em. Inside a picture
+// the font is TeX's null font, whose em is 0: the document's em and the width are read with
+// PGF's arithmetic, which sets the font first.
+void fit(Writer& out, const Drawing& drawing, double leftmost, double span,
+         std::string_view width) {
+  out << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
+      << "\\pgfmathsetlengthmacro\\kelvorawidth{" << width << "}%\n";
+  if (span <= 0) {
+    out << "\\def\\kelvorax{0pt}\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}%\n";
+    return;
+  }
+  const std::vector<Piece> pieces = width_function(drawing, leftmost, span);
+  // Piece k, W(u) = a u + b, is inverted as u = (width - b) / a, with a written as a fraction
+  // of a million (rounded up) for TeX's integer arithmetic, which keeps the product exact.
+  auto unit = [&](const Piece& piece) {
+    const double millionths = std::ceil(piece.line.slope * 1e6);
+    out << "\\edef\\kelvorax{\\the\\dimexpr";
+    if (millionths >= 1e6) {
+      out << "\\kelvorawidth-" << Em{piece.line.intercept, true};
+    } else {
+      out << "(\\kelvorawidth-" << Em{piece.line.intercept, true} << ")*1000000/"
+          << Fixed{millionths, 0};
+    }
+    out << "\\relax}";
+  };
+  auto below = [&](double threshold) {
+    out << "\\ifdim\\kelvorawidth<\\dimexpr" << Em{threshold, false} << "\\relax";
+  };
+  unit(pieces.back());
+  out << "%\n";
+  for (std::size_t k = pieces.size() - 1; k-- > 0;) {
+    below(pieces[k + 1].line.at(pieces[k + 1].start));
+    unit(pieces[k]);
+    out << "\\fi%\n";
+  }
+  const Piece& least = pieces.front();
+  below(least.line.at(least.start));
+  out << "\\edef\\kelvorax{\\the\\dimexpr" << Em{least.start, false} << "\\relax}\\fi%\n";
+  // The levels: 72 px for `span` px is 6 em for span / 12 em.
+  const double spread = em(span);
+  if (spread > 1500) {
+    out << "\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}%\n";
+    return;
+  }
+  out << "\\ifdim\\kelvorax>\\dimexpr" << Em{spread * 1.5, false}
+      << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*9\\relax}\\else\\ifdim\\kelvorax>"
+         "\\dimexpr"
+      << Em{spread, false} << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvorax*6000/"
+      << Fixed{std::round(spread * 1000), 0}
+      << "\\relax}\\else\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}\\fi\\fi%\n";
+}
+
+// --- The picture ---
+
+class Picture {
+ public:
+  Picture(Writer& out, const Drawing& drawing, double leftmost, double span)
+      : out_(out), places_(drawing.places), leftmost_(leftmost), span_(span) {}
+
+  // A place's coordinates: its position across, and its level (downwards).
+  void at(const Place& place) {
+    out_ << '(' << Fixed{span_ > 0 ? (place.x - leftmost_) / span_ : 0, 5} << ','
+         << Fixed{-static_cast<double>(place.level), 0} << ')';
+  }
+
+  void write(const Drawing& drawing) {
+    for (const layout::Link& link : drawing.links) {
+      const Place &a = places_[link.from], &b = places_[link.to];
+      out_ << "\\draw[dashed] ";
+      at(a);
+      if (link.around) {
+        out_ << " -- ++(0," << -em(layout::detour) << "em) -| ";
+      } else {
+        out_ << " -- ";
+      }
+      at(b);
+      out_ << ";\n";
+    }
+    for (std::size_t v = 1; v < places_.size(); ++v) {
+      out_ << "\\draw ";
+      at(places_[places_[v].parent]);
+      out_ << " -- ";
+      at(places_[v]);
+      out_ << ";\n";
+    }
+    for (const bool leaves : {false, true}) {
+      for (const Place& place : places_) {
+        if (place.node == nullptr || (place.child_count == 0) != leaves) continue;
+        out_ << (leaves ? "\\filldraw[fill=white] " : "\\fill ");
+        at(place);
+        out_ << " circle[radius=" << Fixed{std::floor(em(layout::dot_radius) * 1000) / 1000, 3}
+             << "em];\n";
+      }
+    }
+    std::string scratch[2];
+    for (std::size_t v = 0; v < places_.size(); ++v) {
+      const Place& place = places_[v];
+      if (place.node == nullptr) continue;
+      const Decision& node = *place.node;
+      const layout::Labels labels = layout::labels_of(node, v == 0, place.side, scratch);
+      const Place& parent = places_[place.parent];
+      const bool inner = parent.child_count > 2 && v != parent.first_child &&
+                         v != parent.first_child + parent.child_count - 1;
+      if (label(place, labels.action, inner)) {
+        tex_text(out_, node.name);
+        out_ << "};\n";
+      }
+      if (label(place, labels.player, inner)) {
+        tex_text(out_, walk::first_child_player(node));
+        if (node.payoff) {
+          out_ << ' ';
+          tex_payoff(out_, node.payoff);
+        }
+        out_ << "};\n";
+      }
+      if (label(place, labels.payoff, false)) {
+        tex_payoff(out_, node.payoff);
+        out_ << "};\n";
+      }
+    }
+  }
+
+ private:
+  // Starts a label's node, up to its text; false when there is no label.
+  bool label(const Place& place, const layout::Label& label, bool ground) {
+    if (label.text.empty()) return false;
+    out_ << "\\path ";
+    at(place);
+    out_ << " ++(" << em(label.dx) << "em," << -em(label.baseline) << "em) node[anchor=base"
+         << (label.anchor == Anchor::start ? " west"
+             : label.anchor == Anchor::end ? " east"
+                                           : "")
+         << (ground ? ",fill=white" : "") << "] {";
+    return true;
+  }
+
+  Writer& out_;
+  const layout::Places& places_;
+  double leftmost_, span_;
+};
+
+}  // namespace
+
+bool is_tex_length(std::string_view width) {
+  std::size_t i = 0;
+  auto spaces = [&] {
+    while (i < width.size() && width[i] == ' ') ++i;
+  };
+  auto digits = [&] {
+    const std::size_t from = i;
+    while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i]))) ++i;
+    return i - from;
+  };
+  spaces();
+  std::size_t factor = digits();
+  if (i < width.size() && width[i] == '.') {
+    ++i;
+    factor += digits();
+  }
+  spaces();
+  const std::string_view rest = width.substr(i);
+  std::size_t unit = 0;
+  if (rest.size() > 1 && rest[0] == '\\') {
+    unit = 1;
+    while (unit < rest.size() && std::isalpha(static_cast<unsigned char>(rest[unit]))) ++unit;
+    if (unit == 1) return false;
+  } else if (factor > 0 && rest.size() >= 2) {
+    static constexpr std::array<std::string_view, 12> units = {"pt", "pc", "in", "bp", "cm", "mm",
+                                                               "dd", "cc", "sp", "em", "ex", "px"};
+    if (std::find(units.begin(), units.end(), rest.substr(0, 2)) == units.end()) return false;
+    unit = 2;
+  } else {
+    return false;
+  }
+  i += unit;
+  spaces();
+  return i == width.size();
+}
+
+void tikz(const Drawing& drawing, std::string_view width, Destination& destination) {
+  walk::Out out(destination);
+  Writer writer(out, 3);  // lengths in em, to the thousandth
+  double leftmost = drawing.places[0].x, rightmost = leftmost;
+  for (const Place& place : drawing.places) {
+    leftmost = std::min(leftmost, place.x);
+    rightmost = std::max(rightmost, place.x);
+  }
+  const double span = rightmost - leftmost;
+  writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n";
+  fit(writer, drawing, leftmost, span, width);
+  writer << "\\tikzset{x=\\kelvorax,y=\\kelvoray}%\n";
+  Picture(writer, drawing, leftmost, span).write(drawing);
+  writer << "\\end{tikzpicture}\n";
+  out.finish();
+}
+
+}  // namespace kelvora::draw
