@@ -474,29 +474,32 @@ def print_targets(results: dict, nodes: int, memory: dict[str, float]) -> None:
 
 
 # ---------------------------------------------------------------------------------------------
-# kelvora's own drawing: Game.export_svg() (layout and SVG text) on each shape, small and large,
-# to see that it takes well under a second at 10^6 nodes and grows linearly.
+# kelvora's own drawings: Game.export_svg() and Game.export_tikz() (layout and text) on each
+# shape, small and large, to see that they take well under a second at 10^6 nodes and grow
+# linearly.
 
 
 def measure_drawing(max_nodes: int, repeat: int, budget: float) -> None:
     small = 10_000
-    print(f"\nGame.export_svg(), nanoseconds per node (median of {repeat} runs) at {small:,} nodes "
-          f"and at {max_nodes:,}, and their ratio:\n")
-    print("| tree | ns/node, small | ns/node, large | large/small | seconds, large |")
-    print("|:--|--:|--:|--:|--:|")
-    for shape, make_plan in SHAPES.items():
-        cells = []
-        for size in (small, max_nodes):
-            plan = make_plan(size)
-            nodes = len(plan) + 1
-            print(f"export_svg, {shape}, {nodes:,} nodes", file=sys.stderr, flush=True)
-            game = build_kelvora(plan)
-            plan = None
-            runs, _ = repeated(partial(Game.export_svg, game), repeat, budget)
-            cells.append((runs.median_ns(nodes), statistics.median(runs.seconds)))
-            game = None
-        (low, _), (high, seconds) = cells
-        print(f"| {shape} | {low:,.0f} | {high:,.0f} | {high / low:.2f} | {seconds:.3f} |")
+    for method in (Game.export_svg, Game.export_tikz):
+        name = method.__name__
+        print(f"\nGame.{name}(), nanoseconds per node (median of {repeat} runs) at {small:,} "
+              f"nodes and at {max_nodes:,}, and their ratio:\n")
+        print("| tree | ns/node, small | ns/node, large | large/small | seconds, large |")
+        print("|:--|--:|--:|--:|--:|")
+        for shape, make_plan in SHAPES.items():
+            cells = []
+            for size in (small, max_nodes):
+                plan = make_plan(size)
+                nodes = len(plan) + 1
+                print(f"{name}, {shape}, {nodes:,} nodes", file=sys.stderr, flush=True)
+                game = build_kelvora(plan)
+                plan = None
+                runs, _ = repeated(partial(method, game), repeat, budget)
+                cells.append((runs.median_ns(nodes), statistics.median(runs.seconds)))
+                game = None
+            (low, _), (high, seconds) = cells
+            print(f"| {shape} | {low:,.0f} | {high:,.0f} | {high / low:.2f} | {seconds:.3f} |")
 
 
 def main() -> None:
@@ -511,8 +514,8 @@ def main() -> None:
                         help="the largest tree to measure (default 1_000_000)")
     parser.add_argument("--quick", action="store_true",
                         help="trees of at most 10_000 nodes, 3 runs: well under a minute")
-    parser.add_argument("--svg-only", action="store_true",
-                        help="only the timing of Game.export_svg()")
+    parser.add_argument("--drawings-only", "--svg-only", action="store_true",
+                        help="only the timing of Game.export_svg() and Game.export_tikz()")
     parser.add_argument("--scattered", type=int, default=10_000_000,
                         help="the large tree of the scattered-nodes measure, beside 10^5 nodes "
                         "(default 10_000_000; 0 leaves the measure out, as --quick does)")
@@ -535,7 +538,7 @@ def main() -> None:
         parser.error("--repeat must be at least 1")
     if args.max_nodes < 1000:
         parser.error("--max-nodes must be at least 1000")
-    if args.svg_only:
+    if args.drawings_only:
         measure_drawing(args.max_nodes, repeat, args.budget)
         return
 

@@ -2,7 +2,7 @@
 a centipede, the trust game, and an entry game with every character that TeX treats specially
 in its names. Each game's tikzpicture, as export_tikz() makes it, goes to <name>-picture.tex,
 which the document inputs in a figure with a caption; at the default width each picture is as
-wide as the text.
+wide as the text. Each game's SVG drawing, from export_svg(), goes to <name>.svg beside it.
 
 Writes figures.tex and the pictures to the directory given as the first argument (the current
 directory by default); then compile it there with `pdflatex figures.tex`.
@@ -45,6 +45,7 @@ def main():
     body = []
     for name, game, caption in FIGURES:
         game.export_tikz(out_dir / f"{name}-picture.tex")
+        game.export_svg(out_dir / f"{name}.svg")
         body.append(f"\\begin{{figure}}[htbp]\n\\centering\n\\input{{{name}-picture}}\n"
                     f"\\caption{{{caption}}}\n\\end{{figure}}\n")
     (out_dir / "figures.tex").write_text(

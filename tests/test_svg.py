@@ -185,34 +185,37 @@ def test_cycle_is_refused_as_the_exports_refuse_it(tmp_path):
 
 
 def test_files(tmp_path):
+    """Both drawings, export_svg() and export_tikz(), write their files alike."""
     g = worked_example(kelvora)
-    text = g.export_svg()
-    (tmp_path / "long.svg").write_text("x" * 10 * len(text))
     (tmp_path / "dir").mkdir()
     missing = str(tmp_path / "no" / "f.svg")
-    # (filename, exception or None, errno)
-    cases = [
-        (str(tmp_path / "new.svg"), None, None),
-        (tmp_path / "long.svg", None, None),  # os.PathLike; truncated
-        (os.fsencode(tmp_path / "bytes.svg"), None, None),
-        (missing, FileNotFoundError, errno.ENOENT),
-        (tmp_path / "dir", IsADirectoryError, errno.EISDIR),
-        ("a\0b", ValueError, None),
-        (5, TypeError, None),
-    ]
-    for filename, exc, code in cases:
-        if exc is None:
-            assert g.export_svg(filename) is None
-            assert Path(os.fsdecode(filename)).read_text() == text
-            continue
-        with pytest.raises(exc) as info:
-            g.export_svg(filename=filename)
-        if code is not None:
-            assert info.value.errno == code and info.value.filename == os.fspath(filename)
-            with pytest.raises(exc) as opened:
-                open(filename, "w")
-            assert str(info.value) == str(opened.value)
-    assert str(info.value).startswith("argument 'filename': expected str, bytes or os.PathLike")
+    for method in ("export_svg", "export_tikz"):
+        draw = getattr(g, method)
+        text = draw()
+        (tmp_path / "long.svg").write_text("x" * 10 * len(text))
+        # (filename, exception or None, errno)
+        cases = [
+            (str(tmp_path / "new.svg"), None, None),
+            (tmp_path / "long.svg", None, None),  # os.PathLike; truncated
+            (os.fsencode(tmp_path / "bytes.svg"), None, None),
+            (missing, FileNotFoundError, errno.ENOENT),
+            (tmp_path / "dir", IsADirectoryError, errno.EISDIR),
+            ("a\0b", ValueError, None),
+            (5, TypeError, None),
+        ]
+        for filename, exc, code in cases:
+            if exc is None:
+                assert draw(filename) is None
+                assert Path(os.fsdecode(filename)).read_text() == text
+                continue
+            with pytest.raises(exc) as info:
+                draw(filename=filename)
+            if code is not None:
+                assert info.value.errno == code and info.value.filename == os.fspath(filename)
+                with pytest.raises(exc) as opened:
+                    open(filename, "w")
+                assert str(info.value) == str(opened.value)
+        assert str(info.value).startswith("argument 'filename': expected str, bytes or os.PathLike")
 
 
 def test_notebook_shows_the_drawing(tmp_path, monkeypatch):

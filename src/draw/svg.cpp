@@ -9,10 +9,11 @@ using layout::Anchor;
 using layout::Drawing;
 using layout::Label;
 using layout::Place;
+using SvgWriter = Writer<2>;  // lengths in pixels, to the hundredth
 
 // A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
 // control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
-void escaped(Writer& out, std::string_view text) {
+void escaped(SvgWriter& out, std::string_view text) {
   static constexpr std::string_view replacement = "\xEF\xBF\xBD";
   out.note_width(text);
   std::size_t done = 0;
@@ -47,7 +48,7 @@ void escaped(Writer& out, std::string_view text) {
 
 // A label, on a white ground when `ground`: the labels of a child between its first and last
 // sibling lie where the edges to those siblings pass, which then run behind the label.
-void put_label(Writer& out, const Label& label, const Place& place, bool ground) {
+void put_label(SvgWriter& out, const Label& label, const Place& place, bool ground) {
   if (label.text.empty()) return;
   if (ground) {
     const double width = layout::text_width(label.text);
@@ -66,7 +67,7 @@ void put_label(Writer& out, const Label& label, const Place& place, bool ground)
   out << "</text>\n";
 }
 
-void write(Writer& out, const Drawing& drawing, std::string_view title) {
+void write(SvgWriter& out, const Drawing& drawing, std::string_view title) {
   const auto& places = drawing.places;
   const double width = drawing.right - drawing.left, height = drawing.bottom - drawing.top;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -125,7 +126,7 @@ void write(Writer& out, const Drawing& drawing, std::string_view title) {
 
 void svg(const Drawing& drawing, std::string_view title, Destination& destination) {
   walk::Out out(destination);
-  Writer writer(out, 2);  // lengths in pixels, to the hundredth
+  SvgWriter writer(out);
   write(writer, drawing, title);
   out.finish();
 }

@@ -15,6 +15,7 @@ namespace {
 using layout::Anchor;
 using layout::Drawing;
 using layout::Place;
+using TexWriter = Writer<3>;  // lengths in em, to the thousandth
 
 // The layout's lengths are pixels of its 12 px text: a twelfth of an em. Lengths that go with
 // the text (label offsets, dots) are written in em, so that they follow the document's font.
@@ -37,7 +38,7 @@ bool wholly_math(std::string_view text) {
 // those that the default font encoding sets as other glyphs (<, >, |) likewise. A name wholly
 // enclosed in $...$ goes through as math. Control characters, which would end the line or upset
 // TeX, become spaces either way.
-void tex_text(Writer& out, std::string_view text) {
+void tex_text(TexWriter& out, std::string_view text) {
   out.note_width(text);
   const bool math = wholly_math(text);
   std::size_t done = 0;
@@ -73,7 +74,7 @@ void tex_text(Writer& out, std::string_view text) {
 }
 
 // "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
-void tex_payoff(Writer& out, const Payoff& payoff) {
+void tex_payoff(TexWriter& out, const Payoff& payoff) {
   out << '(';
   if (payoff.is_numeric()) {
     const auto numbers = payoff.numbers();
@@ -186,7 +187,7 @@ struct Em {
   double value;
   bool round_up;
 };
-Writer& operator<<(Writer& out, Em length) {
+TexWriter& operator<<(TexWriter& out, Em length) {
   const double thousandths =
       length.round_up ? std::ceil(length.value * 1000) : std::floor(length.value * 1000);
   return out << "\\kelvoraem*" << Fixed{thousandths, 0} << "/1000";
@@ -197,7 +198,7 @@ Writer& operator<<(Writer& out, Em length) {
 // least 6 em, which the labels between two levels need, and at most 9 em. Inside a picture
 // the font is TeX's null font, whose em is 0: the document's em and the width are read with
 // PGF's arithmetic, which sets the font first.
-void fit(Writer& out, const Drawing& drawing, double leftmost, double span,
+void fit(TexWriter& out, const Drawing& drawing, double leftmost, double span,
          std::string_view width) {
   out << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
       << "\\pgfmathsetlengthmacro\\kelvorawidth{" << width << "}%\n";
@@ -250,7 +251,7 @@ void fit(Writer& out, const Drawing& drawing, double leftmost, double span,
 
 class Picture {
  public:
-  Picture(Writer& out, const Drawing& drawing, double leftmost, double span)
+  Picture(TexWriter& out, const Drawing& drawing, double leftmost, double span)
       : out_(out), places_(drawing.places), leftmost_(leftmost), span_(span) {}
 
   // A place's coordinates: its position across, and its level (downwards).
@@ -330,7 +331,7 @@ class Picture {
     return true;
   }
 
-  Writer& out_;
+  TexWriter& out_;
   const layout::Places& places_;
   double leftmost_, span_;
 };
@@ -375,7 +376,7 @@ bool is_tex_length(std::string_view width) {
 
 void tikz(const Drawing& drawing, std::string_view width, Destination& destination) {
   walk::Out out(destination);
-  Writer writer(out, 3);  // lengths in em, to the thousandth
+  TexWriter writer(out);
   double leftmost = drawing.places[0].x, rightmost = leftmost;
   for (const Place& place : drawing.places) {
     leftmost = std::min(leftmost, place.x);

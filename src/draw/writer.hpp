@@ -18,10 +18,11 @@ struct Fixed {
   int decimals;
 };
 
-// Numbers given as doubles are written as Fixed with the writer's number of decimals.
+// Numbers given as doubles are written as Fixed with `Decimals` decimals.
+template <int Decimals>
 class Writer {
  public:
-  Writer(walk::Out& out, int decimals) : out_(out), decimals_(decimals) {}
+  explicit Writer(walk::Out& out) : out_(out) {}
 
   Writer& operator<<(std::string_view text) {
     out_.put(text);
@@ -29,11 +30,35 @@ class Writer {
   }
   Writer& operator<<(char c) { return *this << std::string_view(&c, 1); }
   Writer& operator<<(Fixed number) {
+    switch (number.decimals) {
+      case 0: return fixed<0>(number.value);
+      case 1: return fixed<1>(number.value);
+      case 2: return fixed<2>(number.value);
+      case 3: return fixed<3>(number.value);
+      case 4: return fixed<4>(number.value);
+      case 5: return fixed<5>(number.value);
+      case 6: return fixed<6>(number.value);
+      case 7: return fixed<7>(number.value);
+      case 8: return fixed<8>(number.value);
+      default: return fixed<9>(number.value);
+    }
+  }
+  Writer& operator<<(double value) { return fixed<Decimals>(value); }
+  // Text from the user, as UTF-8: the output learns its widest character.
+  void note_width(std::string_view text) { out_.note_width(Text::width_of(text)); }
+
+ private:
+  // With the number of decimals known here, the divisions become multiplications.
+  template <int Places>
+  Writer& fixed(double value) {
+    constexpr std::int64_t scale = [] {
+      std::int64_t power = 1;
+      for (int i = 0; i < Places; ++i) power *= 10;
+      return power;
+    }();
     char digits[40];
     char* at = digits;
-    std::int64_t scale = 1;
-    for (int i = 0; i < number.decimals; ++i) scale *= 10;
-    std::int64_t units = std::llround(number.value * static_cast<double>(scale));
+    std::int64_t units = std::llround(value * static_cast<double>(scale));
     if (units < 0) {
       *at++ = '-';
       units = -units;
@@ -41,20 +66,16 @@ class Writer {
     at = std::to_chars(at, digits + sizeof digits, units / scale).ptr;
     if (std::int64_t fraction = units % scale; fraction != 0) {
       *at++ = '.';
-      for (std::int64_t digit = scale / 10; fraction != 0; digit /= 10) {
-        *at++ = static_cast<char>('0' + fraction / digit);
-        fraction %= digit;
-      }
+      char* end = at + Places;
+      for (char* digit = end; digit != at; fraction /= 10)
+        *--digit = static_cast<char>('0' + fraction % 10);
+      while (end[-1] == '0') --end;
+      at = end;
     }
     return *this << std::string_view(digits, static_cast<std::size_t>(at - digits));
   }
-  Writer& operator<<(double value) { return *this << Fixed{value, decimals_}; }
-  // Text from the user, as UTF-8: the output learns its widest character.
-  void note_width(std::string_view text) { out_.note_width(Text::width_of(text)); }
 
- private:
   walk::Out& out_;
-  int decimals_;
 };
 
 }  // namespace kelvora::draw
