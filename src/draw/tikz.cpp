@@ -123,9 +123,22 @@ double crossing(const Line& a, const Line& b) {
 
 // The maximum of `lines` for u >= 0, piece by piece.
 std::vector<Piece> upper_envelope(std::vector<Line>& lines) {
-  std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
+  // A line that is neither higher at 0 than the steepest line nor steeper than the line highest
+  // at 0 lies under one of those two for every u >= 0: only the others are sorted.
+  auto by_slope = [](const Line& a, const Line& b) {
     return a.slope < b.slope || (a.slope == b.slope && a.intercept < b.intercept);
+  };
+  auto by_intercept = [](const Line& a, const Line& b) {
+    return a.intercept < b.intercept || (a.intercept == b.intercept && a.slope < b.slope);
+  };
+  const Line steepest = *std::max_element(lines.begin(), lines.end(), by_slope);
+  const Line highest = *std::max_element(lines.begin(), lines.end(), by_intercept);
+  std::erase_if(lines, [&](const Line& line) {
+    return line.intercept <= steepest.intercept || line.slope <= highest.slope;
   });
+  lines.push_back(steepest);
+  lines.push_back(highest);
+  std::sort(lines.begin(), lines.end(), by_slope);
   std::vector<Line> hull;
   for (const Line& line : lines) {
     if (!hull.empty() && hull.back().slope == line.slope) hull.pop_back();
