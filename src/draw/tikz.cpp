@@ -194,6 +194,10 @@ std::vector<Piece> width_function(const Drawing& drawing, double leftmost, doubl
   return pieces;
 }
 
+// The longest length in em that is written: within TeX's largest dimension (16383.99 pt) up
+// to a 16 pt font. A picture whose texts take more is wider than any page anyway.
+constexpr double longest = 1000;
+
 // A length of `value` em, as TeX's integer arithmetic reads it: "\kelvoraem*3966/1000".
 // Rounded up or down to the thousandth, whichever narrows the picture.
 struct Em {
@@ -201,8 +205,8 @@ struct Em {
   bool round_up;
 };
 TexWriter& operator<<(TexWriter& out, Em length) {
-  const double thousandths =
-      length.round_up ? std::ceil(length.value * 1000) : std::floor(length.value * 1000);
+  const double value = std::min(length.value, longest);
+  const double thousandths = length.round_up ? std::ceil(value * 1000) : std::floor(value * 1000);
   return out << "\\kelvoraem*" << Fixed{thousandths, 0} << "/1000";
 }
 
@@ -248,7 +252,7 @@ void fit(TexWriter& out, const Drawing& drawing, double leftmost, double span,
   out << "\\edef\\kelvorax{\\the\\dimexpr" << Em{least.start, false} << "\\relax}\\fi%\n";
   // The levels: 72 px for `span` px is 6 em for span / 12 em.
   const double spread = em(span);
-  if (spread > 1500) {
+  if (spread * 1.5 > longest) {
     out << "\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}%\n";
     return;
   }
@@ -391,13 +395,22 @@ void tikz(const Drawing& drawing, std::string_view width, Destination& destinati
   walk::Out out(destination);
   TexWriter writer(out);
   double leftmost = drawing.places[0].x, rightmost = leftmost;
+  std::uint32_t deepest = 0;
   for (const Place& place : drawing.places) {
     leftmost = std::min(leftmost, place.x);
     rightmost = std::max(rightmost, place.x);
+    deepest = std::max(deepest, place.level);
   }
   const double span = rightmost - leftmost;
   writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n";
   fit(writer, drawing, leftmost, span, width);
+  // TeX's lengths end at 16383.99 pt: a tree so deep that its levels would run past that is
+  // drawn with its levels closer, labels overlapping, rather than not at all.
+  if (deepest > 80) {
+    writer << "\\ifdim\\kelvoray>\\dimexpr16000pt/" << Fixed{double(deepest), 0}
+           << "\\relax\\edef\\kelvoray{\\the\\dimexpr16000pt/" << Fixed{double(deepest), 0}
+           << "\\relax}\\fi%\n";
+  }
   writer << "\\tikzset{x=\\kelvorax,y=\\kelvoray}%\n";
   Picture(writer, drawing, leftmost, span).write(drawing);
   writer << "\\end{tikzpicture}\n";
