@@ -23,9 +23,10 @@ constexpr double em(double pixels) { return pixels / layout::font_size; }
 
 // --- Text ---
 
+// Whether a name is one formula, $...$: every dollar sign inside is escaped (\$), and a
+// backslash just before the last one does not escape it.
 bool wholly_math(std::string_view text) {
   if (text.size() < 3 || text.front() != '$' || text.back() != '$') return false;
-  // Inside, a dollar sign must be escaped, and so must nothing be that closes the math.
   std::size_t i = 1;
   while (i < text.size() - 1) {
     if (text[i] == '$') return false;
