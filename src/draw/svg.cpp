@@ -112,9 +112,7 @@ void write(SvgWriter& out, const Drawing& drawing, std::string_view title) {
     const Place& place = places[v];
     if (place.node == nullptr) continue;
     const layout::Labels labels = layout::labels_of(*place.node, v == 0, place.side, scratch);
-    const Place& parent = places[place.parent];
-    const bool inner = parent.child_count > 2 && v != parent.first_child &&
-                       v != parent.first_child + parent.child_count - 1;
+    const bool inner = layout::between_siblings(places, v);
     put_label(out, labels.action, place, inner);
     put_label(out, labels.player, place, inner);
     put_label(out, labels.payoff, place, false);

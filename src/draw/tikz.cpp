@@ -82,10 +82,11 @@ void tex_payoff(TexWriter& out, const Payoff& payoff) {
     const auto numbers = payoff.numbers();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       if (i > 0) out << ", ";
-      if (numbers[i] < 0)
-        out << "$-" << Fixed{-static_cast<double>(numbers[i]), 0} << '$';
+      const std::int64_t number = numbers[i];
+      if (number < 0)
+        out << '$' << number << '$';
       else
-        out << Fixed{static_cast<double>(numbers[i]), 0};
+        out << number;
     }
   } else {
     const Symbolic& variables = payoff.variables();
@@ -96,6 +97,25 @@ void tex_payoff(TexWriter& out, const Payoff& payoff) {
   }
   out << ')';
 }
+
+// Where the places lie: the leftmost one, the distance to the rightmost (0 when all stand in one
+// column), and the deepest level.
+struct Extent {
+  double leftmost = 0, span = 0;
+  std::uint32_t deepest = 0;
+
+  explicit Extent(const Drawing& drawing) : leftmost(drawing.places[0].x) {
+    double rightmost = leftmost;
+    for (const Place& place : drawing.places) {
+      leftmost = std::min(leftmost, place.x);
+      rightmost = std::max(rightmost, place.x);
+      deepest = std::max(deepest, place.level);
+    }
+    span = rightmost - leftmost;
+  }
+  // A place's position across, from 0 (leftmost) to 1 (rightmost).
+  double position(const Place& place) const { return span > 0 ? (place.x - leftmost) / span : 0; }
+};
 
 // --- Fitting the width ---
 //
@@ -108,12 +128,12 @@ void tex_payoff(TexWriter& out, const Payoff& payoff) {
 // alone knows that length and the size of an em.
 
 // The pieces of W where it grows (slope above 0); the first starts where W is least.
-std::vector<Piece> width_function(const Drawing& drawing, double leftmost, double span) {
+std::vector<Piece> width_function(const Drawing& drawing, const Extent& extent) {
   std::vector<Line> rights, lefts;
   rights.reserve(drawing.places.size());
   lefts.reserve(drawing.places.size());
   for (const Place& place : drawing.places) {
-    const double p = (place.x - leftmost) / span;
+    const double p = extent.position(place);
     rights.push_back(Line{p, em(place.right)});
     lefts.push_back(Line{-p, em(place.left)});
   }
@@ -137,23 +157,21 @@ struct Em {
 TexWriter& operator<<(TexWriter& out, Em length) {
   const double value = std::min(length.value, longest);
   const double thousandths = length.round_up ? std::ceil(value * 1000) : std::floor(value * 1000);
-  return out << "\\kelvoraem*" << Fixed{thousandths, 0} << "/1000";
+  return out << "\\kelvoraem*" << static_cast<std::int64_t>(thousandths) << "/1000";
 }
 
-// Defines \kelvorax, the unit length, and \kelvoray, the distance between levels: the
-// natural distance of the layout (72 px to a 12 px text) in proportion to the unit, but at
-// least 6 em, which the labels between two levels need, and at most 9 em. Inside a picture
-// the font is TeX's null font, whose em is 0: the document's em and the width are read with
-// PGF's arithmetic, which sets the font first.
-void fit(TexWriter& out, const Drawing& drawing, double leftmost, double span,
-         std::string_view width) {
+// Defines \kelvorax, the unit length that makes the picture `width` wide (0pt for one column).
+// Inside a picture the font is TeX's null font, whose em is 0: the document's em and the width
+// are read with PGF's arithmetic, which sets the font first.
+void fit_unit(TexWriter& out, const Drawing& drawing, const Extent& extent,
+              std::string_view width) {
   out << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
       << "\\pgfmathsetlengthmacro\\kelvorawidth{" << width << "}%\n";
-  if (span <= 0) {
-    out << "\\def\\kelvorax{0pt}\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}%\n";
+  if (extent.span <= 0) {
+    out << "\\def\\kelvorax{0pt}";
     return;
   }
-  const std::vector<Piece> pieces = width_function(drawing, leftmost, span);
+  const std::vector<Piece> pieces = width_function(drawing, extent);
   // Piece k, W(u) = a u + b, is inverted as u = (width - b) / a, with a written as a fraction
   // of a million (rounded up) for TeX's integer arithmetic, which keeps the product exact.
   auto unit = [&](const Piece& piece) {
@@ -163,7 +181,7 @@ void fit(TexWriter& out, const Drawing& drawing, double leftmost, double span,
       out << "\\kelvorawidth-" << Em{piece.line.intercept, true};
     } else {
       out << "(\\kelvorawidth-" << Em{piece.line.intercept, true} << ")*1000000/"
-          << Fixed{millionths, 0};
+          << static_cast<std::int64_t>(millionths);
     }
     out << "\\relax}";
   };
@@ -180,35 +198,48 @@ void fit(TexWriter& out, const Drawing& drawing, double leftmost, double span,
   const Piece& least = pieces.front();
   below(least.line.at(least.start));
   out << "\\edef\\kelvorax{\\the\\dimexpr" << Em{least.start, false} << "\\relax}\\fi%\n";
-  // The levels: 72 px for `span` px is 6 em for span / 12 em.
-  const double spread = em(span);
-  if (spread * 1.5 > longest) {
+}
+
+// Defines \kelvoray, the distance between levels: the natural distance of the layout (72 px to
+// a 12 px text) in proportion to the unit, but at least 6 em, which the labels between two
+// levels need, and at most 9 em. TeX's lengths end at 16383.99 pt: a tree so deep that its
+// levels would run past that is drawn with its levels closer, labels overlapping, rather than
+// not at all.
+void fit_levels(TexWriter& out, const Extent& extent) {
+  // 72 px for `span` px is 6 em for span / 12 em.
+  const double spread = em(extent.span);
+  if (spread <= 0 || spread * 1.5 > longest) {
     out << "\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}%\n";
-    return;
+  } else {
+    out << "\\ifdim\\kelvorax>\\dimexpr" << Em{spread * 1.5, false}
+        << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*9\\relax}\\else\\ifdim\\kelvorax>"
+           "\\dimexpr"
+        << Em{spread, false} << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvorax*6000/"
+        << static_cast<std::int64_t>(std::llround(spread * 1000))
+        << "\\relax}\\else\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}\\fi\\fi%\n";
   }
-  out << "\\ifdim\\kelvorax>\\dimexpr" << Em{spread * 1.5, false}
-      << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*9\\relax}\\else\\ifdim\\kelvorax>"
-         "\\dimexpr"
-      << Em{spread, false} << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvorax*6000/"
-      << Fixed{std::round(spread * 1000), 0}
-      << "\\relax}\\else\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}\\fi\\fi%\n";
+  if (extent.deepest > 80) {
+    const std::int64_t deepest = extent.deepest;
+    out << "\\ifdim\\kelvoray>\\dimexpr16000pt/" << deepest
+        << "\\relax\\edef\\kelvoray{\\the\\dimexpr16000pt/" << deepest << "\\relax}\\fi%\n";
+  }
 }
 
 // --- The picture ---
 
 class Picture {
  public:
-  Picture(TexWriter& out, const Drawing& drawing, double leftmost, double span)
-      : out_(out), places_(drawing.places), leftmost_(leftmost), span_(span) {}
+  Picture(TexWriter& out, const Drawing& drawing, const Extent& extent)
+      : out_(out), drawing_(drawing), places_(drawing.places), extent_(extent) {}
 
   // A place's coordinates: its position across, and its level (downwards).
   void at(const Place& place) {
-    out_ << '(' << Fixed{span_ > 0 ? (place.x - leftmost_) / span_ : 0, 5} << ','
-         << Fixed{-static_cast<double>(place.level), 0} << ')';
+    out_ << '(' << Fixed<5>{extent_.position(place)} << ','
+         << -static_cast<std::int64_t>(place.level) << ')';
   }
 
-  void write(const Drawing& drawing) {
-    for (const layout::Link& link : drawing.links) {
+  void write() {
+    for (const layout::Link& link : drawing_.links) {
       const Place &a = places_[link.from], &b = places_[link.to];
       out_ << "\\draw[dashed] ";
       at(a);
@@ -232,8 +263,7 @@ class Picture {
         if (place.node == nullptr || (place.child_count == 0) != leaves) continue;
         out_ << (leaves ? "\\filldraw[fill=white] " : "\\fill ");
         at(place);
-        out_ << " circle[radius=" << Fixed{std::floor(em(layout::dot_radius) * 1000) / 1000, 3}
-             << "em];\n";
+        out_ << " circle[radius=" << std::floor(em(layout::dot_radius) * 1000) / 1000 << "em];\n";
       }
     }
     std::string scratch[2];
@@ -242,9 +272,7 @@ class Picture {
       if (place.node == nullptr) continue;
       const Decision& node = *place.node;
       const layout::Labels labels = layout::labels_of(node, v == 0, place.side, scratch);
-      const Place& parent = places_[place.parent];
-      const bool inner = parent.child_count > 2 && v != parent.first_child &&
-                         v != parent.first_child + parent.child_count - 1;
+      const bool inner = layout::between_siblings(places_, v);
       if (label(place, labels.action, inner)) {
         tex_text(out_, node.name);
         out_ << "};\n";
@@ -279,8 +307,9 @@ class Picture {
   }
 
   TexWriter& out_;
+  const Drawing& drawing_;
   const layout::Places& places_;
-  double leftmost_, span_;
+  const Extent& extent_;
 };
 
 }  // namespace
@@ -324,25 +353,12 @@ bool is_tex_length(std::string_view width) {
 void tikz(const Drawing& drawing, std::string_view width, Destination& destination) {
   walk::Out out(destination);
   TexWriter writer(out);
-  double leftmost = drawing.places[0].x, rightmost = leftmost;
-  std::uint32_t deepest = 0;
-  for (const Place& place : drawing.places) {
-    leftmost = std::min(leftmost, place.x);
-    rightmost = std::max(rightmost, place.x);
-    deepest = std::max(deepest, place.level);
-  }
-  const double span = rightmost - leftmost;
+  const Extent extent(drawing);
   writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n";
-  fit(writer, drawing, leftmost, span, width);
-  // TeX's lengths end at 16383.99 pt: a tree so deep that its levels would run past that is
-  // drawn with its levels closer, labels overlapping, rather than not at all.
-  if (deepest > 80) {
-    writer << "\\ifdim\\kelvoray>\\dimexpr16000pt/" << Fixed{double(deepest), 0}
-           << "\\relax\\edef\\kelvoray{\\the\\dimexpr16000pt/" << Fixed{double(deepest), 0}
-           << "\\relax}\\fi%\n";
-  }
+  fit_unit(writer, drawing, extent, width);
+  fit_levels(writer, extent);
   writer << "\\tikzset{x=\\kelvorax,y=\\kelvoray}%\n";
-  Picture(writer, drawing, leftmost, span).write(drawing);
+  Picture(writer, drawing, extent).write();
   writer << "\\end{tikzpicture}\n";
   out.finish();
 }

@@ -11,14 +11,14 @@
 
 namespace kelvora::draw {
 
-// A number rounded to `decimals` decimals (at most 9), written without trailing zeros: "12",
+// A number rounded to `Places` decimals (at most 9), written without trailing zeros: "12",
 // "-3.5", "0.25".
+template <int Places>
 struct Fixed {
   double value;
-  int decimals;
 };
 
-// Numbers given as doubles are written as Fixed with `Decimals` decimals.
+// Numbers given as doubles are written as Fixed<Decimals>; integers as they are.
 template <int Decimals>
 class Writer {
  public:
@@ -29,19 +29,15 @@ class Writer {
     return *this;
   }
   Writer& operator<<(char c) { return *this << std::string_view(&c, 1); }
-  Writer& operator<<(Fixed number) {
-    switch (number.decimals) {
-      case 0: return fixed<0>(number.value);
-      case 1: return fixed<1>(number.value);
-      case 2: return fixed<2>(number.value);
-      case 3: return fixed<3>(number.value);
-      case 4: return fixed<4>(number.value);
-      case 5: return fixed<5>(number.value);
-      case 6: return fixed<6>(number.value);
-      case 7: return fixed<7>(number.value);
-      case 8: return fixed<8>(number.value);
-      default: return fixed<9>(number.value);
-    }
+  template <int Places>
+  Writer& operator<<(Fixed<Places> number) {
+    return fixed<Places>(number.value);
+  }
+  Writer& operator<<(std::int64_t value) {
+    if (value < 0) *this << '-';
+    const auto magnitude = static_cast<std::uint64_t>(value);
+    out_.put_number(value < 0 ? 0 - magnitude : magnitude);
+    return *this;
   }
   Writer& operator<<(double value) { return fixed<Decimals>(value); }
   // Text from the user, as UTF-8: the output learns its widest character.

@@ -118,6 +118,14 @@ class Places {
   std::size_t capacity_ = 0;
 };
 
+// Whether place `v` is a child between the first and the last of three or more: the edges to
+// those pass where its labels stand, which are then set on a white ground.
+inline bool between_siblings(const Places& places, std::size_t v) {
+  const Place& parent = places[places[v].parent];
+  return parent.child_count > 2 && v != parent.first_child &&
+         v != parent.first_child + parent.child_count - 1;
+}
+
 // A dashed line joining two members of an information set: straight at their height, or
 // (`around`) below the nodes between them, or straight between members on different levels.
 struct Link {

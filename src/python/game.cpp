@@ -232,7 +232,7 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     auto matched = match_fast<1>(export_svg_spec, args, nargsf, kwnames);
     auto game = shared<Game>(self);
     auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
-    return svg(game->copy(), path);
+    return svg(*game, path);
   });
 }
 
@@ -257,9 +257,8 @@ PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nar
                                     "\"0.8\\linewidth\", got \"",
                                     width, "\""}));
     }
-    const Game copy = game->copy();
     return drawing(path,
-                   [&](Destination& text) { draw::tikz(layout::lay_out(copy), width, text); });
+                   [&](Destination& text) { draw::tikz(layout::lay_out(*game), width, text); });
   });
 }
 
