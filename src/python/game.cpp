@@ -268,9 +268,9 @@ constexpr std::size_t notebook_bound = 5000;
 // The drawing for IPython and Jupyter; None for a larger tree, which then shows its repr().
 PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   return entry([&]() -> Ref {
-    const Game copy = shared<Game>(self)->copy();
-    if (layout::count_occurrences(copy, notebook_bound + 1) > notebook_bound) return none();
-    return svg(copy, std::nullopt);
+    auto game = shared<Game>(self);
+    if (layout::count_occurrences(*game, notebook_bound + 1) > notebook_bound) return none();
+    return svg(*game, std::nullopt);
   });
 }
 
