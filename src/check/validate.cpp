@@ -185,13 +185,15 @@ class Checker {
     }
     if (!is_root && game_names_ && node.player.name.view() != nature_ &&
         !known_.contains(node.player.name.view())) {
-      report(concat({"reached by ", quoted(node.player.name), ", who is not a player of the game"}));
+      report(
+          concat({"reached by ", quoted(node.player.name), ", who is not a player of the game"}));
     }
     check_children(node);
     if (node.has_information_set) check_information_set(node);
     if (node.children.empty() && !node.payoff) report("a leaf without payoff");
     if (node.payoff && node.payoff.size() != players_.size()) {
-      std::string who = players_.size() <= shown_players ? concat({" (", listed(players_), ")"}) : "";
+      std::string who =
+          players_.size() <= shown_players ? concat({" (", listed(players_), ")"}) : "";
       if (!game_names_) who += ": the movers other than Nature, in order of first appearance";
       report(concat({"its payoff has ", counted(node.payoff.size(), "entry", "entries"),
                      " for the ", counted(players_.size(), "player", "players"), who}));
@@ -223,8 +225,8 @@ class Checker {
     } else if (with_probability == n) {
       const int order = sum.compare_to_one();
       if (order != 0) {
-        report(concat({"the probabilities of its children add up to ",
-                       order < 0 ? "less" : "more", " than 1"}));
+        report(concat({"the probabilities of its children add up to ", order < 0 ? "less" : "more",
+                       " than 1"}));
       }
     }
   }
@@ -237,8 +239,8 @@ class Checker {
       return;
     }
     const Decision& other = *at->second.node;
-    const std::string head = concat({"in information set ", std::to_string(at->first), " with ",
-                                     at->second.path, ", but "});
+    const std::string head = concat(
+        {"in information set ", std::to_string(at->first), " with ", at->second.path, ", but "});
     const std::string_view here = mover(node), there = mover(other);
     if (here != there) {
       auto who = [](std::string_view name) {

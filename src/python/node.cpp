@@ -139,19 +139,30 @@ Payoff to_payoff(PyObject* value) {
   Symbolic variables;
   Exacts numbers;
   std::size_t index = 0;
-  to_list<std::vector<char>>(value, [&](PyObject* item) {
-    const std::string name = concat({"payoff[", std::to_string(index++), "]"});
-    if (is_instance<Variable>(item)) {
-      variables.push_back(copy_of<Variable>(item));
-    } else {
-      numbers.push_back(to_exact(item, ExactTarget{name, false}));
-    }
-    if (!variables.empty() && !numbers.empty()) {
-      throw Error::with_message(
-          PyExc_TypeError, concat({name, ": expected numbers only or Variables only, got both"}));
-    }
-    return char{};
-  });
+  auto read = [&] {
+    to_list<std::vector<char>>(value, [&](PyObject* item) {
+      const std::string name = concat({"payoff[", std::to_string(index++), "]"});
+      if (is_instance<Variable>(item)) {
+        variables.push_back(copy_of<Variable>(item));
+      } else {
+        numbers.push_back(to_exact(item, ExactTarget{name, false}));
+      }
+      if (!variables.empty() && !numbers.empty()) {
+        throw Error::with_message(
+            PyExc_TypeError, concat({name, ": expected numbers only or Variables only, got both"}));
+      }
+      return char{};
+    });
+  };
+  try {
+    read();
+  } catch (Error& err) {
+    // Not a list at all (an item's error names its index).
+    if (!err.is(PyExc_TypeError) || err.text().starts_with("payoff")) throw;
+    throw Error::with_message(
+        PyExc_TypeError,
+        concat({"payoff: expected None or a list of numbers or of Variables; ", err.text()}));
+  }
   if (!variables.empty()) return Payoff(std::move(variables));
   Int32List integers;
   for (const Exact& number : numbers) {
