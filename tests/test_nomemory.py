@@ -133,7 +133,8 @@ OPERATIONS = [
      "X.payoff = [1.5, '-3/2', 2 ** 40]",
      "assert list(map(str, X.payoff)) == (['3/2', '-3/2', str(2 ** 40)] if exc is None "
      "else ['1', '2'])"),
-    ("Decision.payoff read", "X = Decision(P, 'X'); X.payoff = ['0.5', 3]; X.probability = 1",
+    ("Decision.payoff read", "import fractions; X = Decision(P, 'X'); X.payoff = ['0.5', 3]; "
+     "X.probability = 1",
      "result = (X.payoff, X.probability, N.payoff, N.children[1].payoff)", ""),
     ("validate", "S = Game('S', players=1); C = Decision(S.player[0], 'c', utility=[1]); "
      "C.probability = 1; S = S + C", "result = S.validate()", "assert result is None"),

@@ -158,8 +158,8 @@ class Checker {
           }
         },
         [](const Decision&) {});
-    game_names_ = uses_game_names;
-    if (uses_game_names) {
+    game_names_ = uses_game_names || in_order.empty();
+    if (game_names_) {
       for (std::size_t i = 1; i < game_.player.size(); ++i) {
         players_.push_back(game_.player[i].name.view());
       }

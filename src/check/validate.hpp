@@ -24,10 +24,10 @@ struct Problems {
 //
 // Players and payoff entries: the player of a node is the one who moved at its parent; Nature
 // (the game's first player, by name) has no entry. When any mover bears the name of one of the
-// game's other players, entry i of a payoff is game.player[i + 1], and every payoff has one
-// entry per player of the game; otherwise (trees of players of one's own, such as
-// Player("Ann")) entry i is the i-th mover other than Nature in order of first appearance in
-// pre-order, and every payoff has one entry per mover.
+// game's other players, or Nature is the only mover, entry i of a payoff is game.player[i + 1],
+// and every payoff has one entry per player of the game; otherwise (trees of players of one's own,
+// such as Player("Ann")) entry i is the i-th mover other than Nature in order of first appearance
+// in pre-order, and every payoff has one entry per mover.
 //
 // Found: children of one node moved by different players; a node with some children with a
 // probability and some without; children's probabilities that do not add up to exactly 1; a

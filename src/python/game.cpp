@@ -368,8 +368,9 @@ PyMethodDef game_methods[] = {
      "probability on a node not reached by Nature (the game's first player), members of an\n"
      "information set with different movers or actions, a leaf without payoff, a payoff whose\n"
      "length is not the number of players, a cycle.\n\n"
-     "Payoff entries: when any mover has the name of one of the game's players, entry i is\n"
-     "game.player[i + 1] (Nature has none) and a payoff has one entry per player of the game;\n"
+     "Payoff entries: when any mover has the name of one of the game's players (or Nature\n"
+     "is the only mover), entry i is game.player[i + 1] (Nature has none) and a payoff has one\n"
+     "entry per player of the game;\n"
      "otherwise entry i is the i-th mover other than Nature in order of first appearance\n"
      "(pre-order), and a payoff has one entry per mover. A node shared under several parents\n"
      "is checked once, under the first."},
