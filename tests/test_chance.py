@@ -24,6 +24,11 @@ class Text(str):
     pass
 
 
+class BadDecimal(Decimal):
+    def __str__(self):
+        raise RuntimeError("no text")
+
+
 class Raising:
     def __index__(self):
         raise RuntimeError("index")
@@ -50,6 +55,7 @@ FORMS = [
     (Decimal("-2.50"), ValueError, Fraction(-5, 2)),
     (Decimal("NaN"), ValueError, ValueError),
     (Decimal("Infinity"), ValueError, ValueError),
+    (BadDecimal("0.5"), TypeError, TypeError),
     (0.1, Fraction(1, 10), Fraction(1, 10)),
     (1e-05, Fraction(1, 100000), Fraction(1, 100000)),
     (-0.0, Fraction(0), 0),

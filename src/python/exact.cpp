@@ -80,19 +80,22 @@ bool int_parts(PyObject* value, bool& negative, std::uint64_t& magnitude) {
 
 std::string_view beyond = " whose numerator and denominator are below 2**64";
 
+// The error that Python code of `obj`'s class raised while it was read: a TypeError naming the
+// target, with that error as its cause (MemoryError passes as itself).
+[[noreturn]] void refuse_failed(const ExactTarget& target, std::string_view what) {
+  Error err = Error::fetch();
+  if (err.is(PyExc_MemoryError)) throw err;
+  Error refused = Error::with_message(
+      PyExc_TypeError, concat({target.name, ": ", expected(target), ", got ", what}));
+  refused.set_cause(std::move(err).into_value());
+  throw refused;
+}
+
 // A part of a Fraction, which must be an int.
 void fraction_part(PyObject* obj, const char* part, const ExactTarget& target, bool& negative,
                    std::uint64_t& magnitude) {
   Ref value = Ref::steal(PyObject_GetAttrString(obj, part));
-  if (!value) {
-    Error err = Error::fetch();
-    if (err.is(PyExc_MemoryError)) throw err;
-    Error refused = Error::with_message(
-        PyExc_TypeError, concat({target.name, ": ", expected(target), ", got a Fraction whose ",
-                                 part, " cannot be read"}));
-    refused.set_cause(std::move(err).into_value());
-    throw refused;
-  }
+  if (!value) refuse_failed(target, concat({"a Fraction whose ", part, " cannot be read"}));
   if (!PyLong_Check(value.get()) || PyBool_Check(value.get())) refuse(PyExc_TypeError, obj, target);
   if (!int_parts(value.get(), negative, magnitude)) refuse(PyExc_ValueError, obj, target, beyond);
 }
@@ -151,7 +154,7 @@ Exact read(PyObject* obj, const ExactTarget& target) {
   if (instance_of(obj, "decimal", "Decimal")) {
     // str() of a Decimal is exact, in scientific notation for large exponents.
     Ref text = Ref::steal(PyObject_Str(obj));
-    if (!text) throw Error::fetch();
+    if (!text) refuse_failed(target, "a Decimal whose str() fails");
     if (!PyUnicode_Check(text.get())) refuse(PyExc_TypeError, obj, target);
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text.get(), &size);
