@@ -240,6 +240,11 @@ def test_validate_players_of_ones_own_and_limits():
     lines = str(info.value).split("\n")
     assert lines[0] == "the game has 25 problems:" and lines[-1] == "  ... and 5 more"
     assert len(lines) == 22 and lines[20] == "  root > a > 19: a leaf without payoff"
+    # where only Nature moves, payoffs are for the game's players
+    lottery = Game("Lottery", players=1)
+    draw = Decision(lottery.player[0], "draw", utility=[5])
+    draw.probability = 1
+    assert (lottery + draw).validate() is None
     # shared nodes are checked once; a million-deep chain needs no recursion
     shared = Decision(bob, "s", utility=[0, 0])
     assert (Game() + Decision(ann, "x").add_nodes(shared, shared)).validate() is None

@@ -370,10 +370,9 @@ PyMethodDef game_methods[] = {
      "length is not the number of players, a cycle.\n\n"
      "Payoff entries: when any mover has the name of one of the game's players (or Nature\n"
      "is the only mover), entry i is game.player[i + 1] (Nature has none) and a payoff has one\n"
-     "entry per player of the game;\n"
-     "otherwise entry i is the i-th mover other than Nature in order of first appearance\n"
-     "(pre-order), and a payoff has one entry per mover. A node shared under several parents\n"
-     "is checked once, under the first."},
+     "entry per player of the game; otherwise entry i is the i-th mover other than Nature in\n"
+     "order of first appearance (pre-order), and a payoff has one entry per mover. A node\n"
+     "shared under several parents is checked once, under the first."},
     {"get_ref", Game_get_ref, METH_NOARGS, "get_ref($self)\n--\n\n"},
     {"length", Game_length, METH_NOARGS, "length($self)\n--\n\n"},
     {},
