@@ -192,6 +192,31 @@ def deep_chain(depth):
     # Released here, a level at a time.
 
 
+def chance():
+    from decimal import Decimal
+    from fractions import Fraction
+
+    game = Game("Chance", players=2)
+    nature, one, _ = game.player
+    for name, p in (("a", "1/3"), ("b", Decimal("0.25")), ("c", 0.4166666666666667)):
+        node = Decision(nature, name)
+        node.probability = p
+        node.add_node(Decision(one, "x", utility=[1, 0]))
+        game = game + node
+    last = game.root.children[2]
+    last.probability = Fraction(5, 12)
+    last.children[0].payoff = ["1.5", -(2**40), Fraction(1, 3)]
+    assert last.children[0].payoff == [Fraction(3, 2), -(2**40), Fraction(1, 3)]
+    fails(lambda: setattr(last, "probability", 2**100), ValueError)
+    fails(lambda: setattr(last, "payoff", [Variable("v"), 1]), TypeError)
+    assert "(1.5, -1099511627776)" in game.export() and "$-1099511627776$" in game.export_tikz()
+    assert "payoff has 3 entries" in fails(game.validate, ValueError)
+    last.children[0].payoff = [Variable("v"), Variable("w")]
+    assert game.validate() is None
+    del last.probability
+    assert last.probability is None and "2 of its 3" in fails(game.validate, ValueError)
+
+
 def main():
     rounds = int(sys.argv[sys.argv.index("--rounds") + 1]) if "--rounds" in sys.argv else 2
     with tempfile.TemporaryDirectory() as directory:
@@ -202,6 +227,7 @@ def main():
             game = games(root)
             exports(game, directory)
             deep_chain(10_000)
+            chance()
     print(f"memcheck workload: {rounds} rounds done, {len(KEPT)} cycles kept")
     sys.stdout.flush()
     os._exit(0)

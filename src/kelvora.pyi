@@ -1,6 +1,8 @@
 """All of kelvora's structures and functions are packed into the kelvora module."""
 
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
+from decimal import Decimal
+from fractions import Fraction
 from os import PathLike
 from typing import ClassVar, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
 
@@ -8,6 +10,8 @@ __all__ = ["Game", "Type", "Variable", "Decision", "Player"]
 
 # What a float parameter accepts: floats, ints and objects with __float__ or __index__.
 _Real: TypeAlias = SupportsFloat | SupportsIndex
+# An exact number: read exactly, a float by its shortest repr, a str as "0.25" or "1/3".
+_Exact: TypeAlias = int | Fraction | Decimal | float | str
 # What names a file: as os.fspath() takes it.
 _Path: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes]
 
@@ -51,6 +55,11 @@ class Game:
     def export_tikz(self, /, filename: _Path, *, width: str | None = None) -> None: ...
     def _repr_svg_(self) -> str | None:
         """export_svg() for IPython and Jupyter; None above 5,000 node occurrences."""
+    def validate(self) -> None:
+        """None for a sound game, else ValueError listing its problems, each after the path of
+        node names from the root ("root > In > Fight"). Payoff entry i is game.player[i + 1]
+        when any mover has one of the game's player names, else the i-th mover (not Nature)
+        in order of first appearance."""
     def get_ref(self) -> Game: ...
     def length(self) -> int: ...
     def __add__(self, other: Decision, /) -> Game: ...
@@ -116,6 +125,20 @@ class Decision:
     def children(self) -> list[Decision]: ...
     @property
     def information_set(self) -> int | None: ...
+    @property
+    def probability(self) -> Fraction | None:
+        """The chance of this node where Nature moves at its parent, kept exactly, 0 to 1."""
+    @probability.setter
+    def probability(self, value: _Exact | None) -> None: ...
+    @probability.deleter
+    def probability(self) -> None: ...
+    @property
+    def payoff(self) -> list[int | Fraction] | list[Variable] | None:
+        """What this node pays: integers as int, other numbers as Fraction, or Variables."""
+    @payoff.setter
+    def payoff(self, value: Iterable[_Exact] | Iterable[Variable] | None) -> None: ...
+    @payoff.deleter
+    def payoff(self) -> None: ...
     def add_node(self, other: Decision) -> Decision: ...
     def add_nodes(self, *args: Decision) -> Decision: ...
     def __add__(self, other: Decision, /) -> Decision: ...

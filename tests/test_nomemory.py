@@ -122,6 +122,23 @@ OPERATIONS = [
      "result = (N.player.name, N.name, N.children, N.information_set, str(N))", ""),
     ("Decision.name=", "X = Decision(P, 'X')", "X.name = 'Y'",
      "assert X.name == ('Y' if exc is None else 'X')"),
+    ("Decision.probability=", "X = Decision(P, 'X'); X.probability = 0.5",
+     "X.probability = '1/3'",
+     "assert str(X.probability) == ('1/3' if exc is None else '1/2')"),
+    ("Decision.probability=2", "X = Decision(P, 'X'); ORDINARY = ValueError",
+     "X.probability = 2", "assert X.probability is None"),
+    ("Decision.payoff=mixed", "X = Decision(P, 'X', utility=[1, 2]); ORDINARY = TypeError",
+     "X.payoff = [1.5, '-3/2', 2 ** 40, A]", "assert X.payoff == [1, 2]"),
+    ("Decision.payoff= exact", "X = Decision(P, 'X', utility=[1, 2])",
+     "X.payoff = [1.5, '-3/2', 2 ** 40]",
+     "assert list(map(str, X.payoff)) == (['3/2', '-3/2', str(2 ** 40)] if exc is None "
+     "else ['1', '2'])"),
+    ("Decision.payoff read", "import fractions; X = Decision(P, 'X'); X.payoff = ['0.5', 3]; "
+     "X.probability = 1",
+     "result = (X.payoff, X.probability, N.payoff, N.children[1].payoff)", ""),
+    ("validate", "S = Game('S', players=1); C = Decision(S.player[0], 'c', utility=[1]); "
+     "C.probability = 1; S = S + C", "result = S.validate()", "assert result is None"),
+    ("validate(broken)", "ORDINARY = ValueError", "G.validate()", ""),
     ("add_node", "X, Y = Decision(P, 'X'), Decision(P, 'Y')", "result = X.add_node(Y)",
      ATTACHED.format("[]")),
     ("Decision +", "X, Y = Decision(P, 'X'), Decision(P, 'Y')", "result = X + Y",

@@ -78,22 +78,17 @@ void tex_text(TexWriter& out, std::string_view text) {
 // "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
 void tex_payoff(TexWriter& out, const Payoff& payoff) {
   out << '(';
-  if (payoff.is_numeric()) {
-    const auto numbers = payoff.numbers();
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out << ", ";
-      const std::int64_t number = numbers[i];
-      if (number < 0)
-        out << '$' << number << '$';
-      else
-        out << number;
-    }
-  } else {
-    const Symbolic& variables = payoff.variables();
-    for (std::size_t i = 0; i < variables.size(); ++i) {
-      if (i > 0) out << ", ";
-      tex_text(out, variables[i].name);
-    }
+  std::string entry;
+  for (std::size_t i = 0; i < payoff.size(); ++i) {
+    if (i > 0) out << ", ";
+    entry.clear();
+    append_payoff_entry(payoff, i, entry);
+    if (payoff.is_symbolic())
+      tex_text(out, entry);
+    else if (entry.starts_with('-'))
+      out << '$' << entry << '$';
+    else
+      out << entry;
   }
   out << ')';
 }

@@ -24,10 +24,10 @@ void put_escaped(walk::Out& out, const Text& name) {
   out.put_name(name);
 }
 
-// The label of a node: its integer payoff pair, or the player of its first child. A symbolic
+// The label of a node: its numeric payoff pair, or the player of its first child. A symbolic
 // payoff counts only at a leaf, which shows the names of its first two variables.
 void put_label(walk::Out& out, const Decision& node) {
-  if (node.payoff && (node.payoff.is_numeric() || node.children.empty())) {
+  if (node.payoff && (!node.payoff.is_symbolic() || node.children.empty())) {
     out.put("label=below:{$");
     walk::put_payoff_pair(out, node.payoff,
                           [](walk::Out& to, std::string_view name) { put_escaped(to, name); });

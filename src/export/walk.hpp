@@ -86,8 +86,9 @@ class Out {
   unsigned widest_ = 0;
 };
 
-// "(a, b)" from the first two entries of a payoff, integers in decimal and variables by their
-// names as `write_name` writes them; a payoff of fewer than two entries is out of bounds.
+// "(a, b)" from the first two entries of a payoff, integers in decimal, exact numbers as
+// written and variables by their names as `write_name` writes them; a payoff of fewer than two
+// entries is out of bounds.
 template <class WriteName>
 void put_payoff_pair(Out& out, const Payoff& payoff, WriteName write_name) {
   auto pair = [&](const auto& entries, auto write) {
@@ -103,6 +104,8 @@ void put_payoff_pair(Out& out, const Payoff& payoff, WriteName write_name) {
       if (n < 0) out.put("-");
       out.put_number(n < 0 ? 0u - static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n));
     });
+  } else if (payoff.is_exact()) {
+    pair(payoff.exacts(), [&](const Exact& x) { out.put(x.text.view()); });
   } else {
     pair(payoff.variables(), [&](const Variable& v) { write_name(out, v.name); });
   }

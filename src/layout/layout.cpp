@@ -470,20 +470,9 @@ double text_width(std::string_view text) {
 
 void payoff_text(const Payoff& payoff, std::string& out) {
   out += '(';
-  if (payoff.is_numeric()) {
-    const auto numbers = payoff.numbers();
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out += ", ";
-      char digits[16];
-      const auto result = std::to_chars(digits, digits + sizeof digits, numbers[i]);
-      out.append(digits, result.ptr);
-    }
-  } else {
-    const Symbolic& variables = payoff.variables();
-    for (std::size_t i = 0; i < variables.size(); ++i) {
-      if (i > 0) out += ", ";
-      out += variables[i].name;
-    }
+  for (std::size_t i = 0; i < payoff.size(); ++i) {
+    if (i > 0) out += ", ";
+    append_payoff_entry(payoff, i, out);
   }
   out += ')';
 }

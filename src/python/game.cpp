@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "check/validate.hpp"
 #include "convert.hpp"
 #include "draw/svg.hpp"
 #include "draw/tikz.hpp"
@@ -274,6 +275,15 @@ PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   });
 }
 
+// None for a sound game, else ValueError listing its problems (see check/validate.hpp).
+PyObject* Game_validate(PyObject* self, PyObject*) {
+  return entry([&] {
+    const check::Problems problems = check::validate(*shared<Game>(self));
+    if (problems.count > 0) throw Error::with_message(PyExc_ValueError, check::describe(problems));
+    return none();
+  });
+}
+
 // game + decision attaches the decision to the root and answers a new game sharing the root.
 // Anything else, or a game that is busy, is declined.
 PyObject* Game_add(PyObject* left, PyObject* right) {
@@ -349,6 +359,20 @@ PyMethodDef game_methods[] = {
      "_repr_svg_($self, /)\n--\n\n"
      "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"
      "than 5,000 node occurrences, so that a notebook shows repr() instead."},
+    {"validate", Game_validate, METH_NOARGS,
+     "validate($self, /)\n--\n\n"
+     "None when the game is sound, else ValueError listing every problem found (the first\n"
+     "20, then \"... and N more\"), each after the path of node names from the root to it,\n"
+     "such as \"root > In > Fight\": children moved by different players, some children with\n"
+     "a probability and some without, probabilities that do not add up to exactly 1, a\n"
+     "probability on a node not reached by Nature (the game's first player), members of an\n"
+     "information set with different movers or actions, a leaf without payoff, a payoff whose\n"
+     "length is not the number of players, a cycle.\n\n"
+     "Payoff entries: when any mover has the name of one of the game's players (or Nature\n"
+     "is the only mover), entry i is game.player[i + 1] (Nature has none) and a payoff has one\n"
+     "entry per player of the game; otherwise entry i is the i-th mover other than Nature in\n"
+     "order of first appearance (pre-order), and a payoff has one entry per mover. A node\n"
+     "shared under several parents is checked once, under the first."},
     {"get_ref", Game_get_ref, METH_NOARGS, "get_ref($self)\n--\n\n"},
     {"length", Game_length, METH_NOARGS, "length($self)\n--\n\n"},
     {},

@@ -5,6 +5,7 @@
 
 #include "convert.hpp"
 #include "entry.hpp"
+#include "python/exact.hpp"
 #include "python/variable.hpp"
 
 namespace kelvora {
@@ -99,6 +100,91 @@ PyObject* Decision_get_information_set(PyObject* self, void*) {
   });
 }
 
+PyObject* Decision_get_probability(PyObject* self, void*) {
+  return entry([&] {
+    std::optional<Exact> probability;
+    if (const Exact* kept = probability_of(*shared<Decision>(self))) probability = *kept;
+    return probability ? exact_to_py(*probability, false) : none();
+  });
+}
+
+int Decision_set_probability(PyObject* self, PyObject* value, void*) {
+  return entry_status([&] {
+    std::optional<Exact> probability;
+    if (given(value)) probability = to_exact(value, ExactTarget{"probability", true});
+    set_probability(*exclusive<Decision>(self), std::move(probability));
+  });
+}
+
+PyObject* Decision_get_payoff(PyObject* self, void*) {
+  return entry([&]() -> Ref {
+    // Copied out before the list is made, as making Fractions runs Python code.
+    const Payoff payoff(shared<Decision>(self)->payoff);
+    if (!payoff) return none();
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(payoff.size())));
+    if (!list) throw Error::fetch();
+    for (std::size_t i = 0; i < payoff.size(); ++i) {
+      Ref item = payoff.is_numeric() ? to_py(std::int64_t{payoff.numbers()[i]})
+                 : payoff.is_exact() ? exact_to_py(payoff.exacts()[i], true)
+                                     : wrap(Variable(payoff.variables()[i]));
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return list;
+  });
+}
+
+// A payoff from a list of numbers or of Variables. Integers within 32 bits, written as such,
+// are kept as `utility=` keeps them.
+Payoff to_payoff(PyObject* value) {
+  Symbolic variables;
+  Exacts numbers;
+  std::size_t index = 0;
+  auto read = [&] {
+    to_list<std::vector<char>>(value, [&](PyObject* item) {
+      const std::string name = concat({"payoff[", std::to_string(index++), "]"});
+      if (is_instance<Variable>(item)) {
+        variables.push_back(copy_of<Variable>(item));
+      } else {
+        numbers.push_back(to_exact(item, ExactTarget{name, false}));
+      }
+      if (!variables.empty() && !numbers.empty()) {
+        throw Error::with_message(
+            PyExc_TypeError, concat({name, ": expected numbers only or Variables only, got both"}));
+      }
+      return char{};
+    });
+  };
+  try {
+    read();
+  } catch (Error& err) {
+    // Not a list at all (an item's error names its index).
+    if (!err.is(PyExc_TypeError) || err.text().starts_with("payoff")) throw;
+    throw Error::with_message(
+        PyExc_TypeError,
+        concat({"payoff: expected None or a list of numbers or of Variables; ", err.text()}));
+  }
+  if (!variables.empty()) return Payoff(std::move(variables));
+  Int32List integers;
+  for (const Exact& number : numbers) {
+    const bool plain =
+        number.is_integer() && number.text.view().find_first_of("./") == std::string_view::npos;
+    const std::uint64_t limit =
+        number.negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    if (!plain || number.numerator > limit) return Payoff(std::move(numbers));
+    integers.push_back(
+        static_cast<std::int32_t>(number.negative ? -static_cast<std::int64_t>(number.numerator)
+                                                  : static_cast<std::int64_t>(number.numerator)));
+  }
+  return Payoff(integers.view());
+}
+
+int Decision_set_payoff(PyObject* self, PyObject* value, void*) {
+  return entry_status([&] {
+    Payoff payoff = given(value) ? to_payoff(value) : Payoff();
+    exclusive<Decision>(self)->payoff = std::move(payoff);
+  });
+}
+
 constexpr const char* add_node_params[] = {"other"};
 constexpr CallSpec add_node_spec{"Decision", "add_node", add_node_params, 1, 0, 1};
 
@@ -149,6 +235,16 @@ PyGetSetDef decision_getset[] = {
     {"name", get_name<Decision>, set_name<Decision>, "", nullptr},
     {"children", Decision_get_children, nullptr, "", nullptr},
     {"information_set", Decision_get_information_set, nullptr, "", nullptr},
+    {"probability", Decision_get_probability, Decision_set_probability,
+     "The chance of reaching this node from its parent, where Nature moves: None, or a\n"
+     "fractions.Fraction from 0 to 1, kept exactly. Set it to an int, Fraction, Decimal, float\n"
+     "(read by its repr: 0.1 is 1/10) or str (\"0.25\", \"1/3\"); drawings show it as written.",
+     nullptr},
+    {"payoff", Decision_get_payoff, Decision_set_payoff,
+     "What this node pays each player: None, a list of numbers (int, or Fraction for the\n"
+     "others) or a list of Variables. Set it to a list of numbers in any form that probability\n"
+     "takes, of any sign, or of Variables (copied); deleting it sets None.",
+     nullptr},
     {},
 };
 

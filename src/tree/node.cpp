@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace kelvora {
@@ -36,8 +38,15 @@ Cell<Decision>* pop_dying() noexcept {
   return top;
 }
 
+// The probabilities of the nodes that have one, by record. Guarded by the interpreter lock.
+std::unordered_map<const Decision*, Exact>& probabilities() {
+  static auto* table = new std::unordered_map<const Decision*, Exact>();  // never freed: nodes
+  return *table;  // can outlive the module's own statics at exit
+}
+
 // Destroys the record of a node without children and frees the object.
 void free_node(Cell<Decision>* cell) noexcept {
+  if (cell->value.has_probability) probabilities().erase(&cell->value);
   dealloc<Decision>(reinterpret_cast<PyObject*>(cell));
 }
 
@@ -83,9 +92,13 @@ Payoff::Payoff(std::span<const std::int32_t> numbers) : kind_(Kind::numeric) {
 Payoff::Payoff(Symbolic variables)
     : kind_(Kind::symbolic), variables_(new Symbolic(std::move(variables))) {}
 
+Payoff::Payoff(Exacts numbers) : kind_(Kind::exact), exacts_(new Exacts(std::move(numbers))) {}
+
 Payoff::Payoff(const Payoff& other) : kind_(other.kind_), size_(other.size_), pair_{0, 0} {
   if (kind_ == Kind::symbolic) {
     variables_ = new Symbolic(*other.variables_);
+  } else if (kind_ == Kind::exact) {
+    exacts_ = new Exacts(*other.exacts_);
   } else if (kind_ == Kind::numeric && size_ > inline_count) {
     numbers_ = new std::int32_t[size_];
     std::copy(other.numbers_, other.numbers_ + size_, numbers_);
@@ -122,6 +135,31 @@ Decision make_node(Player player, Text name, std::optional<std::span<const std::
                   0,
                   information_set.value_or(0),
                   information_set.has_value()};
+}
+
+void append_payoff_entry(const Payoff& payoff, std::size_t i, std::string& out) {
+  if (payoff.is_numeric()) {
+    out += std::to_string(payoff.numbers()[i]);
+  } else if (payoff.is_exact()) {
+    out += payoff.exacts()[i].text.view();
+  } else {
+    out += payoff.variables()[i].name;
+  }
+}
+
+const Exact* probability_of(const Decision& node) {
+  if (!node.has_probability) return nullptr;
+  return &probabilities().find(&node)->second;
+}
+
+void set_probability(Decision& node, std::optional<Exact> probability) {
+  if (!probability) {
+    if (node.has_probability) probabilities().erase(&node);
+    node.has_probability = false;
+    return;
+  }
+  probabilities().insert_or_assign(&node, std::move(*probability));
+  node.has_probability = true;
 }
 
 std::uint64_t next_node_id() { return node_counter.fetch_add(1); }

@@ -15,6 +15,7 @@
 #include "cell.hpp"
 #include "ref.hpp"
 #include "text.hpp"
+#include "tree/exact.hpp"
 #include "tree/utility.hpp"
 
 namespace kelvora {
@@ -24,16 +25,19 @@ struct Player {
   Text name;
 };
 
-// What a node pays: symbolic variables or integers. An empty list is still a payoff.
+// What a node pays: symbolic variables, 32-bit integers or exact numbers as written. An empty
+// list is still a payoff.
 using Symbolic = std::vector<Variable>;
+using Exacts = std::vector<Exact>;
 
 // A node's payoff, or none, in 16 bytes: up to two integers (the usual pair) are kept inside,
-// longer lists and variables on the heap.
+// longer lists, variables and exact numbers on the heap.
 class Payoff {
  public:
   Payoff() noexcept : pair_{0, 0} {}
   explicit Payoff(std::span<const std::int32_t> numbers);
   explicit Payoff(Symbolic variables);
+  explicit Payoff(Exacts numbers);
   Payoff(const Payoff& other);
   Payoff& operator=(const Payoff&) = delete;
   Payoff(Payoff&& other) noexcept : kind_(other.kind_), size_(other.size_) {
@@ -41,32 +45,58 @@ class Payoff {
     std::memcpy(pair_, other.pair_, sizeof pair_);
     other.kind_ = Kind::none;
   }
-  Payoff& operator=(Payoff&&) = delete;
+  // Swaps in `other`'s payoff: it cannot fail.
+  Payoff& operator=(Payoff&& other) noexcept {
+    Payoff old(std::move(*this));
+    std::memcpy(pair_, other.pair_, sizeof pair_);
+    kind_ = other.kind_;
+    size_ = other.size_;
+    other.kind_ = Kind::none;
+    return *this;
+  }
   ~Payoff() {
     if (kind_ == Kind::symbolic) delete variables_;
+    if (kind_ == Kind::exact) delete exacts_;
     if (kind_ == Kind::numeric && size_ > inline_count) delete[] numbers_;
   }
 
   explicit operator bool() const noexcept { return kind_ != Kind::none; }
+  // Of 32-bit integers.
   bool is_numeric() const noexcept { return kind_ == Kind::numeric; }
+  // Of exact numbers, which are not all 32-bit integers written as such.
+  bool is_exact() const noexcept { return kind_ == Kind::exact; }
+  bool is_symbolic() const noexcept { return kind_ == Kind::symbolic; }
+  // The number of entries (0 for none).
+  std::size_t size() const noexcept {
+    return kind_ == Kind::symbolic ? variables_->size()
+           : kind_ == Kind::exact  ? exacts_->size()
+                                   : size_;
+  }
   // The integers of a numeric payoff.
   std::span<const std::int32_t> numbers() const noexcept {
     return {size_ <= inline_count ? pair_ : numbers_, size_};
   }
   // The variables of a symbolic payoff.
   const Symbolic& variables() const noexcept { return *variables_; }
+  // The numbers of an exact payoff.
+  const Exacts& exacts() const noexcept { return *exacts_; }
 
  private:
   static constexpr std::uint32_t inline_count = 2;
-  enum class Kind : std::uint8_t { none, numeric, symbolic };
+  enum class Kind : std::uint8_t { none, numeric, symbolic, exact };
   Kind kind_ = Kind::none;
   std::uint32_t size_ = 0;  // of a numeric payoff
   union {
     std::int32_t pair_[inline_count];
     std::int32_t* numbers_;
     Symbolic* variables_;
+    Exacts* exacts_;
   };
 };
+
+// Appends entry i of a payoff (i < size()) as it was written: an integer in decimal, an exact
+// number as its text ("1.5", "-3/2"), a variable by name. Drawings show payoffs through this.
+void append_payoff_entry(const Payoff& payoff, std::size_t i, std::string& out);
 
 // The children of a node: strong references in an array from the interpreter's allocator,
 // 16 bytes in the node (a std::vector takes 24, and its block more than the interpreter's
@@ -116,6 +146,11 @@ struct Decision {
   bool has_information_set = false;
   // Set while an export walks below this node: meeting it again there means a cycle.
   mutable bool on_path = false;
+  // Set once a check has met this node, while it runs.
+  mutable bool seen = false;
+  // Whether a probability is kept for this node (see probability_of): a side table holds it,
+  // so a node without one takes no more room.
+  bool has_probability = false;
 
   std::optional<std::uint64_t> information_set() const {
     if (!has_information_set) return std::nullopt;
@@ -127,6 +162,12 @@ struct Decision {
 // given, else `variables` when given, else none.
 Decision make_node(Player player, Text name, std::optional<std::span<const std::int32_t>> numbers,
                    std::optional<Symbolic> variables, std::optional<std::uint64_t> information_set);
+
+// The probability of the node record `node`, or null. Needs the interpreter lock, as do the
+// two below.
+const Exact* probability_of(const Decision& node);
+// Sets or (with nothing) removes the probability of `node`; the node is unchanged when it fails.
+void set_probability(Decision& node, std::optional<Exact> probability);
 
 // The next node number; numbers are never reused within a process.
 std::uint64_t next_node_id();
