@@ -12,8 +12,9 @@ namespace kelvora::draw {
 // backslash just before the last one does not escape it.
 bool wholly_math(std::string_view text);
 
-// A name as TeX text that prints as written; a name wholly enclosed in $...$ goes through as
-// math. Control characters become spaces.
+// A name as TeX text that prints as written, in any font that has its characters (pdfLaTeX
+// with only tikz has Latin, Greek and the common typographic characters); a name wholly
+// enclosed in $...$ goes through as math. Control characters become spaces.
 void tex_text(Writer<3>& out, std::string_view text);
 
 // "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
