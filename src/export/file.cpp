@@ -74,8 +74,7 @@ int write_all(int fd, std::string_view text, void (*on_interrupt)()) {
 }
 
 // Writes through the descriptor of the opened target, emptied first when `empty`.
-int write_in_place(Descriptor& target, std::string_view text, bool empty,
-                   void (*on_interrupt)()) {
+int write_in_place(Descriptor& target, std::string_view text, bool empty, void (*on_interrupt)()) {
   if (empty && ftruncate(target.get(), 0) == -1) return errno;
   const int failure = write_all(target.get(), text, on_interrupt);
   const int closing = target.close();

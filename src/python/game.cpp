@@ -420,22 +420,34 @@ PyMethodDef game_methods[] = {
     {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
      "export_latex($self, scale=None, filename=None)\n--\n\n"},
     {"export_svg", as_method(Game_export_svg), METH_FASTCALL | METH_KEYWORDS,
-     "export_svg($self, /, filename=None)\n--\n\n"
+     "export_svg($self, /, filename=None, *, direction='down', infosets='line', highlight=())\n"
+     "--\n\n"
      "The tree drawn by kelvora's own layout, as an SVG 1.1 document: returned as a str, or\n"
-     "written whole to `filename` (a str or os.PathLike), and then None is returned. A failure\n"
-     "to write raises the OSError that open() would raise."},
+     "written whole to `filename` (a str or os.PathLike), and then None is returned. A\n"
+     "regular file is replaced only once the new one is written whole beside it, keeping its\n"
+     "permissions; a failure to write raises the OSError that open() would raise, and leaves\n"
+     "the old file as it was.\n\n"
+     "direction: \"down\" or \"right\", the way the tree grows from its root.\n"
+     "infosets: \"line\" (dashed lines joining each set's members) or \"outline\" (a dashed\n"
+     "outline round them).\n"
+     "highlight: an iterable of Decision nodes whose incoming edges are drawn thick."},
     {"export_tikz", as_method(Game_export_tikz), METH_FASTCALL | METH_KEYWORDS,
-     "export_tikz($self, /, filename=None, *, width=None)\n--\n\n"
+     "export_tikz($self, /, filename=None, *, width=None, height=None, direction='down',\n"
+     "            infosets='line', highlight=())\n--\n\n"
      "The tree drawn by kelvora's own layout, as a bare LaTeX tikzpicture to put in a figure of\n"
-     "your own: returned as a str, or written whole to `filename` (a str or os.PathLike), and\n"
-     "then None is returned. A failure to write raises the OSError that open() would raise.\n\n"
-     "The picture is as wide as `width`, a TeX length such as \"12cm\" or \"0.8\\linewidth\"\n"
-     "(\\linewidth by default): distances scale, text keeps the document's font and size. A\n"
-     "tree whose nodes stand in one column keeps its own width. The document needs only\n"
-     "\\usepackage{tikz}.\n\n"
-     "Player, action and variable names are set as text, with TeX's special characters\n"
-     "escaped: \"Offer 50%\" and \"Firm A & Co\" print as written. A name wholly enclosed in\n"
-     "$...$, such as \"$\\alpha$\", goes through unchanged, as math."},
+     "your own: returned as a str, or written whole to `filename` as export_svg() writes it.\n\n"
+     "The picture is drawn at its natural size in the document's em. Only when TeX finds it\n"
+     "wider than `width` (\\linewidth by default) or taller than `height` (no limit by\n"
+     "default; \"0.8\\textheight\" suits a slide) does the whole picture, text included, shrink\n"
+     "uniformly to fit. Each is a TeX length: a factor (at most 4 digits before the point and\n"
+     "5 after) and a unit (pt pc in bp cm mm dd cc sp em ex px), or a factor and one of\n"
+     "\\linewidth \\textwidth \\columnwidth \\textheight \\hsize \\vsize \\paperwidth\n"
+     "\\paperheight. The document needs only \\usepackage{tikz}.\n\n"
+     "Names print as written: TeX's special characters, ligatures (--, ``, ?`, ...), Greek\n"
+     "letters and the common typographic characters are written so that pdfLaTeX prints\n"
+     "them; other scripts pass through as UTF-8, for LuaLaTeX with fontspec. A name wholly\n"
+     "enclosed in $...$, such as \"$\\alpha$\", goes through unchanged, as math.\n\n"
+     "direction, infosets, highlight: as for export_svg()."},
     {"_repr_svg_", Game_repr_svg, METH_NOARGS,
      "_repr_svg_($self, /)\n--\n\n"
      "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"
