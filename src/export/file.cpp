@@ -7,7 +7,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace kelvora {
@@ -33,19 +36,20 @@ class Descriptor {
   int fd_;
 };
 
-// A file removed when dropped, unless kept.
+// A file removed when dropped, unless kept (or null). Holds the caller's path, not a copy:
+// nothing that can fail stands between making a file and guarding it.
 class Removal {
  public:
-  explicit Removal(std::string path) : path_(std::move(path)) {}
+  explicit Removal(const char* path) : path_(path) {}
   Removal(const Removal&) = delete;
   Removal& operator=(const Removal&) = delete;
   ~Removal() {
-    if (!path_.empty()) unlink(path_.c_str());
+    if (path_ != nullptr) unlink(path_);
   }
-  void keep() { path_.clear(); }
+  void keep() { path_ = nullptr; }
 
  private:
-  std::string path_;
+  const char* path_;
 };
 
 int open_file(const char* path, int flags, void (*on_interrupt)()) {
@@ -92,7 +96,7 @@ int replace_file(const char* path, std::string_view text, void (*on_interrupt)()
   }
   if (fd == -1) return errno;
   Descriptor target(fd);
-  Removal created_target(created ? path : "");
+  Removal created_target(created ? path : nullptr);
   struct stat old;
   if (fstat(fd, &old) == -1) return errno;
   if (!S_ISREG(old.st_mode)) {
@@ -101,17 +105,17 @@ int replace_file(const char* path, std::string_view text, void (*on_interrupt)()
   }
 
   // The new file goes beside the file itself, not beside a link to it.
-  std::string real;
-  if (char* resolved = realpath(path, nullptr)) {
-    real = resolved;
-    std::free(resolved);
-  } else {
+  const std::unique_ptr<char, void (*)(void*)> real(realpath(path, nullptr), std::free);
+  if (!real) {
+    if (errno == ENOMEM) throw std::bad_alloc();
     const int failure = write_in_place(target, text, true, on_interrupt);
     if (failure == 0) created_target.keep();
     return failure;
   }
-  const std::size_t slash = real.rfind('/');
-  std::string temporary = real.substr(0, slash + 1) + '.' + real.substr(slash + 1) + ".XXXXXX";
+  const std::string_view real_path = real.get();
+  const std::size_t slash = real_path.rfind('/');
+  std::string temporary = std::string(real_path.substr(0, slash + 1)) + '.' +
+                          std::string(real_path.substr(slash + 1)) + ".XXXXXX";
   const int temporary_fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (temporary_fd == -1) {
     const int failure = write_in_place(target, text, true, on_interrupt);
@@ -119,7 +123,7 @@ int replace_file(const char* path, std::string_view text, void (*on_interrupt)()
     return failure;
   }
   Descriptor written(temporary_fd);
-  Removal written_file(temporary);
+  Removal written_file(temporary.c_str());
   // The owner may differ only where this process may change it (as root); the mode always.
   if (fchown(temporary_fd, old.st_uid, old.st_gid) == -1) {
     // Not permitted: the new file stays this process's.
@@ -127,7 +131,7 @@ int replace_file(const char* path, std::string_view text, void (*on_interrupt)()
   if (fchmod(temporary_fd, old.st_mode & 07777) == -1) return errno;
   if (const int failure = write_all(temporary_fd, text, on_interrupt); failure != 0) return failure;
   if (const int failure = written.close(); failure != 0) return failure;
-  if (rename(temporary.c_str(), real.c_str()) == -1) return errno;
+  if (rename(temporary.c_str(), real.get()) == -1) return errno;
   written_file.keep();
   created_target.keep();
   return 0;

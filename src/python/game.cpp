@@ -432,8 +432,8 @@ PyMethodDef game_methods[] = {
      "outline round them).\n"
      "highlight: an iterable of Decision nodes whose incoming edges are drawn thick."},
     {"export_tikz", as_method(Game_export_tikz), METH_FASTCALL | METH_KEYWORDS,
-     "export_tikz($self, /, filename=None, *, width=None, height=None, direction='down',\n"
-     "            infosets='line', highlight=())\n--\n\n"
+     "export_tikz($self, /, filename=None, *, width=None, height=None, direction='down', "
+     "infosets='line', highlight=())\n--\n\n"
      "The tree drawn by kelvora's own layout, as a bare LaTeX tikzpicture to put in a figure of\n"
      "your own: returned as a str, or written whole to `filename` as export_svg() writes it.\n\n"
      "The picture is drawn at its natural size in the document's em. Only when TeX finds it\n"
