@@ -72,11 +72,12 @@ void natural_units(TexWriter& out, const Extent& extent) {
 
 // --- Fitting ---
 //
-// The picture is set in a box inside a node of an outer picture, and TeX measures it there, in
-// the document's font: when it is wider or taller than allowed, the box is scaled by graphicx
-// (which PGF loads) by min(width / its width, height / its height and depth), rounded down. Every
-// division is of a length by a larger one, so nothing overflows; the box is then given at most
-// the allowed size, lest the rounding of the scaling leave it a scaled point too large.
+// The picture is set in a box inside the text of an outer picture (\pgftext, which no TikZ style
+// touches), and TeX measures it there, in the document's font: when it is wider or taller than
+// allowed, the box is scaled by graphicx (which PGF loads) by min(width / its width, height / its
+// height and depth), rounded down. Every division is of a length by a larger one, so nothing
+// overflows; the box is then given at most the allowed size, lest the rounding of the scaling leave
+// it a scaled point too large.
 
 // TeX's largest dimension less a scaled point, which no rounding takes past the largest.
 constexpr std::string_view largest = "1073741822sp";
@@ -99,11 +100,10 @@ void set_length(TexWriter& out, std::string_view reg, const TexLength& length) {
 }
 
 void begin_fitting(TexWriter& out) {
-  out << "\\begin{tikzpicture}[inner sep=0pt,outer sep=0pt]\n"
-      << "\\node[anchor=base west,minimum size=0pt] at (0,0) {\\setbox2=\\hbox{%\n";
+  out << "\\begin{tikzpicture}\n\\pgftext[left,base]{\\setbox2=\\hbox{%\n";
 }
 
-// Registers, local to the node: \box2 the picture, \dimen4 the width, \dimen6 the height,
+// Registers, local to the text: \box2 the picture, \dimen4 the width, \dimen6 the height,
 // \dimen0 the scale (1pt for 1), \dimen8 the picture's height and depth.
 void end_fitting(TexWriter& out, const Fit& fit) {
   out << "}%\n";
@@ -123,7 +123,7 @@ void end_fitting(TexWriter& out, const Fit& fit) {
   if (fit.height) {
     out << "\\ifdim\\dimexpr\\ht2+\\dp2\\relax>\\dimen6 \\ht2=\\dimexpr\\dimen6-\\dp2\\relax\\fi";
   }
-  out << "\\fi\\box2};\n\\end{tikzpicture}\n";
+  out << "\\fi\\box2}\n\\end{tikzpicture}\n";
 }
 
 // --- The picture ---
