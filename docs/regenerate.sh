@@ -65,9 +65,9 @@ for name in "${examples[@]}"; do
   echo "docs/$name-dot.png docs/$name-tikz.png $drawing"
 done
 
-# kelvora's own tikzpictures of the textbook games, as wide as the text of an article: the
-# document of examples/figures.py must compile without an overfull box, and each picture in it
-# is drawn as docs/<name>-picture.png, beside its SVG drawing.
+# kelvora's own tikzpictures of the textbook games, at their natural size and at most as wide as
+# the text of an article: the document of examples/figures.py must compile without an overfull
+# box, and each picture in it is drawn as docs/<name>-picture.png, beside its SVG drawing.
 "$python" examples/figures.py "$work" >/dev/null
 compile figures
 if grep -q "Overfull" "$work/figures.log"; then

@@ -1,57 +1,81 @@
-"""kelvora's own pictures of the textbook games, in a LaTeX document for pdflatex: Selten's horse,
-a centipede, the trust game, and an entry game with every character that TeX treats specially
-in its names. Each game's tikzpicture, as export_tikz() makes it, goes to <name>-picture.tex,
-which the document inputs in a figure with a caption; at the default width each picture is as
-wide as the text. Each game's SVG drawing, from export_svg(), goes to <name>.svg beside it.
+"""kelvora's own pictures of the textbook games, in two LaTeX documents for pdflatex: an article
+that puts each in a figure with a caption, as wide as the text at most, and 16:9 beamer slides
+with one picture each, at most 0.8\\textheight tall. The games: Selten's horse, a centipede, the
+trust game, the ultimatum game, a signalling game, a poker game (the examples of those names
+that are present), and an entry game with TeX's special characters and typographic ones in its
+names. Each picture, as export_tikz() makes it, goes to <name>-picture.tex (for the article) and
+<name>-slide.tex (for the slides), which the documents input; each game's SVG drawing, from
+export_svg(), goes to <name>.svg beside them.
 
-Writes figures.tex and the pictures to the directory given as the first argument (the current
-directory by default); then compile it there with `pdflatex figures.tex`.
+Writes figures.tex, slides.tex and the pictures to the directory given as the first argument
+(the current directory by default); then compile them there with `pdflatex figures.tex` and
+`pdflatex slides.tex`.
 """
 
+import importlib
 import sys
 from pathlib import Path
 
 from kelvora import Decision, Game, Player, Type, Variable
 
-import centipede
-import horse
-import symbolic
+# (example module, its picture's name, caption)
+EXAMPLES = [
+    ("horse", "horse", "Selten's horse: player 3 does not know who moved down."),
+    ("centipede", "centipede", "A four-stage centipede."),
+    ("symbolic", "trust", "The trust game, with payoffs $t > r > p > s$."),
+    ("ultimatum", "ultimatum", "The ultimatum game."),
+    ("signalling", "signalling", "A signalling game."),
+    ("poker", "poker", "A simple poker game."),
+]
 
 
 def specials():
-    """An entry game whose names hold # $ % & ~ _ ^ \\ { }, which print as written, and a
-    variable named in math, which is set as math."""
+    """An entry game whose names hold # $ % & ~ _ ^ \\ { }, quotes, dashes and Greek letters,
+    which print as written, and a variable named in math, which is set as math."""
     game = Game("Specials", players=2, gametype=Type.Extensive)
-    firm, rival = Player("Firm A & Co"), Player("Rival #2")
+    firm, rival = Player("Firm A & Co"), Player("Rival #2 \u2014 \u201cthe \u03b1 firm\u201d")
     share, alpha = Variable("x_1"), Variable("$\\alpha$")
     enter = Decision(rival, "Enter {50% share}").add_nodes(
-        Decision(firm, "Fight ~ cut $5", utility=[-1, -2]),
+        Decision(firm, "Fight ~ cut $5 -- say \"no\"", utility=[-1, -2]),
         Decision(firm, "Accommodate ^ \\ share", variable=[share, alpha]),
     )
-    return game + enter + Decision(rival, "Stay out", utility=[0, 4])
+    return game + enter + Decision(rival, "Stay out?`", utility=[0, 4])
 
 
-FIGURES = [
-    ("horse", horse.game, "Selten's horse: player 3 does not know who moved down."),
-    ("centipede", centipede.game, "A four-stage centipede."),
-    ("trust", symbolic.game, "The trust game, with payoffs $t > r > p > s$."),
-    ("specials", specials(), "Names with TeX's special characters, printed as written."),
-]
+def figures():
+    """(name, game, caption) of every example at hand, then of specials()."""
+    found = []
+    for module, name, caption in EXAMPLES:
+        try:
+            found.append((name, importlib.import_module(module).game, caption))
+        except ModuleNotFoundError as missing:
+            if missing.name != module:
+                raise
+    return found + [("specials", specials(),
+                     "Names with TeX's special characters, printed as written.")]
 
 
 def main():
     out_dir = Path(sys.argv[1] if len(sys.argv) > 1 else ".")
     out_dir.mkdir(parents=True, exist_ok=True)
-    body = []
-    for name, game, caption in FIGURES:
+    article, slides = [], []
+    for name, game, caption in figures():
         game.export_tikz(out_dir / f"{name}-picture.tex")
+        game.export_tikz(out_dir / f"{name}-slide.tex", height="0.8\\textheight")
         game.export_svg(out_dir / f"{name}.svg")
-        body.append(f"\\begin{{figure}}[htbp]\n\\centering\n\\input{{{name}-picture}}\n"
-                    f"\\caption{{{caption}}}\n\\end{{figure}}\n")
+        article.append(f"\\begin{{figure}}[htbp]\n\\centering\n\\input{{{name}-picture}}\n"
+                       f"\\caption{{{caption}}}\n\\end{{figure}}\n")
+        slides.append(f"\\begin{{frame}}\n\\begin{{figure}}\n\\centering\n"
+                      f"\\input{{{name}-slide}}\n\\caption{{{caption}}}\n\\end{{figure}}\n"
+                      f"\\end{{frame}}\n")
     (out_dir / "figures.tex").write_text(
         "\\documentclass{article}\n\\usepackage{tikz}\n\\begin{document}\n"
-        + "".join(body) + "\\end{document}\n")
-    print(f"{out_dir / 'figures.tex'} written; compile it there with pdflatex")
+        + "".join(article) + "\\end{document}\n")
+    (out_dir / "slides.tex").write_text(
+        "\\documentclass[aspectratio=169]{beamer}\n\\usepackage{tikz}\n\\begin{document}\n"
+        + "".join(slides) + "\\end{document}\n")
+    print(f"{out_dir / 'figures.tex'} and {out_dir / 'slides.tex'} written; compile them there "
+          "with pdflatex")
 
 
 if __name__ == "__main__":

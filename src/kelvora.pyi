@@ -4,7 +4,7 @@ from collections.abc import Iterable, Sequence
 from decimal import Decimal
 from fractions import Fraction
 from os import PathLike
-from typing import ClassVar, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
+from typing import ClassVar, Literal, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
 
 __all__ = ["Game", "Type", "Variable", "Decision", "Player"]
 
@@ -14,6 +14,9 @@ _Real: TypeAlias = SupportsFloat | SupportsIndex
 _Exact: TypeAlias = int | Fraction | Decimal | float | str
 # What names a file: as os.fspath() takes it.
 _Path: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes]
+# The drawings' choices: which way the tree grows, and how an information set is drawn.
+_Direction: TypeAlias = Literal["down", "right"]
+_SetStyle: TypeAlias = Literal["line", "outline"]
 
 @final
 class Game:
@@ -41,18 +44,57 @@ class Game:
     @overload
     def export_latex(self, scale: _Real | None = None, *, filename: str) -> None: ...
     @overload
-    def export_svg(self, /, filename: None = None) -> str:
-        """The tree drawn by kelvora's own layout, as an SVG document: returned as text, or
-        written whole to `filename` (an OSError as open() raises it when that fails)."""
+    def export_svg(
+        self,
+        /,
+        filename: None = None,
+        *,
+        direction: _Direction = "down",
+        infosets: _SetStyle = "line",
+        highlight: Iterable[Decision] = (),
+    ) -> str:
+        """The tree drawn by kelvora's own layout, as an SVG document: growing `direction`
+        ("down" or "right"), each information set drawn as a dashed `line` or `outline`, the
+        edges into the `highlight` nodes drawn thick. Returned as text, or written whole to
+        `filename` (an OSError as open() raises it when that fails; the old file stays)."""
     @overload
-    def export_svg(self, /, filename: _Path) -> None: ...
+    def export_svg(
+        self,
+        /,
+        filename: _Path,
+        *,
+        direction: _Direction = "down",
+        infosets: _SetStyle = "line",
+        highlight: Iterable[Decision] = (),
+    ) -> None: ...
     @overload
-    def export_tikz(self, /, filename: None = None, *, width: str | None = None) -> str:
-        """The tree drawn by kelvora's own layout, as a bare tikzpicture as wide as `width` (a
-        TeX length, \\linewidth by default), its names set as text with TeX's special
-        characters escaped ($...$ as math): returned as text, or written whole to `filename`."""
+    def export_tikz(
+        self,
+        /,
+        filename: None = None,
+        *,
+        width: str | None = None,
+        height: str | None = None,
+        direction: _Direction = "down",
+        infosets: _SetStyle = "line",
+        highlight: Iterable[Decision] = (),
+    ) -> str:
+        """The same drawing as a bare tikzpicture at its natural size, shrunk as a whole only
+        to fit `width` (a TeX length, \\linewidth by default) and `height` (no limit by
+        default), its names printed as written ($...$ as math): returned as text, or written
+        whole to `filename`."""
     @overload
-    def export_tikz(self, /, filename: _Path, *, width: str | None = None) -> None: ...
+    def export_tikz(
+        self,
+        /,
+        filename: _Path,
+        *,
+        width: str | None = None,
+        height: str | None = None,
+        direction: _Direction = "down",
+        infosets: _SetStyle = "line",
+        highlight: Iterable[Decision] = (),
+    ) -> None: ...
     def _repr_svg_(self) -> str | None:
         """export_svg() for IPython and Jupyter; None above 5,000 node occurrences."""
     def validate(self) -> None:

@@ -167,7 +167,7 @@ OPERATIONS = [
     ("export_svg(filename)", "", "result = G.export_svg(FILE)",
      "assert (open(FILE).read() == G.export_svg()) if os.path.exists(FILE) else exc is not None"),
     ("_repr_svg_", "", "result = G._repr_svg_()", "assert exc or result == G.export_svg()"),
-    ("export_tikz", "", "result = G.export_tikz(width='12cm')",
+    ("export_tikz", "", "result = G.export_tikz(width='12cm', highlight=[G.root])",
      "assert exc or result == G.export_tikz(width='12cm')"),
     ("export_tikz(filename)", "", "result = G.export_tikz(FILE)",
      "assert (open(FILE).read() == G.export_tikz()) if os.path.exists(FILE) else exc is not None"),

@@ -1,6 +1,7 @@
 #include "draw/svg.hpp"
 
 #include "draw/writer.hpp"
+#include "layout/layout.hpp"
 
 namespace kelvora::draw {
 namespace {
@@ -122,11 +123,16 @@ void write(SvgWriter& out, const Drawing& drawing, std::string_view title) {
 
 }  // namespace
 
-void svg(const Drawing& drawing, std::string_view title, Destination& destination) {
+void svg(const Game& game, const layout::Options& options, Destination& destination) {
+  const Drawing drawing = layout::lay_out(game, options);
   walk::Out out(destination);
   SvgWriter writer(out);
-  write(writer, drawing, title);
+  write(writer, drawing, game.title);
   out.finish();
+}
+
+std::size_t occurrences(const Game& game, std::size_t bound) {
+  return layout::count_occurrences(game, bound);
 }
 
 }  // namespace kelvora::draw

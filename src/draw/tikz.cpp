@@ -1,3 +1,4 @@
+// The TikZ picture of a laid-out tree: at its natural size in em, shrunk by TeX to fit.
 #include "draw/tikz.hpp"
 
 #include <algorithm>
@@ -7,8 +8,9 @@
 #include <limits>
 #include <vector>
 
-#include "draw/envelope.hpp"
+#include "draw/tex.hpp"
 #include "draw/writer.hpp"
+#include "layout/layout.hpp"
 
 namespace kelvora::draw {
 namespace {
@@ -21,77 +23,6 @@ using TexWriter = Writer<3>;  // lengths in em, to the thousandth
 // The layout's lengths are pixels of its 12 px text: a twelfth of an em. Lengths that go with
 // the text (label offsets, dots) are written in em, so that they follow the document's font.
 constexpr double em(double pixels) { return pixels / layout::font_size; }
-
-// --- Text ---
-
-// Whether a name is one formula, $...$: every dollar sign inside is escaped (\$), and a
-// backslash just before the last one does not escape it.
-bool wholly_math(std::string_view text) {
-  if (text.size() < 3 || text.front() != '$' || text.back() != '$') return false;
-  std::size_t i = 1;
-  while (i < text.size() - 1) {
-    if (text[i] == '$') return false;
-    i += text[i] == '\\' ? 2 : 1;
-  }
-  return i == text.size() - 1;
-}
-
-// A name as TeX text: the characters that TeX treats specially as commands that print them;
-// those that the default font encoding sets as other glyphs (<, >, |) likewise. A name wholly
-// enclosed in $...$ goes through as math. Control characters, which would end the line or upset
-// TeX, become spaces either way.
-void tex_text(TexWriter& out, std::string_view text) {
-  out.note_width(text);
-  const bool math = wholly_math(text);
-  std::size_t done = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    std::string_view replacement;
-    if (byte < 0x20 || byte == 0x7F) {
-      replacement = " ";
-    } else if (math) {
-      continue;
-    } else {
-      switch (byte) {
-        case '#': replacement = "\\#"; break;
-        case '$': replacement = "\\$"; break;
-        case '%': replacement = "\\%"; break;
-        case '&': replacement = "\\&"; break;
-        case '_': replacement = "\\_"; break;
-        case '{': replacement = "\\{"; break;
-        case '}': replacement = "\\}"; break;
-        case '~': replacement = "\\textasciitilde{}"; break;
-        case '^': replacement = "\\textasciicircum{}"; break;
-        case '\\': replacement = "\\textbackslash{}"; break;
-        case '<': replacement = "\\textless{}"; break;
-        case '>': replacement = "\\textgreater{}"; break;
-        case '|': replacement = "\\textbar{}"; break;
-        default: continue;
-      }
-    }
-    out << text.substr(done, i - done) << replacement;
-    done = i + 1;
-  }
-  out << text.substr(done);
-}
-
-// "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
-void tex_payoff(TexWriter& out, const Payoff& payoff) {
-  out << '(';
-  std::string entry;
-  for (std::size_t i = 0; i < payoff.size(); ++i) {
-    if (i > 0) out << ", ";
-    entry.clear();
-    append_payoff_entry(payoff, i, entry);
-    if (payoff.is_symbolic())
-      tex_text(out, entry);
-    else if (entry.starts_with('-'))
-      out << '$' << entry << '$';
-    else
-      out << entry;
-  }
-  out << ')';
-}
 
 // Where the places lie: the leftmost one, the distance to the rightmost (0 when all stand in one
 // column), and the deepest level.
@@ -112,112 +43,87 @@ struct Extent {
   double position(const Place& place) const { return span > 0 ? (place.x - leftmost) / span : 0; }
 };
 
-// --- Fitting the width ---
-//
-// With the unit length u (the horizontal distance between the leftmost and the rightmost
-// place), the picture's width is W(u) = max(p u + right) - min(p u - left) over the places, p
-// being a place's position between 0 and 1 and left and right the room its dot and labels take
-// (in em, as estimated for DejaVu Sans, wider than most fonts). W is the sum of two upper
-// envelopes of lines, so convex and piecewise linear: inverting it, piece by piece, gives the
-// u at which the picture is as wide as the given length. The inversion runs in TeX, which
-// alone knows that length and the size of an em.
+// --- Natural size ---
 
-// The pieces of W where it grows (slope above 0); the first starts where W is least.
-std::vector<Piece> width_function(const Drawing& drawing, const Extent& extent) {
-  std::vector<Line> rights, lefts;
-  rights.reserve(drawing.places.size());
-  lefts.reserve(drawing.places.size());
-  for (const Place& place : drawing.places) {
-    const double p = extent.position(place);
-    rights.push_back(Line{p, em(place.right)});
-    lefts.push_back(Line{-p, em(place.left)});
-  }
-  std::vector<Piece> pieces = sum(upper_envelope(rights), upper_envelope(lefts));
-  const auto growing = std::find_if(pieces.begin(), pieces.end(),
-                                    [](const Piece& piece) { return piece.line.slope > 1e-9; });
-  pieces.erase(pieces.begin(), growing);
-  return pieces;
-}
-
-// The longest length in em that is written: within TeX's largest dimension (16383.99 pt) up
-// to a 16 pt font. A picture whose texts take more is wider than any page anyway.
+// The longest unit length in em that is written: within TeX's largest dimension (16383.99 pt)
+// up to a 16 pt font. A picture whose places lie further apart is wider than any page anyway.
 constexpr double longest = 1000;
 
-// A length of `value` em, as TeX's integer arithmetic reads it: "\kelvoraem*3966/1000".
-// Rounded up or down to the thousandth, whichever narrows the picture.
-struct Em {
-  double value;
-  bool round_up;
-};
-TexWriter& operator<<(TexWriter& out, Em length) {
-  const double value = std::min(length.value, longest);
-  const double thousandths = length.round_up ? std::ceil(value * 1000) : std::floor(value * 1000);
-  return out << "\\kelvoraem*" << static_cast<std::int64_t>(thousandths) << "/1000";
-}
-
-// Defines \kelvorax, the unit length that makes the picture `width` wide (0pt for one column).
-// Inside a picture the font is TeX's null font, whose em is 0: the document's em and the width
-// are read with PGF's arithmetic, which sets the font first.
-void fit_unit(TexWriter& out, const Drawing& drawing, const Extent& extent,
-              std::string_view width) {
+// Sets the units of the picture's coordinates: \kelvorax, the distance between the leftmost
+// and the rightmost place, as the layout has it (its pixels are twelfths of an em), and
+// \kelvoray, the distance between levels (72 px, 6 em). Inside a picture the font is TeX's null
+// font, whose em is 0: the document's em is read with PGF's arithmetic, which sets the font
+// first. TeX's lengths end at 16383.99 pt: a tree so deep that its levels would run past that
+// is drawn with its levels closer, labels overlapping, rather than not at all.
+void natural_units(TexWriter& out, const Extent& extent) {
+  const auto thousandths =
+      static_cast<std::int64_t>(std::llround(std::min(em(extent.span), longest) * 1000));
   out << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
-      << "\\pgfmathsetlengthmacro\\kelvorawidth{" << width << "}%\n";
-  if (extent.span <= 0) {
-    out << "\\def\\kelvorax{0pt}";
-    return;
-  }
-  const std::vector<Piece> pieces = width_function(drawing, extent);
-  // Piece k, W(u) = a u + b, is inverted as u = (width - b) / a, with a written as a fraction
-  // of a million (rounded up) for TeX's integer arithmetic, which keeps the product exact.
-  auto unit = [&](const Piece& piece) {
-    const double millionths = std::ceil(piece.line.slope * 1e6);
-    out << "\\edef\\kelvorax{\\the\\dimexpr";
-    if (millionths >= 1e6) {
-      out << "\\kelvorawidth-" << Em{piece.line.intercept, true};
-    } else {
-      out << "(\\kelvorawidth-" << Em{piece.line.intercept, true} << ")*1000000/"
-          << static_cast<std::int64_t>(millionths);
-    }
-    out << "\\relax}";
-  };
-  auto below = [&](double threshold) {
-    out << "\\ifdim\\kelvorawidth<\\dimexpr" << Em{threshold, false} << "\\relax";
-  };
-  unit(pieces.back());
-  out << "%\n";
-  for (std::size_t k = pieces.size() - 1; k-- > 0;) {
-    below(pieces[k + 1].line.at(pieces[k + 1].start));
-    unit(pieces[k]);
-    out << "\\fi%\n";
-  }
-  const Piece& least = pieces.front();
-  below(least.line.at(least.start));
-  out << "\\edef\\kelvorax{\\the\\dimexpr" << Em{least.start, false} << "\\relax}\\fi%\n";
-}
-
-// Defines \kelvoray, the distance between levels: the natural distance of the layout (72 px to
-// a 12 px text) in proportion to the unit, but at least 6 em, which the labels between two
-// levels need, and at most 9 em. TeX's lengths end at 16383.99 pt: a tree so deep that its
-// levels would run past that is drawn with its levels closer, labels overlapping, rather than
-// not at all.
-void fit_levels(TexWriter& out, const Extent& extent) {
-  // 72 px for `span` px is 6 em for span / 12 em.
-  const double spread = em(extent.span);
-  if (spread <= 0 || spread * 1.5 > longest) {
-    out << "\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}%\n";
-  } else {
-    out << "\\ifdim\\kelvorax>\\dimexpr" << Em{spread * 1.5, false}
-        << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*9\\relax}\\else\\ifdim\\kelvorax>"
-           "\\dimexpr"
-        << Em{spread, false} << "\\relax\\edef\\kelvoray{\\the\\dimexpr\\kelvorax*6000/"
-        << static_cast<std::int64_t>(std::llround(spread * 1000))
-        << "\\relax}\\else\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*6\\relax}\\fi\\fi%\n";
-  }
+      << "\\edef\\kelvorax{\\the\\dimexpr\\kelvoraem*" << thousandths << "/1000\\relax}%\n"
+      << "\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*"
+      << static_cast<std::int64_t>(std::llround(em(layout::level_distance))) << "\\relax}%\n";
   if (extent.deepest > 80) {
     const std::int64_t deepest = extent.deepest;
     out << "\\ifdim\\kelvoray>\\dimexpr16000pt/" << deepest
         << "\\relax\\edef\\kelvoray{\\the\\dimexpr16000pt/" << deepest << "\\relax}\\fi%\n";
   }
+  out << "\\tikzset{x=\\kelvorax,y=\\kelvoray}%\n";
+}
+
+// --- Fitting ---
+//
+// The picture is set in a box inside the text of an outer picture (\pgftext, which no TikZ style
+// touches), and TeX measures it there, in the document's font: when it is wider or taller than
+// allowed, the box is scaled by graphicx (which PGF loads) by min(width / its width, height / its
+// height and depth), rounded down. Every division is of a length by a larger one, so nothing
+// overflows; the box is then given at most the allowed size, lest the rounding of the scaling leave
+// it a scaled point too large.
+
+// TeX's largest dimension less a scaled point, which no rounding takes past the largest.
+constexpr std::string_view largest = "1073741822sp";
+
+// Sets the dimen register `reg` to `length`: at most `largest`, at least 1sp.
+void set_length(TexWriter& out, std::string_view reg, const TexLength& length) {
+  auto scaled = [&] {
+    out << "\\dimexpr" << length.base << '*' << length.factor << "/100000\\relax";
+  };
+  if (length.factor <= 100000) {
+    out << reg << '=';
+    scaled();
+  } else {
+    out << "\\ifdim" << length.base << ">\\dimexpr" << largest << "*100000/" << length.factor
+        << "\\relax" << reg << '=' << largest << "\\relax\\else" << reg << '=';
+    scaled();
+    out << "\\fi";
+  }
+  out << "\\ifdim" << reg << "<1sp " << reg << "=1sp\\relax\\fi%\n";
+}
+
+void begin_fitting(TexWriter& out) {
+  out << "\\begin{tikzpicture}\n\\pgftext[left,base]{\\setbox2=\\hbox{%\n";
+}
+
+// Registers, local to the text: \box2 the picture, \dimen4 the width, \dimen6 the height,
+// \dimen0 the scale (1pt for 1), \dimen8 the picture's height and depth.
+void end_fitting(TexWriter& out, const Fit& fit) {
+  out << "}%\n";
+  set_length(out, "\\dimen4", fit.width);
+  out << "\\dimen0=1pt\\relax\\ifdim\\wd2>\\dimen4 "
+         "\\dimen0=\\dimexpr1pt*\\dimen4/\\wd2-1sp\\relax\\fi%\n";
+  if (fit.height) {
+    set_length(out, "\\dimen6", *fit.height);
+    out << "\\dimen8=\\dimexpr\\ht2+\\dp2\\relax\\ifdim\\dimen8>\\dimen6 "
+           "\\dimen8=\\dimexpr1pt*\\dimen6/\\dimen8-1sp\\relax"
+           "\\ifdim\\dimen8<\\dimen0 \\dimen0=\\dimen8 \\fi\\fi%\n";
+  }
+  out << "\\ifdim\\dimen0<1pt \\ifdim\\dimen0<1sp "
+         "\\dimen0=1sp\\relax\\fi\\pgfmathparse{\\the\\dimen0}%\n"
+      << "\\setbox2=\\hbox{\\scalebox{\\pgfmathresult}{\\box2}}%\n"
+      << "\\ifdim\\wd2>\\dimen4 \\wd2=\\dimen4 \\fi";
+  if (fit.height) {
+    out << "\\ifdim\\dimexpr\\ht2+\\dp2\\relax>\\dimen6 \\ht2=\\dimexpr\\dimen6-\\dp2\\relax\\fi";
+  }
+  out << "\\fi\\box2}\n\\end{tikzpicture}\n";
 }
 
 // --- The picture ---
@@ -309,52 +215,90 @@ class Picture {
 
 }  // namespace
 
-bool is_tex_length(std::string_view width) {
+std::optional<TexLength> tex_length(std::string_view text) {
   std::size_t i = 0;
   auto spaces = [&] {
-    while (i < width.size() && width[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ') ++i;
   };
-  auto digits = [&] {
-    const std::size_t from = i;
-    while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i]))) ++i;
-    return i - from;
+  // Reads at most `most` digits into `value`; false when there are more.
+  auto digits = [&](std::size_t most, std::int64_t& value, std::size_t& count) {
+    count = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      if (++count > most) return false;
+      value = value * 10 + (text[i++] - '0');
+    }
+    return true;
   };
   spaces();
-  std::size_t factor = digits();
-  if (i < width.size() && width[i] == '.') {
+  std::int64_t whole = 0, fraction = 0;
+  std::size_t whole_digits = 0, fraction_digits = 0;
+  if (!digits(4, whole, whole_digits)) return std::nullopt;
+  if (i < text.size() && text[i] == '.') {
     ++i;
-    factor += digits();
+    if (!digits(5, fraction, fraction_digits)) return std::nullopt;
   }
+  for (std::size_t k = fraction_digits; k < 5; ++k) fraction *= 10;
+  const bool has_factor = whole_digits + fraction_digits > 0;
+  std::int64_t factor = whole * 100000 + fraction;
+  if (has_factor && factor == 0) return std::nullopt;
   spaces();
-  const std::string_view rest = width.substr(i);
-  std::size_t unit = 0;
-  if (rest.size() > 1 && rest[0] == '\\') {
-    unit = 1;
-    while (unit < rest.size() && std::isalpha(static_cast<unsigned char>(rest[unit]))) ++unit;
-    if (unit == 1) return false;
-  } else if (factor > 0 && rest.size() >= 2) {
-    static constexpr std::array<std::string_view, 12> units = {"pt", "pc", "in", "bp", "cm", "mm",
-                                                               "dd", "cc", "sp", "em", "ex", "px"};
-    if (std::find(units.begin(), units.end(), rest.substr(0, 2)) == units.end()) return false;
-    unit = 2;
+  const std::string_view rest = text.substr(i);
+  TexLength length{has_factor ? factor : 100000, {}};
+  std::size_t end = 0;
+  if (!rest.empty() && rest[0] == '\\') {
+    static constexpr std::array<std::string_view, 8> registers = {
+        "\\linewidth", "\\textwidth", "\\columnwidth", "\\textheight",
+        "\\hsize",     "\\vsize",     "\\paperwidth",  "\\paperheight"};
+    end = 1;
+    while (end < rest.size() && std::isalpha(static_cast<unsigned char>(rest[end]))) ++end;
+    const auto known = std::find(registers.begin(), registers.end(), rest.substr(0, end));
+    if (known == registers.end()) return std::nullopt;
+    length.base = *known;
   } else {
-    return false;
+    // A unit and its size in scaled points; 0 for those that depend on the font or engine.
+    struct Unit {
+      std::string_view name;
+      double points;
+    };
+    static constexpr std::array<Unit, 12> units = {{{"1pt", 65536},
+                                                    {"1pc", 786432},
+                                                    {"1in", 4736286.72},
+                                                    {"1bp", 65781.76},
+                                                    {"1cm", 1864679.81},
+                                                    {"1mm", 186467.98},
+                                                    {"1dd", 70124.09},
+                                                    {"1cc", 841489.06},
+                                                    {"1sp", 1},
+                                                    {"1em", 0},
+                                                    {"1ex", 0},
+                                                    {"1px", 0}}};
+    if (!has_factor || rest.size() < 2) return std::nullopt;
+    const auto unit = std::find_if(units.begin(), units.end(), [&](const Unit& unit) {
+      return unit.name.substr(1) == rest.substr(0, 2);
+    });
+    if (unit == units.end()) return std::nullopt;
+    if (static_cast<double>(factor) / 100000 * unit->points > 1073741823.5) return std::nullopt;
+    length.base = unit->name;
+    end = 2;
   }
-  i += unit;
+  i += end;
   spaces();
-  return i == width.size();
+  if (i != text.size()) return std::nullopt;
+  return length;
 }
 
-void tikz(const Drawing& drawing, std::string_view width, Destination& destination) {
+void tikz(const Game& game, const layout::Options& options, const Fit& fit,
+          Destination& destination) {
+  const Drawing drawing = layout::lay_out(game, options);
   walk::Out out(destination);
   TexWriter writer(out);
   const Extent extent(drawing);
+  begin_fitting(writer);
   writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n";
-  fit_unit(writer, drawing, extent, width);
-  fit_levels(writer, extent);
-  writer << "\\tikzset{x=\\kelvorax,y=\\kelvoray}%\n";
+  natural_units(writer, extent);
   Picture(writer, drawing, extent).write();
-  writer << "\\end{tikzpicture}\n";
+  writer << "\\end{tikzpicture}";
+  end_fitting(writer, fit);
   out.finish();
 }
 

@@ -1,24 +1,46 @@
-// A laid-out game tree as a bare LaTeX tikzpicture that fits a given width.
+// A laid-out game tree as a bare LaTeX tikzpicture, at its natural size or shrunk to fit.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "export/destination.hpp"
-#include "layout/layout.hpp"
+#include "tree/game.hpp"
+
+namespace kelvora::layout {
+struct Options;
+}
 
 namespace kelvora::draw {
 
-// Whether `width` reads as a TeX length that the picture can fit: a decimal factor and a unit
-// ("12cm", "3.5in"), or a factor, which may be left out, and a length register or macro
-// ("\linewidth", "0.8\textwidth"). Spaces may stand around either part.
-bool is_tex_length(std::string_view width);
+// A length that a picture is fitted to: `factor` hundred-thousandths (at least 1) of `base`, a
+// unit ("1cm") or one of TeX's length registers ("\linewidth").
+struct TexLength {
+  std::int64_t factor;
+  std::string_view base;
+};
 
-// The picture: the information-set lines (dashed), the edges, the nodes (decision nodes
-// filled, leaves hollow) and the labels, set as text in the document's font with TeX's special
-// characters escaped (a name wholly enclosed in $...$ goes through as math). The horizontal
-// distances are scaled so that the picture, text included, is `width` wide (a TeX length); text
-// keeps its size, and levels are 6 to 9 em apart. Written into `destination` as the exports
-// write theirs.
-void tikz(const layout::Drawing& drawing, std::string_view width, Destination& destination);
+// `text` as a TexLength: a decimal factor (at most 4 digits before the point and 5 after, not
+// zero) and a unit (pt pc in bp cm mm dd cc sp em ex px), or a factor, which may be left out,
+// and one of \linewidth \textwidth \columnwidth \textheight \hsize \vsize \paperwidth
+// \paperheight; spaces may stand around either part. A length in a fixed unit must be within
+// TeX's largest dimension (16383.99999pt). Anything else gives nothing.
+std::optional<TexLength> tex_length(std::string_view text);
+
+// The room a picture may take: at most `width` wide, and at most `height` tall when given.
+struct Fit {
+  TexLength width;
+  std::optional<TexLength> height;
+};
+
+// The picture of the game's tree laid out with `options`: the information-set lines (dashed),
+// the edges, the nodes (decision nodes filled, leaves hollow) and the labels, set as text in
+// the document's font (draw/tex.hpp). It is drawn at its natural size in the document's em; only
+// when TeX finds the set picture wider or taller than `fit` allows does the whole of it, text
+// included, shrink uniformly to fit. Written into `destination` as the exports write theirs.
+void tikz(const Game& game, const layout::Options& options, const Fit& fit,
+          Destination& destination);
 
 }  // namespace kelvora::draw

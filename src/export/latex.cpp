@@ -2,9 +2,6 @@
 // the node and closes it as it leaves, collecting the information sets for the boxes after it.
 #include "export/latex.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -16,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "export/file.hpp"
 #include "export/walk.hpp"
 
 namespace kelvora {
@@ -219,30 +217,15 @@ std::optional<IoFailure> write_latex_file(PyObject* root, float scale, const std
                      "Error { kind: InvalidInput, message: \"file name contained an "
                      "unexpected NUL byte\" }"};
   }
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd == -1 && errno == EINTR);
-  if (fd == -1) return os_failure(errno);
-
-  std::optional<IoFailure> failure;
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t written = write(fd, rest.data(), rest.size());
-    if (written > 0) {
-      rest.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written == 0) {
-      failure =
-          IoFailure{0, "Error { kind: WriteZero, message: \"failed to write whole buffer\" }"};
-      break;
-    } else if (errno != EINTR) {
-      failure = os_failure(errno);
-      break;
-    }
+  // Ctrl-C stops a blocked open, as it stops a rendering.
+  const int failure = replace_file(path.c_str(), text, [] {
+    if (PyOS_InterruptOccurred()) throw RenderFailure(RenderFailure::Kind::interrupted, "");
+  });
+  if (failure == write_zero) {
+    return IoFailure{0, "Error { kind: WriteZero, message: \"failed to write whole buffer\" }"};
   }
-  // A failed close can mean that written data was lost: that is a failure too.
-  if (close(fd) == -1 && !failure && errno != EINTR) failure = os_failure(errno);
-  return failure;
+  if (failure != 0) return os_failure(failure);
+  return std::nullopt;
 }
 
 }  // namespace kelvora

@@ -22,8 +22,9 @@ struct IoFailure {
   std::string description;
 };
 
-// Renders the figure and only then writes it to `path`, which then holds exactly the text.
-// Rendering failures are thrown; a failure to write the file is returned.
+// Renders the figure and only then writes it to `path`, which then holds exactly the text: a
+// regular file is replaced only once the text is written whole (export/file.hpp). Rendering
+// failures, and Ctrl-C during a blocked open, are thrown; a failure to write is returned.
 std::optional<IoFailure> write_latex_file(PyObject* root, float scale, const std::string& path);
 
 }  // namespace kelvora

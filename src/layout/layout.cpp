@@ -504,7 +504,7 @@ Labels labels_of(const Decision& node, bool root, Side side, std::string (&scrat
   return labels;
 }
 
-Drawing lay_out(const Game& game) {
+Drawing lay_out(const Game& game, const Options&) {
   Tree tree = occurrences(read_node(game.root.get()));
   std::vector<bool> merged(tree.sets.size());
   if (!tree.sets.empty()) {

@@ -139,9 +139,13 @@ struct Drawing {
   double left, top, right, bottom;  // the box holding everything drawn, margin included
 };
 
+// What a caller may choose about a drawing (layout/scene.hpp); this layout draws every tree
+// downwards with lines joining set members, whatever is chosen.
+struct Options;
+
 // Lays out the game's tree. A node among its own descendants is a cycle; a tree too large for
 // this machine's memory, or Ctrl-C, stops it (each thrown as RenderFailure).
-Drawing lay_out(const Game& game);
+Drawing lay_out(const Game& game, const Options& options);
 
 // The number of node occurrences in the game's tree, counted up to `bound` (a cycle counts
 // without end, and so reaches it).

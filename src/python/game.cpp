@@ -1,10 +1,12 @@
 // The Python classes Game and Type, and the exports and drawings as Python calls.
 #include "python/game.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "check/validate.hpp"
 #include "convert.hpp"
@@ -14,7 +16,7 @@
 #include "export/dot.hpp"
 #include "export/failure.hpp"
 #include "export/latex.hpp"
-#include "layout/layout.hpp"
+#include "layout/scene.hpp"
 #include "python/node.hpp"
 #include "python/output.hpp"
 
@@ -218,48 +220,136 @@ Ref drawing(const std::optional<FilePath>& path, Draw&& draw) {
   return none();
 }
 
-Ref svg(const Game& game, const std::optional<FilePath>& path) {
-  return drawing(path,
-                 [&](Destination& text) { draw::svg(layout::lay_out(game), game.title, text); });
+// The drawing options of a call, and the highlighted nodes, held for as long as it draws.
+struct DrawingOptions {
+  layout::Options layout;
+  std::vector<Ref> held;
+};
+
+// The index of `obj` among `choices`; a str that is none of them is a ValueError, anything
+// else a TypeError, each naming the argument and what it accepts.
+std::size_t choice(const char* name, PyObject* obj, const char* first, const char* second) {
+  auto refuse = [&](PyObject* type, std::string_view got) -> std::size_t {
+    throw Error::with_message(type, concat({"argument '", name, "': expected \"", first, "\" or \"",
+                                            second, "\", got ", got}));
+  };
+  if (!PyUnicode_Check(obj)) return refuse(PyExc_TypeError, Py_TYPE(obj)->tp_name);
+  const std::string text = to_text(obj);
+  if (text == first) return 0;
+  if (text == second) return 1;
+  return refuse(PyExc_ValueError, concat({"\"", text, "\""}));
+}
+
+// Any iterable of Decision nodes, as their records' addresses, sorted.
+void highlighted(PyObject* obj, DrawingOptions& options) {
+  auto refuse = [&](std::string_view got) {
+    throw Error::with_message(PyExc_TypeError,
+                              concat({"argument 'highlight': expected an iterable of Decision "
+                                      "nodes, got ",
+                                      got}));
+  };
+  Ref iterator = Ref::steal(PyObject_GetIter(obj));
+  if (!iterator) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw Error::fetch();
+    PyErr_Clear();
+    refuse(Py_TYPE(obj)->tp_name);
+  }
+  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+    if (!is_instance<Decision>(item.get())) {
+      refuse(concat({"an iterable holding ", Py_TYPE(item.get())->tp_name}));
+    }
+    options.held.push_back(std::move(item));
+  }
+  if (PyErr_Occurred()) throw Error::fetch();
+  auto& nodes = options.layout.highlight;
+  nodes.reserve(options.held.size());
+  for (const Ref& node : options.held) nodes.push_back(&read_node(node.get()));
+  std::sort(nodes.begin(), nodes.end());
+  nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+}
+
+// The options that both drawings take, from the matched slots `first` (direction), `first + 1`
+// (infosets) and `first + 2` (highlight).
+DrawingOptions drawing_options(const CallSpec& spec, PyObject* const* slot, std::size_t first) {
+  DrawingOptions options;
+  auto name = [&](std::size_t k) {
+    return spec.keyword_only[first + k - spec.positional_count].name;
+  };
+  if (given(slot[first])) {
+    options.layout.direction = choice(name(0), slot[first], "down", "right") == 0
+                                   ? layout::Direction::down
+                                   : layout::Direction::right;
+  }
+  if (given(slot[first + 1])) {
+    options.layout.sets = choice(name(1), slot[first + 1], "line", "outline") == 0
+                              ? layout::SetStyle::line
+                              : layout::SetStyle::outline;
+  }
+  if (given(slot[first + 2])) highlighted(slot[first + 2], options);
+  return options;
 }
 
 constexpr const char* export_svg_params[] = {"filename"};
-constexpr CallSpec export_svg_spec{"Game", "export_svg", export_svg_params, 1, 0, 0};
+constexpr KeywordOnly export_svg_keywords[] = {
+    {"direction", false}, {"infosets", false}, {"highlight", false}};
+constexpr CallSpec export_svg_spec{
+    "Game", "export_svg", export_svg_params, 1, 0, 0, export_svg_keywords, 3};
 
 // The drawing as text, or written to `filename` (then None).
 PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                           PyObject* kwnames) {
   return entry([&]() -> Ref {
-    auto matched = match_fast<1>(export_svg_spec, args, nargsf, kwnames);
+    const CallSpec& spec = export_svg_spec;
+    auto matched = match_fast<4>(spec, args, nargsf, kwnames);
+    auto path = optional_argument(spec, 0, matched.slot[0], to_path);
+    const DrawingOptions options = drawing_options(spec, matched.slot.data(), 1);
     auto game = shared<Game>(self);
-    auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
-    return svg(*game, path);
+    return drawing(path, [&](Destination& text) { draw::svg(*game, options.layout, text); });
   });
 }
 
+// A width or height as the picture is fitted to; a ValueError naming the argument otherwise.
+draw::TexLength fit_length(const CallSpec& spec, std::size_t index, PyObject* obj,
+                           std::string_view fallback, std::string_view example) {
+  const std::string text =
+      optional_argument(spec, index, obj, to_text).value_or(std::string(fallback));
+  const std::optional<draw::TexLength> length = draw::tex_length(text);
+  if (!length) {
+    throw Error::with_message(
+        PyExc_ValueError,
+        concat({"argument '", spec.keyword_only[index - spec.positional_count].name,
+                "': expected a TeX length such as \"12cm\" or \"", example,
+                "\" (a factor of at most 4 digits before the point and 5 after, not zero, and a "
+                "unit or one of TeX's page and line lengths; at most 16383.99999pt), got \"",
+                text, "\""}));
+  }
+  return *length;
+}
+
 constexpr const char* export_tikz_params[] = {"filename"};
-constexpr KeywordOnly export_tikz_keywords[] = {{"width", false}};
+constexpr KeywordOnly export_tikz_keywords[] = {{"width", false},
+                                                {"height", false},
+                                                {"direction", false},
+                                                {"infosets", false},
+                                                {"highlight", false}};
 constexpr CallSpec export_tikz_spec{
-    "Game", "export_tikz", export_tikz_params, 1, 0, 0, export_tikz_keywords, 1};
+    "Game", "export_tikz", export_tikz_params, 1, 0, 0, export_tikz_keywords, 5};
 
 // The tikzpicture as text, or written to `filename` (then None).
 PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                            PyObject* kwnames) {
   return entry([&]() -> Ref {
     const CallSpec& spec = export_tikz_spec;
-    auto matched = match_fast<2>(spec, args, nargsf, kwnames);
-    auto game = shared<Game>(self);
+    auto matched = match_fast<6>(spec, args, nargsf, kwnames);
     auto path = optional_argument(spec, 0, matched.slot[0], to_path);
-    const std::string width =
-        optional_argument(spec, 1, matched.slot[1], to_text).value_or("\\linewidth");
-    if (!draw::is_tex_length(width)) {
-      throw Error::with_message(
-          PyExc_ValueError, concat({"argument 'width': expected a TeX length such as \"12cm\" or "
-                                    "\"0.8\\linewidth\", got \"",
-                                    width, "\""}));
+    draw::Fit fit{fit_length(spec, 1, matched.slot[1], "\\linewidth", "0.8\\linewidth"),
+                  std::nullopt};
+    if (given(matched.slot[2])) {
+      fit.height = fit_length(spec, 2, matched.slot[2], "", "0.8\\textheight");
     }
-    return drawing(path,
-                   [&](Destination& text) { draw::tikz(layout::lay_out(*game), width, text); });
+    const DrawingOptions options = drawing_options(spec, matched.slot.data(), 3);
+    auto game = shared<Game>(self);
+    return drawing(path, [&](Destination& text) { draw::tikz(*game, options.layout, fit, text); });
   });
 }
 
@@ -270,8 +360,9 @@ constexpr std::size_t notebook_bound = 5000;
 PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   return entry([&]() -> Ref {
     auto game = shared<Game>(self);
-    if (layout::count_occurrences(*game, notebook_bound + 1) > notebook_bound) return none();
-    return svg(*game, std::nullopt);
+    if (draw::occurrences(*game, notebook_bound + 1) > notebook_bound) return none();
+    return drawing(std::nullopt,
+                   [&](Destination& text) { draw::svg(*game, layout::Options{}, text); });
   });
 }
 
@@ -339,22 +430,34 @@ PyMethodDef game_methods[] = {
     {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
      "export_latex($self, scale=None, filename=None)\n--\n\n"},
     {"export_svg", as_method(Game_export_svg), METH_FASTCALL | METH_KEYWORDS,
-     "export_svg($self, /, filename=None)\n--\n\n"
+     "export_svg($self, /, filename=None, *, direction='down', infosets='line', highlight=())\n"
+     "--\n\n"
      "The tree drawn by kelvora's own layout, as an SVG 1.1 document: returned as a str, or\n"
-     "written whole to `filename` (a str or os.PathLike), and then None is returned. A failure\n"
-     "to write raises the OSError that open() would raise."},
+     "written whole to `filename` (a str or os.PathLike), and then None is returned. A\n"
+     "regular file is replaced only once the new one is written whole beside it, keeping its\n"
+     "permissions; a failure to write raises the OSError that open() would raise, and leaves\n"
+     "the old file as it was.\n\n"
+     "direction: \"down\" or \"right\", the way the tree grows from its root.\n"
+     "infosets: \"line\" (dashed lines joining each set's members) or \"outline\" (a dashed\n"
+     "outline round them).\n"
+     "highlight: an iterable of Decision nodes whose incoming edges are drawn thick."},
     {"export_tikz", as_method(Game_export_tikz), METH_FASTCALL | METH_KEYWORDS,
-     "export_tikz($self, /, filename=None, *, width=None)\n--\n\n"
+     "export_tikz($self, /, filename=None, *, width=None, height=None, direction='down', "
+     "infosets='line', highlight=())\n--\n\n"
      "The tree drawn by kelvora's own layout, as a bare LaTeX tikzpicture to put in a figure of\n"
-     "your own: returned as a str, or written whole to `filename` (a str or os.PathLike), and\n"
-     "then None is returned. A failure to write raises the OSError that open() would raise.\n\n"
-     "The picture is as wide as `width`, a TeX length such as \"12cm\" or \"0.8\\linewidth\"\n"
-     "(\\linewidth by default): distances scale, text keeps the document's font and size. A\n"
-     "tree whose nodes stand in one column keeps its own width. The document needs only\n"
-     "\\usepackage{tikz}.\n\n"
-     "Player, action and variable names are set as text, with TeX's special characters\n"
-     "escaped: \"Offer 50%\" and \"Firm A & Co\" print as written. A name wholly enclosed in\n"
-     "$...$, such as \"$\\alpha$\", goes through unchanged, as math."},
+     "your own: returned as a str, or written whole to `filename` as export_svg() writes it.\n\n"
+     "The picture is drawn at its natural size in the document's em. Only when TeX finds it\n"
+     "wider than `width` (\\linewidth by default) or taller than `height` (no limit by\n"
+     "default; \"0.8\\textheight\" suits a slide) does the whole picture, text included, shrink\n"
+     "uniformly to fit. Each is a TeX length: a factor (at most 4 digits before the point and\n"
+     "5 after) and a unit (pt pc in bp cm mm dd cc sp em ex px), or a factor and one of\n"
+     "\\linewidth \\textwidth \\columnwidth \\textheight \\hsize \\vsize \\paperwidth\n"
+     "\\paperheight. The document needs only \\usepackage{tikz}.\n\n"
+     "Names print as written: TeX's special characters, ligatures (--, ``, ?`, ...), Greek\n"
+     "letters and the common typographic characters are written so that pdfLaTeX prints\n"
+     "them; other scripts pass through as UTF-8, for LuaLaTeX with fontspec. A name wholly\n"
+     "enclosed in $...$, such as \"$\\alpha$\", goes through unchanged, as math.\n\n"
+     "direction, infosets, highlight: as for export_svg()."},
     {"_repr_svg_", Game_repr_svg, METH_NOARGS,
      "_repr_svg_($self, /)\n--\n\n"
      "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"

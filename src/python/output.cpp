@@ -1,9 +1,7 @@
 // The strs and files that the renderers' texts go into for the Python calls.
 #include "python/output.hpp"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "export/file.hpp"
 #include "machine.hpp"
 
 namespace kelvora {
@@ -133,27 +132,11 @@ FilePath to_path(PyObject* obj) {
 }
 
 void write_file(const FilePath& path, std::string_view text) {
-  PyObject* filename = path.name.get();
-  int fd;
-  do {
-    fd =
-        open(PyBytes_AS_STRING(path.encoded.get()), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd == -1 && errno == EINTR);
-  if (fd == -1) raise_os_error(errno, filename);
-  int failure = 0;
-  while (!text.empty() && failure == 0) {
-    const ssize_t written = write(fd, text.data(), text.size());
-    if (written > 0) {
-      text.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written == 0) {
-      failure = ENOSPC;
-    } else if (errno != EINTR) {
-      failure = errno;
-    }
-  }
-  // A failed close can mean that written data was lost: that is a failure too.
-  if (close(fd) == -1 && failure == 0 && errno != EINTR) failure = errno;
-  if (failure != 0) raise_os_error(failure, filename);
+  // Ctrl-C (or any signal whose handler raises) stops a blocked open.
+  const int failure = replace_file(PyBytes_AS_STRING(path.encoded.get()), text, [] {
+    if (PyErr_CheckSignals() != 0) throw Error::fetch();
+  });
+  if (failure != 0) raise_os_error(failure == write_zero ? ENOSPC : failure, path.name.get());
 }
 
 }  // namespace kelvora

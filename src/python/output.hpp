@@ -65,8 +65,9 @@ struct FilePath {
 };
 FilePath to_path(PyObject* obj);
 
-// Writes `text` to the file at `path`, created when missing and emptied when not; a failure
-// raises what open() or write() would.
+// Writes `text` to the file at `path` as replace_file does (export/file.hpp): a regular file is
+// replaced only once the text is written whole. A failure raises what open() or write() would;
+// a signal whose handler raises stops a blocked open with that exception.
 void write_file(const FilePath& path, std::string_view text);
 
 }  // namespace kelvora
