@@ -8,10 +8,11 @@
 
 namespace kelvora::draw {
 
-// The document: its title, the information-set lines (dashed), the edges, the nodes (decision
-// nodes filled, leaves hollow) and the labels, every text escaped for XML. Numbers have at
-// most two decimals, so the same drawing always gives the same text. Written into
-// `destination` as the exports write theirs.
-void svg(const layout::Drawing& drawing, std::string_view title, Destination& destination);
+// The document: its title, a white ground, the information-set lines and outlines (dashed),
+// the edges (highlighted ones thick), the nodes (decision nodes filled, leaves hollow) and the
+// labels (actions in italics), every text escaped for XML. Numbers have at most two decimals,
+// so the same scene always gives the same text. Written into `destination` as the exports
+// write theirs.
+void svg(const layout::Scene& scene, std::string_view title, Destination& destination);
 
 }  // namespace kelvora::draw

@@ -19,6 +19,6 @@ bool is_tex_length(std::string_view width);
 // distances are scaled so that the picture, text included, is `width` wide (a TeX length); text
 // keeps its size, and levels are 6 to 9 em apart. Written into `destination` as the exports
 // write theirs.
-void tikz(const layout::Drawing& drawing, std::string_view width, Destination& destination);
+void tikz(const layout::Scene& scene, std::string_view width, Destination& destination);
 
 }  // namespace kelvora::draw

@@ -1,10 +1,12 @@
 // The tidy layout: the places of the tree's node occurrences (walked depth first, which
-// refuses cycles), their levels, a bend for each level that a stretched edge crosses, and
-// Walker's two passes over the places, bottom-up and then top-down.
+// refuses cycles), their levels, a bend for each level that a stretched edge crosses, Walker's
+// two passes over the places, the distances between levels, and the scene that the writers
+// print.
 #include "layout/layout.hpp"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <unordered_map>
@@ -57,36 +59,93 @@ std::vector<T> filled(std::size_t count, T value) {
                           std::to_string(count) + " places so far");
 }
 
-// The side of child `k` of `count`: left of the middle, right of it, or (the middle child of
-// an odd count) either, decided once the parent's place is known.
+// The side of child `k` of `count`: the first left, the last right (an only child too), any
+// other decided once its place is known.
 Side side_of(std::uint32_t k, std::uint32_t count) {
-  if (count == 1 || 2 * k > count - 1) return Side::right;
-  return 2 * k < count - 1 ? Side::left : Side::middle;
+  if (k + 1 == count) return Side::right;
+  return k == 0 ? Side::left : Side::middle;
 }
 
-// The room that a place's dot and labels take on each side of its centre. A middle child's
-// labels go to one side or the other once its parent's place is known: room is kept on both.
-void measure(Place& place, bool root, std::string (&scratch)[2]) {
-  place.left = place.right = 1;
-  if (place.node == nullptr) return;
-  double left = dot_radius + 1, right = dot_radius + 1;
-  const bool both = place.side == Side::middle && !root;
-  for (const Side side : {both ? Side::left : place.side, Side::right}) {
-    const Labels labels = labels_of(*place.node, root, side, scratch);
-    for (const Label* label : {&labels.action, &labels.player, &labels.payoff}) {
-      if (label->text.empty()) continue;
-      const double width = text_width(label->text);
-      const double shift = label->anchor == Anchor::start    ? 0
-                           : label->anchor == Anchor::middle ? width / 2
-                                                             : width;
-      left = std::max(left, shift - label->dx);
-      right = std::max(right, label->dx - shift + width);
-    }
-    if (!both) break;
+// Lengths of the labels' arrangement, in pixels. A label beside an edge keeps `pad` from it; a
+// player's name stands `beside` its node across the levels and ends `lift` before it along
+// them; a payoff starts `lift` after its leaf. Rows of labels between two levels keep `row`
+// apart. Lanes of information sets lie `lane_step` apart, the first `lane_first` before the
+// players' names; an outline passes `outline` from its members' centres.
+constexpr double pad = 3;
+constexpr double lift = 8;
+constexpr double row = 4;
+constexpr double lane_first = 6;
+constexpr double lane_step = 6;
+constexpr double outline = 6;
+constexpr double near = 1e-6;
+
+double beside(bool down) { return down ? 7 : 5; }
+double min_band(bool down) { return down ? 64 : 40; }
+
+// The text of a node's player label (its first child's player, and its payoff if it has one).
+void player_text(const Decision& node, std::string& out) {
+  out.assign(walk::first_child_player(node));
+  if (node.payoff) {
+    out += ' ';
+    payoff_text(node.payoff, out);
   }
-  if (both) left = right = std::max(left, right);
+}
+
+// The sizes of a place's labels, across and along the levels, and the room it takes on its
+// level: its dot, its player's name beside it (on its side, or on both while its side is open),
+// the action on the edge into it (the room beside that edge, counted again here because edges
+// are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
+// child between its first and last sibling keeps more room, as the edges from their parent
+// converge towards its labels.
+void measure(Place& place, bool root, bool down, std::string& scratch) {
+  place.action_across = place.action_along = place.player_across = place.player_along = 0;
+  place.payoff_across = place.payoff_along = 0;
+  if (place.kind == PlaceKind::phantom) return;
+  const bool dot = place.kind == PlaceKind::node;
+  double left = dot ? dot_radius : 1, right = left;
+  auto across = [&](double width) { return down ? width : ascent + descent; };
+  auto along = [&](double width) { return down ? ascent + descent : width; };
+  auto reserve = [&](double room, double inner) {
+    if (place.side != Side::right) left = std::max(left, place.side == Side::left ? room : inner);
+    if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
+  };
+  const Decision& node = *place.node;
+  if (place.action && !node.name.view().empty()) {
+    const double width = text_width(node.name.view());
+    place.action_across = static_cast<float>(across(width));
+    place.action_along = static_cast<float>(along(width));
+    const double room = place.action_across + 2 * pad;
+    reserve(room, 2 * room + std::max(room, double{place.action_along}));
+  }
+  if (dot && !node.children.empty()) {
+    player_text(node, scratch);
+    const double width = text_width(scratch);
+    place.player_across = static_cast<float>(across(width));
+    place.player_along = static_cast<float>(along(width));
+    if (root) {
+      left = std::max(left, width / 2);
+      right = std::max(right, width / 2);
+    } else {
+      const double room = beside(down) + place.player_across;
+      reserve(room, room + std::max(10.0, double{place.player_along}));
+    }
+  } else if (dot && node.payoff) {
+    scratch.clear();
+    payoff_text(node.payoff, scratch);
+    const double width = text_width(scratch);
+    place.payoff_across = static_cast<float>(across(width));
+    place.payoff_along = static_cast<float>(along(width));
+    left = std::max(left, place.payoff_across / 2.0);
+    right = std::max(right, place.payoff_across / 2.0);
+  }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
+}
+
+Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
+                 PlaceKind kind) {
+  return Place{node, parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
+               0,    0,      0, 0, 0,     0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -102,8 +161,8 @@ struct SetKeyHash {
   }
 };
 
-// The places of the node occurrences (no bends yet), each at its depth, and the information
-// sets with their members in pre-order.
+// The places of the node occurrences and the phantoms below leaves with a payoff (no bends
+// yet), each at its depth, and the information sets with their members in pre-order.
 struct Tree {
   Places places;
   std::vector<std::vector<std::uint32_t>> sets;
@@ -112,7 +171,7 @@ struct Tree {
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
 // node's children get consecutive places when it is entered, so every place comes after its
 // parent's.
-Tree occurrences(const Decision& root) {
+Tree occurrences(const Decision& root, bool down) {
   struct Frame {
     const Decision* node;
     std::uint32_t place;
@@ -123,20 +182,27 @@ Tree occurrences(const Decision& root) {
   std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
-  std::string scratch[2];
+  std::string scratch;
   auto enter = [&](std::uint32_t i) {
     const Decision& node = *all[i].node;
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, scratch);
+    measure(all[i], i == 0, down, scratch);
     const auto first = static_cast<std::uint32_t>(all.size());
     const auto count = static_cast<std::uint32_t>(node.children.size());
-    if (node.children.size() >= none - first) too_large(all.size());
-    all[i].first_child = first;
-    all[i].child_count = count;
+    if (node.children.size() >= none - first - 1) too_large(all.size());
     const std::uint32_t level = all[i].level + 1;
     for (std::uint32_t k = 0; k < count; ++k) {
       all.push_back(
-          Place{&read_node(node.children[k]), i, 0, 0, level, 0, 0, 0, side_of(k, count)});
+          make_place(&read_node(node.children[k]), i, level, side_of(k, count), PlaceKind::node));
+    }
+    Place& place = all[i];
+    place.first_child = first;
+    place.child_count = count;
+    if (place.payoff_across > 0) {
+      Place phantom = make_place(&node, i, level, Side::middle, PlaceKind::phantom);
+      phantom.left = phantom.right = place.payoff_across / 2;
+      all.push_back(phantom);
+      all[i].child_count = 1;
     }
     if (node.has_information_set) {
       const SetKey key{node.children.empty() ? std::string_view()
@@ -148,13 +214,13 @@ Tree occurrences(const Decision& root) {
     }
     progress.step(all.size() * bytes_per_place);
   };
-  all.push_back(Place{&root, 0, 0, 0, 0, 0, 0, 0, Side::middle});
+  all.push_back(make_place(&root, 0, 0, Side::middle, PlaceKind::node));
+  all[0].action = false;
   enter(0);
   while (!path.empty()) {
     Frame& top = path.top();
-    const Place& at = all[top.place];
-    if (top.next_child < at.child_count) {
-      enter(at.first_child + top.next_child++);
+    if (top.next_child < top.node->children.size()) {
+      enter(all[top.place].first_child + top.next_child++);
       continue;
     }
     path.pop();
@@ -244,8 +310,9 @@ void assign_levels(Tree& tree, std::vector<bool>& merged) {
 
 // The places again, with a bend on every level that an edge to a lower level crosses: the
 // bend takes the child's place among its siblings, and the child hangs below the last bend.
-// The members of the sets are moved to their new places.
-Places with_bends(Tree& tree) {
+// The first bend carries the edge's action; the child below the bends decides its side by
+// where it lands. The members of the sets are moved to their new places.
+Places with_bends(Tree& tree, bool down) {
   const Places& old = tree.places;
   Places places;
   std::vector<std::uint32_t> origin;  // the old place; of a bend, that of the child below it
@@ -253,8 +320,8 @@ Places with_bends(Tree& tree) {
   places.grow(old.size());
   reserve(origin, old.size());
   walk::Progress progress;
-  std::string scratch[2];
-  auto add = [&](std::uint32_t parent, std::uint32_t from, std::uint32_t level, Side side) {
+  std::string scratch;
+  auto add = [&](std::uint32_t parent, std::uint32_t from, std::uint32_t level, bool below_bend) {
     if (places.size() == none) too_large(places.size());
     const bool bend = old[from].level > level;
     if (!bend) moved[from] = static_cast<std::uint32_t>(places.size());
@@ -262,24 +329,25 @@ Places with_bends(Tree& tree) {
     Place& place = places.back();
     place.parent = parent;
     place.level = level;
-    if (bend) place.node = nullptr;
-    if (bend || place.side != side) {
-      place.side = side;
-      measure(place, from == 0, scratch);
+    if (bend || below_bend) {
+      if (bend) place.kind = PlaceKind::bend;
+      place.action = !below_bend;
+      if (below_bend) place.side = Side::middle;
+      measure(place, false, down, scratch);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
   };
-  add(0, 0, 0, Side::middle);
+  add(0, 0, 0, false);
   for (std::uint32_t i = 0; i < places.size(); ++i) {
     const auto first = static_cast<std::uint32_t>(places.size());
     const std::uint32_t level = places[i].level + 1;
     const Place& at = old[origin[i]];
-    if (places[i].node == nullptr) {
-      add(i, origin[i], level, Side::right);
+    if (places[i].kind == PlaceKind::bend) {
+      add(i, origin[i], level, true);
     } else {
       for (std::uint32_t c = at.first_child; c < at.first_child + at.child_count; ++c) {
-        add(i, c, level, old[c].side);
+        add(i, c, level, false);
       }
     }
     places[i].first_child = first;
@@ -295,8 +363,9 @@ Places with_bends(Tree& tree) {
 // parent, so going through them backwards meets each place after all its descendants.
 class Walker {
  public:
-  explicit Walker(Places& places)
+  Walker(Places& places, bool down)
       : places_(places),
+        beside_(beside(down)),
         prelim_(filled(places.size(), 0.0)),
         mod_(filled(places.size(), 0.0)),
         shift_(filled(places.size(), 0.0)),
@@ -361,6 +430,7 @@ class Walker {
       change += change_[w];
       shift += shift_[w] + change;
     }
+    cover_labels(v);
   }
 
   std::uint32_t apportion(std::uint32_t v, std::uint32_t leftmost, std::uint32_t default_ancestor) {
@@ -409,17 +479,131 @@ class Walker {
     mod_[to] += shift;
   }
 
+  // The labels of v's children, between v's level and theirs, as room that v takes on its
+  // own level: with the room they take on the children's level, their neighbours' edges,
+  // straight, pass clear of them.
+  void cover_labels(std::uint32_t v) {
+    Place& parent = places_[v];
+    const double middle = midpoint(v);
+    double left = parent.left, right = parent.right;
+    auto cover = [&](double from, double size) {
+      left = std::max(left, -from);
+      right = std::max(right, from + size);
+    };
+    for (std::uint32_t w = parent.first_child; w < parent.first_child + parent.child_count; ++w) {
+      const Place& child = places_[w];
+      const double a = prelim_[w] - middle;
+      const bool on_left = a < -near;
+      if (child.action_across > 0) {
+        cover(on_left ? a / 2 - pad - child.action_across : a / 2 + pad, child.action_across);
+      }
+      if (child.player_across > 0) {
+        cover(on_left ? a - beside_ - child.player_across : a + beside_, child.player_across);
+      }
+    }
+    parent.left = static_cast<float>(left);
+    parent.right = static_cast<float>(right);
+  }
+
   Places& places_;
+  double beside_;
   std::vector<double> prelim_, mod_, shift_, change_;
   std::vector<std::uint32_t> thread_, ancestor_;
 };
 
-// The dashed lines of the information sets: between neighbours in each merged set, straight
-// when no other node lies between them on their level and round the others below otherwise;
-// between members in pre-order in the others.
-std::vector<Link> links_of(const Tree& tree, const std::vector<bool>& merged,
-                           const Places& places) {
-  // The nodes on the levels of merged sets, by level and then from left to right.
+// The scene in the making: points turned for the direction (across and along the levels are x
+// and y going down, y and x going right), and the box that holds everything added.
+class Builder {
+ public:
+  Builder(Scene& scene, bool down) : scene_(scene), down_(down) {}
+
+  Point at(double u, double v) const { return down_ ? Point{u, v} : Point{v, u}; }
+  void begin(PathKind kind, double u, double v) {
+    scene_.paths.push_back(
+        Path{kind, false, at(u, v), static_cast<std::uint32_t>(scene_.segments.size()), 0});
+    include(at(u, v), 2);
+  }
+  void line(double u, double v) {
+    add_segment(false);
+    scene_.points.push_back(at(u, v));
+    include(at(u, v), 2);
+  }
+  void curve(double u1, double v1, double u2, double v2, double u3, double v3) {
+    add_segment(true);
+    for (const Point point : {at(u1, v1), at(u2, v2), at(u3, v3)}) {
+      scene_.points.push_back(point);
+      include(point, 2);
+    }
+  }
+  void close() { scene_.paths.back().closed = true; }
+  // A dashed outline round [a0, a1] across and [b0, b1] along, its corners rounded by r.
+  void rounded(PathKind kind, double a0, double a1, double b0, double b1, double r) {
+    const double k = 0.5523 * r;
+    begin(kind, a0 + r, b0);
+    if (a1 - r > a0 + r) line(a1 - r, b0);
+    curve(a1 - r + k, b0, a1, b0 + r - k, a1, b0 + r);
+    if (b1 - r > b0 + r) line(a1, b1 - r);
+    curve(a1, b1 - r + k, a1 - r + k, b1, a1 - r, b1);
+    if (a1 - r > a0 + r) line(a0 + r, b1);
+    curve(a0 + r - k, b1, a0, b1 - r + k, a0, b1 - r);
+    if (b1 - r > b0 + r) line(a0, b0 + r);
+    curve(a0, b0 + r - k, a0 + r - k, b0, a0 + r, b0);
+    close();
+  }
+  void dot(double u, double v, DotKind kind) {
+    scene_.dots.push_back(Dot{at(u, v), kind});
+    include(at(u, v), dot_radius + 1);
+  }
+  // A label whose box is [u0, u1] across and [v0, v1] along, its text anchored as given for
+  // each direction.
+  void label(const Decision* node, LabelKind kind, double u0, double u1, double v0, double v1,
+             Anchor down_anchor, Anchor right_anchor) {
+    const Point low = at(u0, v0), high = at(u1, v1);
+    const Anchor anchor = down_ ? down_anchor : right_anchor;
+    const double x = anchor == Anchor::start ? low.x
+                     : anchor == Anchor::end ? high.x
+                                             : (low.x + high.x) / 2;
+    scene_.labels.push_back(Label{node, kind, anchor, Point{x, low.y + ascent}, high.x - low.x});
+    include(low, 0);
+    include(high, 0);
+  }
+  void finish() {
+    scene_.left = left_ - margin;
+    scene_.top = top_ - margin;
+    scene_.right = right_ + margin;
+    scene_.bottom = bottom_ + margin;
+  }
+
+ private:
+  void add_segment(bool curve) {
+    scene_.segments.push_back(Segment{curve, static_cast<std::uint32_t>(scene_.points.size())});
+    ++scene_.paths.back().segment_count;
+  }
+  void include(Point point, double r) {
+    left_ = std::min(left_, point.x - r);
+    right_ = std::max(right_, point.x + r);
+    top_ = std::min(top_, point.y - r);
+    bottom_ = std::max(bottom_, point.y + r);
+  }
+
+  Scene& scene_;
+  bool down_;
+  double left_ = 0, top_ = 0, right_ = 0, bottom_ = 0;
+};
+
+// How an information set is joined: by straight lines between members in pre-order (members
+// on different levels), along its level (nothing between its members), or through a lane of
+// its own before the level.
+enum class Join : std::uint8_t { none, straight, along, lane };
+struct SetPlan {
+  Join join;
+  std::uint32_t lane;
+};
+
+// Decides how each set is joined, and numbers the lanes of each band (the band before level
+// L is band L - 1).
+std::vector<SetPlan> plan_sets(Tree& tree, const std::vector<bool>& merged, const Places& places,
+                               std::vector<std::uint32_t>& lanes) {
   std::vector<bool> wanted;
   for (std::size_t s = 0; s < tree.sets.size(); ++s) {
     if (!merged[s]) continue;
@@ -427,31 +611,101 @@ std::vector<Link> links_of(const Tree& tree, const std::vector<bool>& merged,
     if (level >= wanted.size()) wanted.resize(level + 1);
     wanted[level] = true;
   }
+  // The nodes on the levels of merged sets, by level and then across.
   std::vector<std::pair<std::uint32_t, double>> row;
   for (const Place& place : places) {
-    if (place.node != nullptr && place.level < wanted.size() && wanted[place.level]) {
+    if (place.kind == PlaceKind::node && place.level < wanted.size() && wanted[place.level]) {
       row.emplace_back(place.level, place.x);
     }
   }
   std::sort(row.begin(), row.end());
-
-  std::vector<Link> links;
-  std::vector<std::uint32_t> members;
+  std::vector<SetPlan> plans(tree.sets.size(), SetPlan{Join::none, 0});
   for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    members = tree.sets[s];
-    if (merged[s]) {
-      std::sort(members.begin(), members.end(),
-                [&](std::uint32_t a, std::uint32_t b) { return places[a].x < places[b].x; });
+    auto& members = tree.sets[s];
+    if (members.size() < 2) continue;
+    if (!merged[s]) {
+      plans[s].join = Join::straight;
+      continue;
     }
-    for (std::size_t k = 1; k < members.size(); ++k) {
+    std::sort(members.begin(), members.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return places[a].x < places[b].x; });
+    bool between = false;
+    for (std::size_t k = 1; k < members.size() && !between; ++k) {
       const Place &a = places[members[k - 1]], &b = places[members[k]];
-      const bool between =
-          merged[s] && std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
-                           std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
-      links.push_back(Link{members[k - 1], members[k], between});
+      between = std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
+                std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
+    }
+    if (!between) {
+      plans[s].join = Join::along;
+      continue;
+    }
+    const std::uint32_t band = places[members.front()].level - 1;
+    plans[s] = SetPlan{Join::lane, lanes[band]++};
+  }
+  return plans;
+}
+
+// The sizes of what lies between two levels, band by band, and the least distance that the
+// labels between converging sibling edges need.
+struct Bands {
+  std::vector<double> payoff, action, player, least;
+};
+
+// Raises the band's least height so that a label's box edge `x` (across, from the parent;
+// `s` is +1 for a box before the edge, -1 after it) keeps `pad` from the sibling edge of
+// slope `a` at t = alpha - k / H, where t runs from the parent's level (0) to the children's
+// (1) and H is the band's height.
+void clear_edge(double& least, double a, double s, double x, double alpha, double k) {
+  const double slack = s * (a * alpha - x) - pad, pull = s * a * k;
+  if (pull > 0) least = std::max(least, pull / std::max(slack, 0.5));
+}
+
+Bands measure_bands(const Places& places, std::uint32_t levels, bool down) {
+  Bands bands{std::vector<double>(levels), std::vector<double>(levels), std::vector<double>(levels),
+              std::vector<double>(levels, min_band(down))};
+  const double off = beside(down);
+  for (std::uint32_t v = 0; v < places.size(); ++v) {
+    const Place& place = places[v];
+    if (place.kind == PlaceKind::phantom) continue;
+    auto& payoff = bands.payoff[place.level];
+    payoff = std::max(payoff, double{place.payoff_along});
+    if (v == 0) continue;
+    const std::uint32_t band = place.level - 1;
+    bands.action[band] = std::max(bands.action[band], double{place.action_along});
+    bands.player[band] = std::max(bands.player[band], double{place.player_along});
+    if (place.child_count < 2) continue;
+    double& least = bands.least[place.level];
+    for (std::uint32_t w = place.first_child + 1; w < place.first_child + place.child_count; ++w) {
+      const Place &before = places[w - 1], &after = places[w];
+      const double a0 = before.x - place.x, a1 = after.x - place.x;
+      if (before.side == Side::right) {
+        if (before.action_across > 0) {
+          clear_edge(least, a1, 1, a0 / 2 + pad + before.action_across, 0.5, before.action_along);
+        }
+        if (before.player_across > 0) {
+          const double x = a0 + off + before.player_across;
+          clear_edge(least, a1, 1, x, 1, lift);
+          clear_edge(least, a1, 1, x, 1, lift + before.player_along);
+        }
+      }
+      if (after.side == Side::left) {
+        if (after.action_across > 0) {
+          clear_edge(least, a0, -1, a1 / 2 - pad - after.action_across, 0.5, after.action_along);
+        }
+        if (after.player_across > 0) {
+          const double x = a1 - off - after.player_across;
+          clear_edge(least, a0, -1, x, 1, lift);
+          clear_edge(least, a0, -1, x, 1, lift + after.player_along);
+        }
+      }
     }
   }
-  return links;
+  return bands;
+}
+
+// The depth of lane k before a level, from the level.
+double lane_depth(const Bands& bands, std::uint32_t band, std::uint32_t k) {
+  return lift + bands.player[band] + lane_first + lane_step * k;
 }
 
 }  // namespace
@@ -488,35 +742,21 @@ void payoff_text(const Payoff& payoff, std::string& out) {
   out += ')';
 }
 
-Labels labels_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]) {
-  const double dx = side == Side::left ? -label_offset : side == Side::right ? label_offset : 0;
-  const Anchor anchor = side == Side::left    ? Anchor::end
-                        : side == Side::right ? Anchor::start
-                                              : Anchor::middle;
-  auto label = [](std::string_view text, double dx, double baseline, Anchor anchor) {
-    return Label{text, dx, baseline, anchor};
-  };
-  Labels labels{};
-  if (!root) labels.action = label(node.name, dx, action_baseline, anchor);
-  if (!node.children.empty()) {
-    std::string_view player = walk::first_child_player(node);
-    if (node.payoff) {
-      scratch[0].assign(player);
-      scratch[0] += ' ';
-      payoff_text(node.payoff, scratch[0]);
-      player = scratch[0];
-    }
-    labels.player = label(player, dx, player_baseline, anchor);
-  } else if (node.payoff) {
-    scratch[1].clear();
-    payoff_text(node.payoff, scratch[1]);
-    labels.payoff = label(scratch[1], 0, payoff_baseline, Anchor::middle);
+std::string_view label_text(const Label& label, std::string& scratch) {
+  switch (label.kind) {
+    case LabelKind::action: return label.node->name;
+    case LabelKind::player: player_text(*label.node, scratch); return scratch;
+    case LabelKind::payoff:
+      scratch.clear();
+      payoff_text(label.node->payoff, scratch);
+      return scratch;
   }
-  return labels;
+  return {};
 }
 
-Drawing lay_out(const Game& game) {
-  Tree tree = occurrences(read_node(game.root.get()));
+Scene lay_out(const Game& game, const Options& options) {
+  const bool down = options.direction == Direction::down;
+  Tree tree = occurrences(read_node(game.root.get()), down);
   std::vector<bool> merged(tree.sets.size());
   if (!tree.sets.empty()) {
     merged = mergeable(tree);
@@ -526,32 +766,128 @@ Drawing lay_out(const Game& game) {
       const bool stretched = std::any_of(all.begin() + 1, all.end(), [&](const Place& place) {
         return place.level > all[place.parent].level + 1;
       });
-      if (stretched) tree.places = with_bends(tree);
+      if (stretched) tree.places = with_bends(tree, down);
     }
   }
-  Drawing drawing{std::move(tree.places), {}, 0, 0, 0, 0};
-  Places& places = drawing.places;
-  Walker walker(places);
-  walker.run();
+  Places& places = tree.places;
+  Walker(places, down).run();
 
-  double left = 0, right = 0;
-  std::uint32_t deepest = 0;
-  for (std::uint32_t v = 0; v < places.size(); ++v) {
+  std::uint32_t levels = 1;
+  for (std::uint32_t v = 1; v < places.size(); ++v) {
     Place& place = places[v];
-    if (v != 0 && place.side == Side::middle) {
-      place.side = places[place.parent].x > place.x ? Side::left : Side::right;
-    }
-    left = std::min(left, place.x - place.left);
-    right = std::max(right, place.x + place.right);
-    deepest = std::max(deepest, place.level);
+    levels = std::max(levels, place.level + 1);
+    place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
   }
-  if (!tree.sets.empty()) drawing.links = links_of(tree, merged, places);
-  drawing.left = left - margin;
-  drawing.right = right + margin;
-  drawing.top = player_baseline - ascent - margin;
-  drawing.bottom =
-      deepest * level_distance + std::max(payoff_baseline + descent, detour + 1) + margin;
-  return drawing;
+  std::vector<std::uint32_t> lanes(levels);
+  const std::vector<SetPlan> plans = plan_sets(tree, merged, places, lanes);
+  const Bands bands = measure_bands(places, levels, down);
+  std::vector<double> along(levels);
+  for (std::uint32_t band = 0; band + 1 < levels; ++band) {
+    const double top = lift + bands.payoff[band] + row;
+    const double bottom = lift + bands.player[band] + row +
+                          (lanes[band] > 0 ? lane_first + lane_step * (lanes[band] - 1) : 0);
+    along[band + 1] =
+        along[band] + std::max(bands.least[band], 2 * std::max(top + bands.action[band], bottom));
+  }
+
+  Scene scene;
+  Builder out(scene, down);
+  const PathKind set_kind =
+      options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;
+  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
+    const auto& members = tree.sets[s];
+    const SetPlan plan = plans[s];
+    if (plan.join == Join::none) continue;
+    if (plan.join == Join::straight) {
+      for (std::size_t k = 1; k < members.size(); ++k) {
+        const Place &a = places[members[k - 1]], &b = places[members[k]];
+        out.begin(set_kind, a.x, along[a.level]);
+        out.line(b.x, along[b.level]);
+      }
+      continue;
+    }
+    const Place &first = places[members.front()], &last = places[members.back()];
+    const double v = along[first.level];
+    const bool line = options.sets == SetStyle::line;
+    if (plan.join == Join::along) {
+      if (line) {
+        out.begin(set_kind, first.x, v);
+        out.line(last.x, v);
+      } else {
+        out.rounded(set_kind, first.x - outline, last.x + outline, v - outline, v + outline,
+                    outline);
+      }
+      continue;
+    }
+    const double lane = v - lane_depth(bands, first.level - 1, plan.lane);
+    const double leave = line ? v : v - outline;
+    out.begin(set_kind, first.x, leave);
+    out.line(first.x, lane);
+    out.line(last.x, lane);
+    out.line(last.x, leave);
+    for (std::size_t k = 1; k + 1 < members.size(); ++k) {
+      out.begin(set_kind, places[members[k]].x, lane);
+      out.line(places[members[k]].x, leave);
+    }
+    if (!line) {
+      for (const std::uint32_t m : members) {
+        const double u = places[m].x;
+        out.rounded(set_kind, u - outline, u + outline, v - outline, v + outline, outline);
+      }
+    }
+  }
+
+  // The edges: from each node through the bends below it to the child.
+  for (std::uint32_t v = 1; v < places.size(); ++v) {
+    const Place& top = places[v];
+    const Place& parent = places[top.parent];
+    if (top.kind == PlaceKind::phantom || parent.kind == PlaceKind::bend) continue;
+    std::uint32_t end = v;
+    while (places[end].kind == PlaceKind::bend) end = places[end].first_child;
+    const bool thick =
+        std::binary_search(options.highlight.begin(), options.highlight.end(), places[end].node);
+    out.begin(thick ? PathKind::thick_edge : PathKind::edge, parent.x, along[parent.level]);
+    for (std::uint32_t w = v;; w = places[w].first_child) {
+      out.line(places[w].x, along[places[w].level]);
+      if (w == end) break;
+    }
+  }
+
+  const double off = beside(down);
+  for (std::uint32_t v = 0; v < places.size(); ++v) {
+    const Place& place = places[v];
+    if (place.kind == PlaceKind::phantom) continue;
+    const double u = place.x, at = along[place.level];
+    const bool left = place.side == Side::left;
+    if (place.kind == PlaceKind::node) {
+      out.dot(u, at, place.node->children.empty() ? DotKind::leaf : DotKind::decision);
+    }
+    if (place.action_across > 0) {
+      const Place& parent = places[place.parent];
+      const double um = (parent.x + u) / 2, vm = (along[parent.level] + at) / 2;
+      const double from = left ? um - pad - place.action_across : um + pad;
+      out.label(place.node, LabelKind::action, from, from + place.action_across,
+                vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
+    }
+    if (place.player_across > 0) {
+      const double from = v == 0 ? u - place.player_across / 2
+                          : left ? u - off - place.player_across
+                                 : u + off;
+      out.label(place.node, LabelKind::player, from, from + place.player_across,
+                at - lift - place.player_along, at - lift,
+                v == 0 ? Anchor::middle
+                : left ? Anchor::end
+                       : Anchor::start,
+                Anchor::end);
+    }
+    if (place.payoff_across > 0) {
+      out.label(place.node, LabelKind::payoff, u - place.payoff_across / 2,
+                u + place.payoff_across / 2, at + lift, at + lift + place.payoff_along,
+                Anchor::middle, Anchor::start);
+    }
+  }
+  out.finish();
+  return scene;
 }
 
 void Places::grow(std::size_t count) {
