@@ -1,6 +1,6 @@
 """All of kelvora's structures and functions are packed into the kelvora module."""
 
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from os import PathLike
 from typing import ClassVar, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
 
@@ -37,11 +37,17 @@ class Game:
     @overload
     def export_latex(self, scale: _Real | None = None, *, filename: str) -> None: ...
     @overload
-    def export_svg(self, /, filename: None = None) -> str:
+    def export_svg(self, /, filename: None = None, *, direction: str | None = None,
+                   infosets: str | None = None,
+                   highlight: Iterable[Decision] | None = None) -> str:
         """The tree drawn by kelvora's own layout, as an SVG document: returned as text, or
-        written whole to `filename` (an OSError as open() raises it when that fails)."""
+        written whole to `filename` (an OSError as open() raises it when that fails). It grows
+        "down" or "right" (`direction`), draws information sets as dashed lines or outlines
+        (`infosets`: "line" or "outline") and the edges into the `highlight` nodes thick."""
     @overload
-    def export_svg(self, /, filename: _Path) -> None: ...
+    def export_svg(self, /, filename: _Path, *, direction: str | None = None,
+                   infosets: str | None = None,
+                   highlight: Iterable[Decision] | None = None) -> None: ...
     @overload
     def export_tikz(self, /, filename: None = None, *, width: str | None = None) -> str:
         """The tree drawn by kelvora's own layout, as a bare tikzpicture as wide as `width` (a

@@ -1,10 +1,12 @@
 // The Python classes Game and Type, and the exports and drawings as Python calls.
 #include "python/game.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "convert.hpp"
 #include "draw/svg.hpp"
@@ -217,22 +219,65 @@ Ref drawing(const std::optional<FilePath>& path, Draw&& draw) {
   return none();
 }
 
-Ref svg(const Game& game, const std::optional<FilePath>& path) {
-  return drawing(path,
-                 [&](Destination& text) { draw::svg(layout::lay_out(game), game.title, text); });
+Ref svg(const Game& game, const std::optional<FilePath>& path,
+        const layout::Options& options = {}) {
+  return drawing(path, [&](Destination& text) {
+    draw::svg(layout::lay_out(game, options), game.title, text);
+  });
+}
+
+// One of a drawing option's names, as its value: ValueError naming the argument otherwise.
+template <class Value>
+Value choice(const CallSpec& spec, std::size_t k, PyObject* slot, Value fallback,
+             std::string_view first, std::string_view second, Value second_value) {
+  const auto text = optional_argument(spec, k, slot, to_text);
+  if (!text || *text == first) return fallback;
+  if (*text == second) return second_value;
+  throw Error::with_message(
+      PyExc_ValueError,
+      concat({"argument '", spec.keyword_only[k - spec.positional_count].name, "': expected \"",
+              first, "\" or \"", second, "\", got \"", *text, "\""}));
+}
+
+// The drawing options from the keyword-only arguments at `k`, `k + 1` and `k + 2`: direction,
+// infosets, highlight (the nodes, kept alive in `keep` for the call).
+layout::Options drawing_options(const CallSpec& spec, std::size_t k, PyObject* const* slot,
+                                std::vector<Ref>& keep) {
+  layout::Options options;
+  options.direction =
+      choice(spec, k, slot[k], layout::Direction::down, "down", "right", layout::Direction::right);
+  options.sets = choice(spec, k + 1, slot[k + 1], layout::SetStyle::line, "line", "outline",
+                        layout::SetStyle::outline);
+  auto nodes = optional_argument(spec, k + 2, slot[k + 2], [](PyObject* obj) {
+    return to_list(obj, [](PyObject* item) {
+      if (!is_instance<Decision>(item)) throw Error::mismatch(item, "Decision");
+      return Ref::borrow(item);
+    });
+  });
+  if (nodes) {
+    keep = std::move(*nodes);
+    for (const Ref& node : keep) options.highlight.push_back(&read_node(node.get()));
+    std::sort(options.highlight.begin(), options.highlight.end());
+  }
+  return options;
 }
 
 constexpr const char* export_svg_params[] = {"filename"};
-constexpr CallSpec export_svg_spec{"Game", "export_svg", export_svg_params, 1, 0, 0};
+constexpr KeywordOnly export_svg_keywords[] = {
+    {"direction", false}, {"infosets", false}, {"highlight", false}};
+constexpr CallSpec export_svg_spec{
+    "Game", "export_svg", export_svg_params, 1, 0, 0, export_svg_keywords, 3};
 
 // The drawing as text, or written to `filename` (then None).
 PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                           PyObject* kwnames) {
   return entry([&]() -> Ref {
-    auto matched = match_fast<1>(export_svg_spec, args, nargsf, kwnames);
+    auto matched = match_fast<4>(export_svg_spec, args, nargsf, kwnames);
     auto game = shared<Game>(self);
     auto path = optional_argument(export_svg_spec, 0, matched.slot[0], to_path);
-    return svg(*game, path);
+    std::vector<Ref> keep;
+    const layout::Options options = drawing_options(export_svg_spec, 1, matched.slot.data(), keep);
+    return svg(*game, path, options);
   });
 }
 
@@ -329,10 +374,14 @@ PyMethodDef game_methods[] = {
     {"export_latex", as_method(Game_export_latex), METH_FASTCALL | METH_KEYWORDS,
      "export_latex($self, scale=None, filename=None)\n--\n\n"},
     {"export_svg", as_method(Game_export_svg), METH_FASTCALL | METH_KEYWORDS,
-     "export_svg($self, /, filename=None)\n--\n\n"
+     "export_svg($self, /, filename=None, *, direction=None, infosets=None, highlight=None)\n"
+     "--\n\n"
      "The tree drawn by kelvora's own layout, as an SVG 1.1 document: returned as a str, or\n"
      "written whole to `filename` (a str or os.PathLike), and then None is returned. A failure\n"
-     "to write raises the OSError that open() would raise."},
+     "to write raises the OSError that open() would raise. `direction` is \"down\" (the\n"
+     "default) or \"right\"; `infosets` draws information sets as dashed lines (\"line\", the\n"
+     "default) or dashed outlines (\"outline\"); the edges into the nodes of `highlight` (an\n"
+     "iterable of Decision) are drawn thick."},
     {"export_tikz", as_method(Game_export_tikz), METH_FASTCALL | METH_KEYWORDS,
      "export_tikz($self, /, filename=None, *, width=None)\n--\n\n"
      "The tree drawn by kelvora's own layout, as a bare LaTeX tikzpicture to put in a figure of\n"
