@@ -71,7 +71,7 @@ Side side_of(std::uint32_t k, std::uint32_t count) {
 // them; a payoff starts `lift` after its leaf. Rows of labels between two levels keep `row`
 // apart. Lanes of information sets lie `lane_step` apart, the first `lane_first` before the
 // players' names; an outline passes `outline` from its members' centres.
-constexpr double pad = 3;
+constexpr double pad = 4;
 constexpr double lift = 8;
 constexpr double row = 4;
 constexpr double lane_first = 6;
@@ -669,10 +669,11 @@ Bands measure_bands(const Places& places, std::uint32_t levels, bool down) {
     if (place.kind == PlaceKind::phantom) continue;
     auto& payoff = bands.payoff[place.level];
     payoff = std::max(payoff, double{place.payoff_along});
-    if (v == 0) continue;
-    const std::uint32_t band = place.level - 1;
-    bands.action[band] = std::max(bands.action[band], double{place.action_along});
-    bands.player[band] = std::max(bands.player[band], double{place.player_along});
+    if (v != 0) {
+      const std::uint32_t band = place.level - 1;
+      bands.action[band] = std::max(bands.action[band], double{place.action_along});
+      bands.player[band] = std::max(bands.player[band], double{place.player_along});
+    }
     if (place.child_count < 2) continue;
     double& least = bands.least[place.level];
     for (std::uint32_t w = place.first_child + 1; w < place.first_child + place.child_count; ++w) {
