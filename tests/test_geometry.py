@@ -129,7 +129,12 @@ def problems(svg):
     edges, sets = [], []
     for path in root.iter(SVG + "path"):
         segs = segments(path_points(path.get("d")))
-        (sets if path.get("stroke-dasharray") else edges).append(segs)
+        # A set whose members cannot share a level (one lies below another, or sets wait on
+        # each other for a level) is joined straight across the levels, where no lane keeps
+        # it clear of what lies between.
+        across = len(segs) == 1 and all(abs(a - b) > EPS for a, b in zip(*segs[0]))
+        if not (path.get("stroke-dasharray") and across):
+            (sets if path.get("stroke-dasharray") else edges).append(segs)
     for (a, box_a), (b, box_b) in combinations(labels, 2):
         if boxes_overlap(box_a, box_b):
             found.append(f"labels {a!r} and {b!r} overlap")
@@ -167,15 +172,16 @@ def random_game(rng):
     players = [Player("".join(rng.choice(LETTERS) for _ in range(rng.randint(1, 12))))
                for _ in range(3)]
     name = lambda: "".join(rng.choice(LETTERS) for _ in range(rng.randint(1, 20)))
-    # Each node as [player, name, children, payoff, set], its children's mover chosen at once.
-    root = [players[0], "root", [], None, None]
+    # Each node as [player, name, children, payoff, set, parent], its children's mover chosen at once.
+    root = [players[0], "root", [], None, None, None]
+    below = lambda node, top: node[5] is not None and (node[5] is top or below(node[5], top))
     stack, movers, budget = [(root, 0)], {}, rng.randint(3, 40)
     while stack:
         spec, depth = stack.pop()
         mover, count = rng.choice(players), rng.randint(1, 5)
         budget -= count
         for _ in range(count):
-            child = [mover, name(), [], None, None]
+            child = [mover, name(), [], None, None, spec]
             spec[2].append(child)
             if depth + 2 < 7 and budget > 0 and rng.random() < 0.5:
                 stack.append((child, depth + 1))
@@ -183,18 +189,22 @@ def random_game(rng):
                 child[3] = [rng.randint(-99, 999) for _ in range(rng.randint(1, 3))]
         if spec is not root:
             movers.setdefault(id(mover), []).append(spec)
+    # Sets whose members lie side by side (none below another), which share a level.
     number = 1
     for nodes in movers.values():
         rng.shuffle(nodes)
         while len(nodes) >= 2 and rng.random() < 0.7:
-            size = rng.randint(2, min(4, len(nodes)))
-            for member in nodes[:size]:
+            members = []
+            for node in nodes[:rng.randint(2, 4)]:
+                if not any(below(node, m) or below(m, node) for m in members):
+                    members.append(node)
+            for member in members:
                 member[4] = number
-            nodes, number = nodes[size:], number + 1
+            nodes, number = [n for n in nodes if n not in members], number + 1
     made = []
 
     def build(spec):
-        player, label, children, payoff, info = spec
+        player, label, children, payoff, info, _ = spec
         node = Decision(player, label, utility=payoff, information_set=info)
         node.add_nodes(*[build(c) for c in children])
         made.append(node)

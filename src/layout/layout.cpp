@@ -254,11 +254,85 @@ std::vector<bool> mergeable(const Tree& tree) {
   return merged;
 }
 
+// Of the sets still waiting, dissolves those that wait on one another in a cycle (a member of
+// each below a member of the next), which could never be placed, and places their members
+// whose parents are placed; the sets that merely wait on those stay merged. A set waits on the
+// set that holds back a member's parent: the parent's own, or that of the nearest place above
+// it that waits. False when no set waits in a cycle.
+template <class Place_>
+bool dissolve_cycles(const Tree& tree, std::vector<bool>& merged,
+                     const std::vector<std::uint32_t>& pending,
+                     const std::vector<std::uint32_t>& set_of, const std::vector<bool>& done,
+                     Place_&& place) {
+  const Places& all = tree.places;
+  const std::size_t count = tree.sets.size();
+  auto waiting = [&](std::uint32_t s) { return s != none && merged[s] && pending[s] > 0; };
+  std::vector<std::uint32_t> blocker(all.size(), none);
+  for (std::uint32_t v = 1; v < all.size(); ++v) {
+    if (!done[v]) blocker[v] = waiting(set_of[v]) ? set_of[v] : blocker[all[v].parent];
+  }
+  std::vector<std::vector<std::uint32_t>> waits(count);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    if (!waiting(s)) continue;
+    for (const std::uint32_t m : tree.sets[s]) {
+      const std::uint32_t parent = all[m].parent;
+      if (!done[parent] && blocker[parent] != none) waits[s].push_back(blocker[parent]);
+    }
+  }
+  // Tarjan's strongly connected components, with an explicit stack.
+  std::vector<std::uint32_t> index(count, none), low(count, 0), stack;
+  std::vector<bool> on_stack(count);
+  std::vector<std::pair<std::uint32_t, std::size_t>> calls;
+  std::uint32_t counter = 0;
+  bool dissolved = false;
+  auto visit = [&](std::uint32_t s) {
+    index[s] = low[s] = counter++;
+    stack.push_back(s);
+    on_stack[s] = true;
+    calls.emplace_back(s, 0);
+  };
+  for (std::uint32_t root = 0; root < count; ++root) {
+    if (!waiting(root) || index[root] != none) continue;
+    visit(root);
+    while (!calls.empty()) {
+      auto& [s, next] = calls.back();
+      if (next < waits[s].size()) {
+        const std::uint32_t t = waits[s][next++];
+        if (index[t] == none) {
+          visit(t);
+        } else if (on_stack[t]) {
+          low[s] = std::min(low[s], index[t]);
+        }
+        continue;
+      }
+      const std::uint32_t done_set = s;
+      calls.pop_back();
+      if (!calls.empty()) {
+        low[calls.back().first] = std::min(low[calls.back().first], low[done_set]);
+      }
+      if (low[done_set] != index[done_set]) continue;
+      const bool cycle = stack.back() != done_set;
+      std::uint32_t t;
+      do {
+        t = stack.back();
+        stack.pop_back();
+        on_stack[t] = false;
+        if (!cycle) continue;
+        merged[t] = false;
+        dissolved = true;
+        for (const std::uint32_t m : tree.sets[t]) {
+          if (done[all[m].parent]) place(m, all[all[m].parent].level + 1);
+        }
+      } while (t != done_set);
+    }
+  }
+  return dissolved;
+}
+
 // Gives each place its level: one below its parent's, and for the members of a merged set
 // the deepest of those, so that they share it (Kahn's order over the tree with each set's
-// members taken as one). Sets that wait on one another (a member of each below a member of
-// the other) would never be placed: they keep their members' own levels, and are no longer
-// merged.
+// members taken as one). Sets that wait on one another in a cycle would never be placed: they
+// keep their members' own levels, and are no longer merged.
 void assign_levels(Tree& tree, std::vector<bool>& merged) {
   Places& all = tree.places;
   std::vector<std::uint32_t> set_of(all.size(), none);
@@ -293,16 +367,7 @@ void assign_levels(Tree& tree, std::vector<bool>& merged) {
       }
     }
     if (order.size() == all.size()) break;
-    bool dissolved = false;
-    for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-      if (!merged[s] || pending[s] == 0) continue;
-      merged[s] = false;
-      dissolved = true;
-      for (std::uint32_t m : tree.sets[s]) {
-        if (done[all[m].parent]) place(m, all[all[m].parent].level + 1);
-      }
-    }
-    if (!dissolved) {
+    if (!dissolve_cycles(tree, merged, pending, set_of, done, place)) {
       throw RenderFailure(RenderFailure::Kind::fault, "the levels of the drawing did not settle");
     }
   }
@@ -591,27 +656,40 @@ class Builder {
   double left_ = 0, top_ = 0, right_ = 0, bottom_ = 0;
 };
 
-// How an information set is joined: by straight lines between members in pre-order (members
-// on different levels), along its level (nothing between its members), or through a lane of
-// its own before the level.
-enum class Join : std::uint8_t { none, straight, along, lane };
-struct SetPlan {
-  Join join;
-  std::uint32_t lane;
+// The members of a set on one level, left to right (members[first..last)), joined along their
+// level (nothing between them) or through a lane of their own before the level. A set's
+// groups follow each other by level; a straight line joins each to the next.
+struct Group {
+  std::uint32_t set, first, last;
+  bool lane;
+  std::uint32_t depth;  // the lane's number in its band
 };
 
-// Decides how each set is joined, and numbers the lanes of each band (the band before level
-// L is band L - 1).
-std::vector<SetPlan> plan_sets(Tree& tree, const std::vector<bool>& merged, const Places& places,
-                               std::vector<std::uint32_t>& lanes) {
+// Groups each set's members by level, decides how each group is joined, and numbers the lanes
+// of each band (the band before level L is band L - 1).
+std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::uint32_t>& lanes) {
+  std::vector<Group> groups;
   std::vector<bool> wanted;
-  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    if (!merged[s]) continue;
-    const std::uint32_t level = places[tree.sets[s].front()].level;
-    if (level >= wanted.size()) wanted.resize(level + 1);
-    wanted[level] = true;
+  for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {
+    auto& members = tree.sets[s];
+    if (members.size() < 2) continue;
+    std::sort(members.begin(), members.end(), [&](std::uint32_t a, std::uint32_t b) {
+      const Place &p = places[a], &q = places[b];
+      return p.level != q.level ? p.level < q.level : p.x < q.x;
+    });
+    for (std::uint32_t k = 0; k < members.size();) {
+      std::uint32_t end = k + 1;
+      const std::uint32_t level = places[members[k]].level;
+      while (end < members.size() && places[members[end]].level == level) ++end;
+      groups.push_back(Group{s, k, end, false, 0});
+      if (end - k > 1) {
+        if (level >= wanted.size()) wanted.resize(level + 1);
+        wanted[level] = true;
+      }
+      k = end;
+    }
   }
-  // The nodes on the levels of merged sets, by level and then across.
+  // The nodes on the levels of groups, by level and then across.
   std::vector<std::pair<std::uint32_t, double>> row;
   for (const Place& place : places) {
     if (place.kind == PlaceKind::node && place.level < wanted.size() && wanted[place.level]) {
@@ -619,30 +697,16 @@ std::vector<SetPlan> plan_sets(Tree& tree, const std::vector<bool>& merged, cons
     }
   }
   std::sort(row.begin(), row.end());
-  std::vector<SetPlan> plans(tree.sets.size(), SetPlan{Join::none, 0});
-  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    auto& members = tree.sets[s];
-    if (members.size() < 2) continue;
-    if (!merged[s]) {
-      plans[s].join = Join::straight;
-      continue;
-    }
-    std::sort(members.begin(), members.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return places[a].x < places[b].x; });
-    bool between = false;
-    for (std::size_t k = 1; k < members.size() && !between; ++k) {
+  for (Group& group : groups) {
+    const auto& members = tree.sets[group.set];
+    for (std::uint32_t k = group.first + 1; k < group.last && !group.lane; ++k) {
       const Place &a = places[members[k - 1]], &b = places[members[k]];
-      between = std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
-                std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
+      group.lane = std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
+                   std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
     }
-    if (!between) {
-      plans[s].join = Join::along;
-      continue;
-    }
-    const std::uint32_t band = places[members.front()].level - 1;
-    plans[s] = SetPlan{Join::lane, lanes[band]++};
+    if (group.lane) group.depth = lanes[places[members[group.first]].level - 1]++;
   }
-  return plans;
+  return groups;
 }
 
 // The sizes of what lies between two levels, band by band, and the least distance that the
@@ -780,7 +844,7 @@ Scene lay_out(const Game& game, const Options& options) {
     place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
   }
   std::vector<std::uint32_t> lanes(levels);
-  const std::vector<SetPlan> plans = plan_sets(tree, merged, places, lanes);
+  const std::vector<Group> groups = plan_sets(tree, places, lanes);
   const Bands bands = measure_bands(places, levels, down);
   std::vector<double> along(levels);
   for (std::uint32_t band = 0; band + 1 < levels; ++band) {
@@ -795,44 +859,43 @@ Scene lay_out(const Game& game, const Options& options) {
   Builder out(scene, down);
   const PathKind set_kind =
       options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;
-  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    const auto& members = tree.sets[s];
-    const SetPlan plan = plans[s];
-    if (plan.join == Join::none) continue;
-    if (plan.join == Join::straight) {
-      for (std::size_t k = 1; k < members.size(); ++k) {
-        const Place &a = places[members[k - 1]], &b = places[members[k]];
-        out.begin(set_kind, a.x, along[a.level]);
-        out.line(b.x, along[b.level]);
-      }
-      continue;
-    }
-    const Place &first = places[members.front()], &last = places[members.back()];
+  const bool line = options.sets == SetStyle::line;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const Group& group = groups[g];
+    const auto& members = tree.sets[group.set];
+    const Place &first = places[members[group.first]], &last = places[members[group.last - 1]];
     const double v = along[first.level];
-    const bool line = options.sets == SetStyle::line;
-    if (plan.join == Join::along) {
+    if (g > 0 && groups[g - 1].set == group.set) {
+      const Place& before = places[members[group.first - 1]];
+      out.begin(set_kind, before.x, along[before.level]);
+      out.line(first.x, v);
+    }
+    if (group.last - group.first < 2) continue;
+    if (!group.lane) {
       if (line) {
         out.begin(set_kind, first.x, v);
-        out.line(last.x, v);
+        for (std::uint32_t k = group.first + 1; k < group.last; ++k) {
+          out.line(places[members[k]].x, v);
+        }
       } else {
         out.rounded(set_kind, first.x - outline, last.x + outline, v - outline, v + outline,
                     outline);
       }
       continue;
     }
-    const double lane = v - lane_depth(bands, first.level - 1, plan.lane);
+    const double lane = v - lane_depth(bands, first.level - 1, group.depth);
     const double leave = line ? v : v - outline;
     out.begin(set_kind, first.x, leave);
     out.line(first.x, lane);
     out.line(last.x, lane);
     out.line(last.x, leave);
-    for (std::size_t k = 1; k + 1 < members.size(); ++k) {
+    for (std::uint32_t k = group.first + 1; k + 1 < group.last; ++k) {
       out.begin(set_kind, places[members[k]].x, lane);
       out.line(places[members[k]].x, leave);
     }
     if (!line) {
-      for (const std::uint32_t m : members) {
-        const double u = places[m].x;
+      for (std::uint32_t k = group.first; k < group.last; ++k) {
+        const double u = places[members[k]].x;
         out.rounded(set_kind, u - outline, u + outline, v - outline, v + outline, outline);
       }
     }
