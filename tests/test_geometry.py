@@ -222,7 +222,7 @@ TEXTBOOK = [horse.game, centipede.game, ultimatum.game, signalling.game, poker.g
 @pytest.mark.parametrize("infosets", ["line", "outline"])
 def test_nothing_overlaps_or_crosses(direction, infosets):
     rng = random.Random(f"{direction} {infosets}")
-    games = [(g, []) for g in TEXTBOOK] + [random_game(rng) for _ in range(60)]
+    games = [(g, []) for g in TEXTBOOK] + [random_game(rng) for _ in range(150)]
     for k, (game, highlight) in enumerate(games):
         svg = game.export_svg(direction=direction, infosets=infosets, highlight=highlight)
         found = problems(svg)

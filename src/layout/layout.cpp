@@ -717,10 +717,10 @@ struct Bands {
 
 // Raises the band's least height so that a label's box edge `x` (across, from the parent;
 // `s` is +1 for a box before the edge, -1 after it) keeps `pad` from the sibling edge of
-// slope `a` at t = alpha - k / H, where t runs from the parent's level (0) to the children's
-// (1) and H is the band's height.
+// slope `a` at t = alpha - (k + pad) / H (a box a little longer than estimated), where t runs from
+// the parent's level (0) to the children's (1) and H is the band's height.
 void clear_edge(double& least, double a, double s, double x, double alpha, double k) {
-  const double slack = s * (a * alpha - x) - pad, pull = s * a * k;
+  const double slack = s * (a * alpha - x) - pad, pull = s * a * (k + pad);
   if (pull > 0) least = std::max(least, pull / std::max(slack, 0.5));
 }
 
