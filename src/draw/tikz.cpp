@@ -204,10 +204,16 @@ bool is_tex_length(std::string_view width) {
 void tikz(const layout::Scene& scene, std::string_view width, Destination& destination) {
   walk::Out out(destination);
   TexWriter writer(out);
-  static_cast<void>(width);
-  writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n";
+  // Natural size, shrunk (text included) only where that is wider than `width`; the factor is
+  // the width in em over the natural width in em, which stays within TeX's arithmetic.
+  writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n"
+         << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
+         << "\\pgfmathsetlengthmacro\\kelvorawidth{" << width << "}%\n"
+         << "\\pgfmathsetmacro\\kelvorascale{min(1,\\kelvorawidth/\\kelvoraem/"
+         << std::max(em(scene.right - scene.left), 0.001) << ")}%\n"
+         << "\\begin{scope}[scale=\\kelvorascale,transform shape]\n";
   write_scene(writer, scene);
-  writer << "\\end{tikzpicture}\n";
+  writer << "\\end{scope}\n\\end{tikzpicture}\n";
   out.finish();
 }
 
