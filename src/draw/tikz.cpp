@@ -205,11 +205,12 @@ void tikz(const layout::Scene& scene, std::string_view width, Destination& desti
   walk::Out out(destination);
   TexWriter writer(out);
   // Natural size, shrunk (text included) only where that is wider than `width`; the factor is
-  // the width in em over the natural width in em, which stays within TeX's arithmetic.
+  // the width in em over the natural width in em (less 3% for the strokes, which do not
+  // shrink), which stays within TeX's arithmetic.
   writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n"
          << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
          << "\\pgfmathsetlengthmacro\\kelvorawidth{" << width << "}%\n"
-         << "\\pgfmathsetmacro\\kelvorascale{min(1,\\kelvorawidth/\\kelvoraem/"
+         << "\\pgfmathsetmacro\\kelvorascale{min(1,0.97*\\kelvorawidth/\\kelvoraem/"
          << std::max(em(scene.right - scene.left), 0.001) << ")}%\n"
          << "\\begin{scope}[scale=\\kelvorascale,transform shape]\n";
   write_scene(writer, scene);
