@@ -98,8 +98,8 @@ void player_text(const Decision& node, std::string& out) {
 // child between its first and last sibling keeps more room, as the edges from their parent
 // converge towards its labels.
 void measure(Place& place, bool root, bool down, std::string& scratch) {
-  place.action_across = place.action_along = place.player_across = place.player_along = 0;
-  place.payoff_across = place.payoff_along = 0;
+  place.action_across = place.action_along = place.own_across = place.own_along = 0;
+  place.own_payoff = false;
   if (place.kind == PlaceKind::phantom) return;
   const bool dot = place.kind == PlaceKind::node;
   double left = dot ? dot_radius : 1, right = left;
@@ -120,23 +120,24 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
   if (dot && !node.children.empty()) {
     player_text(node, scratch);
     const double width = text_width(scratch);
-    place.player_across = static_cast<float>(across(width));
-    place.player_along = static_cast<float>(along(width));
+    place.own_across = static_cast<float>(across(width));
+    place.own_along = static_cast<float>(along(width));
     if (root) {
       left = std::max(left, width / 2);
       right = std::max(right, width / 2);
     } else {
-      const double room = beside(down) + place.player_across;
-      reserve(room, room + std::max(10.0, double{place.player_along}));
+      const double room = beside(down) + place.own_across;
+      reserve(room, room + std::max(10.0, double{place.own_along}));
     }
   } else if (dot && node.payoff) {
     scratch.clear();
     payoff_text(node.payoff, scratch);
     const double width = text_width(scratch);
-    place.payoff_across = static_cast<float>(across(width));
-    place.payoff_along = static_cast<float>(along(width));
-    left = std::max(left, place.payoff_across / 2.0);
-    right = std::max(right, place.payoff_across / 2.0);
+    place.own_payoff = true;
+    place.own_across = static_cast<float>(across(width));
+    place.own_along = static_cast<float>(along(width));
+    left = std::max(left, place.own_across / 2.0);
+    right = std::max(right, place.own_across / 2.0);
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
@@ -144,8 +145,8 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
 
 Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
                  PlaceKind kind) {
-  return Place{node, parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
-               0,    0,      0, 0, 0,     0};
+  return Place{node,  parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
+               false, 0,      0, 0, 0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -198,9 +199,9 @@ Tree occurrences(const Decision& root, bool down) {
     Place& place = all[i];
     place.first_child = first;
     place.child_count = count;
-    if (place.payoff_across > 0) {
+    if (place.payoff_across() > 0) {
       Place phantom = make_place(&node, i, level, Side::middle, PlaceKind::phantom);
-      phantom.left = phantom.right = place.payoff_across / 2;
+      phantom.left = phantom.right = place.payoff_across() / 2;
       all.push_back(phantom);
       all[i].child_count = 1;
     }
@@ -562,8 +563,8 @@ class Walker {
       if (child.action_across > 0) {
         cover(on_left ? a / 2 - pad - child.action_across : a / 2 + pad, child.action_across);
       }
-      if (child.player_across > 0) {
-        cover(on_left ? a - beside_ - child.player_across : a + beside_, child.player_across);
+      if (child.player_across() > 0) {
+        cover(on_left ? a - beside_ - child.player_across() : a + beside_, child.player_across());
       }
     }
     parent.left = static_cast<float>(left);
@@ -732,11 +733,11 @@ Bands measure_bands(const Places& places, std::uint32_t levels, bool down) {
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
     auto& payoff = bands.payoff[place.level];
-    payoff = std::max(payoff, double{place.payoff_along});
+    payoff = std::max(payoff, double{place.payoff_along()});
     if (v != 0) {
       const std::uint32_t band = place.level - 1;
       bands.action[band] = std::max(bands.action[band], double{place.action_along});
-      bands.player[band] = std::max(bands.player[band], double{place.player_along});
+      bands.player[band] = std::max(bands.player[band], double{place.player_along()});
     }
     if (place.child_count < 2) continue;
     double& least = bands.least[place.level];
@@ -747,20 +748,20 @@ Bands measure_bands(const Places& places, std::uint32_t levels, bool down) {
         if (before.action_across > 0) {
           clear_edge(least, a1, 1, a0 / 2 + pad + before.action_across, 0.5, before.action_along);
         }
-        if (before.player_across > 0) {
-          const double x = a0 + off + before.player_across;
+        if (before.player_across() > 0) {
+          const double x = a0 + off + before.player_across();
           clear_edge(least, a1, 1, x, 1, lift);
-          clear_edge(least, a1, 1, x, 1, lift + before.player_along);
+          clear_edge(least, a1, 1, x, 1, lift + before.player_along());
         }
       }
       if (after.side == Side::left) {
         if (after.action_across > 0) {
           clear_edge(least, a0, -1, a1 / 2 - pad - after.action_across, 0.5, after.action_along);
         }
-        if (after.player_across > 0) {
-          const double x = a1 - off - after.player_across;
+        if (after.player_across() > 0) {
+          const double x = a1 - off - after.player_across();
           clear_edge(least, a0, -1, x, 1, lift);
-          clear_edge(least, a0, -1, x, 1, lift + after.player_along);
+          clear_edge(least, a0, -1, x, 1, lift + after.player_along());
         }
       }
     }
@@ -855,7 +856,19 @@ Scene lay_out(const Game& game, const Options& options) {
         along[band] + std::max(bands.least[band], 2 * std::max(top + bands.action[band], bottom));
   }
 
+  // Room for everything at once, so that a large scene is not copied as it grows.
   Scene scene;
+  std::size_t labels = 0, dots = 0, members = 0;
+  for (const Place& place : places) {
+    labels += (place.action_across > 0) + (place.player_across() > 0) + (place.payoff_across() > 0);
+    dots += place.kind == PlaceKind::node;
+  }
+  for (const auto& set : tree.sets) members += set.size();
+  reserve(scene.labels, labels);
+  reserve(scene.dots, dots);
+  reserve(scene.paths, places.size() + 3 * members);
+  reserve(scene.segments, places.size() + 12 * members);
+  reserve(scene.points, places.size() + 16 * members);
   Builder out(scene, down);
   const PathKind set_kind =
       options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;
@@ -933,20 +946,20 @@ Scene lay_out(const Game& game, const Options& options) {
       out.label(place.node, LabelKind::action, from, from + place.action_across,
                 vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
     }
-    if (place.player_across > 0) {
-      const double from = v == 0 ? u - place.player_across / 2
-                          : left ? u - off - place.player_across
+    if (place.player_across() > 0) {
+      const double from = v == 0 ? u - place.player_across() / 2
+                          : left ? u - off - place.player_across()
                                  : u + off;
-      out.label(place.node, LabelKind::player, from, from + place.player_across,
-                at - lift - place.player_along, at - lift,
+      out.label(place.node, LabelKind::player, from, from + place.player_across(),
+                at - lift - place.player_along(), at - lift,
                 v == 0 ? Anchor::middle
                 : left ? Anchor::end
                        : Anchor::start,
                 Anchor::end);
     }
-    if (place.payoff_across > 0) {
-      out.label(place.node, LabelKind::payoff, u - place.payoff_across / 2,
-                u + place.payoff_across / 2, at + lift, at + lift + place.payoff_along,
+    if (place.payoff_across() > 0) {
+      out.label(place.node, LabelKind::payoff, u - place.payoff_across() / 2,
+                u + place.payoff_across() / 2, at + lift, at + lift + place.payoff_along(),
                 Anchor::middle, Anchor::start);
     }
   }

@@ -64,8 +64,14 @@ struct Place {
   double x;           // across the levels
   Side side;
   PlaceKind kind;
-  bool action;  // whether the edge into it carries its node's action
-  float action_across, action_along, player_across, player_along, payoff_across, payoff_along;
+  bool action;      // whether the edge into it carries its node's action
+  bool own_payoff;  // whether its own label is a leaf's payoff (else its player's name)
+  float action_across, action_along, own_across, own_along;
+
+  float player_across() const { return own_payoff ? 0 : own_across; }
+  float player_along() const { return own_payoff ? 0 : own_along; }
+  float payoff_across() const { return own_payoff ? own_across : 0; }
+  float payoff_along() const { return own_payoff ? own_along : 0; }
 };
 static_assert(std::is_trivially_copyable_v<Place>);
 
