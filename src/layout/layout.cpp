@@ -162,8 +162,8 @@ struct SetKeyHash {
   }
 };
 
-// The places of the node occurrences and the phantoms below leaves with a payoff (no bends
-// yet), each at its depth, and the information sets with their members in pre-order.
+// The places of the node occurrences (no bends or phantoms yet), each at its depth, and the
+// information sets with their members in pre-order.
 struct Tree {
   Places places;
   std::vector<std::vector<std::uint32_t>> sets;
@@ -196,15 +196,8 @@ Tree occurrences(const Decision& root, bool down) {
       all.push_back(
           make_place(&read_node(node.children[k]), i, level, side_of(k, count), PlaceKind::node));
     }
-    Place& place = all[i];
-    place.first_child = first;
-    place.child_count = count;
-    if (place.payoff_across() > 0) {
-      Place phantom = make_place(&node, i, level, Side::middle, PlaceKind::phantom);
-      phantom.left = phantom.right = place.payoff_across() / 2;
-      all.push_back(phantom);
-      all[i].child_count = 1;
-    }
+    all[i].first_child = first;
+    all[i].child_count = count;
     if (node.has_information_set) {
       const SetKey key{node.children.empty() ? std::string_view()
                                              : std::string_view(walk::first_child_player(node)),
@@ -423,6 +416,30 @@ Places with_bends(Tree& tree, bool down) {
     for (std::uint32_t& m : members) m = moved[m];
   }
   return places;
+}
+
+// Gives each leaf with a payoff above the deepest level a phantom child, as wide as the
+// payoff: the payoff stands between the leaf's level and the next, and with room kept on both,
+// no edge of a neighbour passes through it. A phantom is its leaf's only child, so it may come
+// last.
+void add_phantoms(Places& places) {
+  std::uint32_t deepest = 0;
+  std::size_t count = 0;
+  for (const Place& place : places) deepest = std::max(deepest, place.level);
+  for (const Place& place : places) count += place.payoff_across() > 0 && place.level < deepest;
+  if (count == 0) return;
+  if (places.size() + count >= none) too_large(places.size() + count);
+  places.grow(places.size() + count);
+  const auto size = static_cast<std::uint32_t>(places.size());
+  for (std::uint32_t v = 0; v < size; ++v) {
+    if (places[v].payoff_across() == 0 || places[v].level == deepest) continue;
+    Place phantom = make_place(places[v].node, v, places[v].level + 1, Side::middle,
+                               PlaceKind::phantom);
+    phantom.left = phantom.right = places[v].payoff_across() / 2;
+    places[v].first_child = static_cast<std::uint32_t>(places.size());
+    places[v].child_count = 1;
+    places.push_back(phantom);
+  }
 }
 
 // Walker's algorithm over the places, which are so ordered that every place comes after its
@@ -836,6 +853,7 @@ Scene lay_out(const Game& game, const Options& options) {
     }
   }
   Places& places = tree.places;
+  add_phantoms(places);
   Walker(places, down).run();
 
   std::uint32_t levels = 1;
