@@ -154,5 +154,6 @@ def test_method_signatures():
     assert kelvora.Game.length.__text_signature__ == "($self)"
     assert kelvora.Game.export.__text_signature__ == "($self)"
     assert kelvora.Game.export_latex.__text_signature__ == "($self, scale=None, filename=None)"
-    assert kelvora.Game.export_svg.__text_signature__ == "($self, /, filename=None)"
+    assert kelvora.Game.export_svg.__text_signature__ == (
+        "($self, /, filename=None, *, direction=None, infosets=None, highlight=None)")
     assert kelvora.Game._repr_svg_.__text_signature__ == "($self, /)"

@@ -433,8 +433,8 @@ void add_phantoms(Places& places) {
   const auto size = static_cast<std::uint32_t>(places.size());
   for (std::uint32_t v = 0; v < size; ++v) {
     if (places[v].payoff_across() == 0 || places[v].level == deepest) continue;
-    Place phantom = make_place(places[v].node, v, places[v].level + 1, Side::middle,
-                               PlaceKind::phantom);
+    Place phantom =
+        make_place(places[v].node, v, places[v].level + 1, Side::middle, PlaceKind::phantom);
     phantom.left = phantom.right = places[v].payoff_across() / 2;
     places[v].first_child = static_cast<std::uint32_t>(places.size());
     places[v].child_count = 1;
