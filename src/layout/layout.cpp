@@ -83,12 +83,14 @@ double beside(bool down) { return down ? 7 : 5; }
 double min_band(bool down) { return down ? 64 : 40; }
 
 // The text of a node's player label (its first child's player, and its payoff if it has one).
-void player_text(const Decision& node, std::string& out) {
-  out.assign(walk::first_child_player(node));
-  if (node.payoff) {
-    out += ' ';
-    payoff_text(node.payoff, out);
-  }
+// The player's name is read where it is, unless a payoff follows it.
+std::string_view player_text(const Decision& node, std::string& out) {
+  const std::string_view player = walk::first_child_player(node);
+  if (!node.payoff) return player;
+  out.assign(player);
+  out += ' ';
+  payoff_text(node.payoff, out);
+  return out;
 }
 
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
@@ -118,8 +120,7 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
     reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
   if (dot && !node.children.empty()) {
-    player_text(node, scratch);
-    const double width = text_width(scratch);
+    const double width = text_width(player_text(node, scratch));
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
     if (root) {
@@ -727,37 +728,36 @@ std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::
   return groups;
 }
 
-// The sizes of what lies between two levels, band by band, and the least distance that the
+// The sizes of what lies between two levels (along them), and the least distance that the
 // labels between converging sibling edges need.
-struct Bands {
-  std::vector<double> payoff, action, player, least;
+struct Band {
+  float payoff, action, player, least;
 };
 
 // Raises the band's least height so that a label's box edge `x` (across, from the parent;
 // `s` is +1 for a box before the edge, -1 after it) keeps `pad` from the sibling edge of
 // slope `a` at t = alpha - (k + pad) / H (a box a little longer than estimated), where t runs from
 // the parent's level (0) to the children's (1) and H is the band's height.
-void clear_edge(double& least, double a, double s, double x, double alpha, double k) {
+void clear_edge(float& least, double a, double s, double x, double alpha, double k) {
   const double slack = s * (a * alpha - x) - pad, pull = s * a * (k + pad);
-  if (pull > 0) least = std::max(least, pull / std::max(slack, 0.5));
+  if (pull > 0) least = std::max(least, static_cast<float>(pull / std::max(slack, 0.5)) + 1);
 }
 
-Bands measure_bands(const Places& places, std::uint32_t levels, bool down) {
-  Bands bands{std::vector<double>(levels), std::vector<double>(levels), std::vector<double>(levels),
-              std::vector<double>(levels, min_band(down))};
+std::vector<Band> measure_bands(const Places& places, std::uint32_t levels, bool down) {
+  std::vector<Band> bands = filled(levels, Band{0, 0, 0, static_cast<float>(min_band(down))});
   const double off = beside(down);
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
-    auto& payoff = bands.payoff[place.level];
-    payoff = std::max(payoff, double{place.payoff_along()});
+    float& payoff = bands[place.level].payoff;
+    payoff = std::max(payoff, place.payoff_along());
     if (v != 0) {
-      const std::uint32_t band = place.level - 1;
-      bands.action[band] = std::max(bands.action[band], double{place.action_along});
-      bands.player[band] = std::max(bands.player[band], double{place.player_along()});
+      Band& band = bands[place.level - 1];
+      band.action = std::max(band.action, place.action_along);
+      band.player = std::max(band.player, place.player_along());
     }
     if (place.child_count < 2) continue;
-    double& least = bands.least[place.level];
+    float& least = bands[place.level].least;
     for (std::uint32_t w = place.first_child + 1; w < place.first_child + place.child_count; ++w) {
       const Place &before = places[w - 1], &after = places[w];
       const double a0 = before.x - place.x, a1 = after.x - place.x;
@@ -787,8 +787,8 @@ Bands measure_bands(const Places& places, std::uint32_t levels, bool down) {
 }
 
 // The depth of lane k before a level, from the level.
-double lane_depth(const Bands& bands, std::uint32_t band, std::uint32_t k) {
-  return lift + bands.player[band] + lane_first + lane_step * k;
+double lane_depth(const Band& band, std::uint32_t k) {
+  return lift + band.player + lane_first + lane_step * k;
 }
 
 }  // namespace
@@ -828,7 +828,7 @@ void payoff_text(const Payoff& payoff, std::string& out) {
 std::string_view label_text(const Label& label, std::string& scratch) {
   switch (label.kind) {
     case LabelKind::action: return label.node->name;
-    case LabelKind::player: player_text(*label.node, scratch); return scratch;
+    case LabelKind::player: return player_text(*label.node, scratch);
     case LabelKind::payoff:
       scratch.clear();
       payoff_text(label.node->payoff, scratch);
@@ -864,14 +864,15 @@ Scene lay_out(const Game& game, const Options& options) {
   }
   std::vector<std::uint32_t> lanes(levels);
   const std::vector<Group> groups = plan_sets(tree, places, lanes);
-  const Bands bands = measure_bands(places, levels, down);
+  const std::vector<Band> bands = measure_bands(places, levels, down);
   std::vector<double> along(levels);
   for (std::uint32_t band = 0; band + 1 < levels; ++band) {
-    const double top = lift + bands.payoff[band] + row;
-    const double bottom = lift + bands.player[band] + row +
+    const Band& sizes = bands[band];
+    const double top = lift + sizes.payoff + row;
+    const double bottom = lift + sizes.player + row +
                           (lanes[band] > 0 ? lane_first + lane_step * (lanes[band] - 1) : 0);
     along[band + 1] =
-        along[band] + std::max(bands.least[band], 2 * std::max(top + bands.action[band], bottom));
+        along[band] + std::max(double{sizes.least}, 2 * std::max(top + sizes.action, bottom));
   }
 
   // Room for everything at once, so that a large scene is not copied as it grows.
@@ -914,7 +915,7 @@ Scene lay_out(const Game& game, const Options& options) {
       }
       continue;
     }
-    const double lane = v - lane_depth(bands, first.level - 1, group.depth);
+    const double lane = v - lane_depth(bands[first.level - 1], group.depth);
     const double leave = line ? v : v - outline;
     out.begin(set_kind, first.x, leave);
     out.line(first.x, lane);
