@@ -70,13 +70,15 @@ Side side_of(std::uint32_t k, std::uint32_t count) {
 // player's name stands `beside` its node across the levels and ends `lift` before it along
 // them; a payoff starts `lift` after its leaf. Rows of labels between two levels keep `row`
 // apart. Lanes of information sets lie `lane_step` apart, the first `lane_first` before the
-// players' names; an outline passes `outline` from its members' centres.
+// players' names; an outline passes `outline` from its members' centres, and along a lane
+// `comb_half` from it.
 constexpr double pad = 4;
 constexpr double lift = 8;
 constexpr double row = 4;
 constexpr double lane_first = 6;
 constexpr double lane_step = 6;
 constexpr double outline = 6;
+constexpr double comb_half = 2;  // half the width of an outline's band along its lane
 constexpr double near = 1e-6;
 
 double beside(bool down) { return down ? 7 : 5; }
@@ -634,6 +636,27 @@ class Builder {
     curve(a0, b0 + r - k, a0 + r - k, b0, a0 + r, b0);
     close();
   }
+  // One dashed outline round members far apart on a level (at `v`, left to right): a thin
+  // band along their lane at `lane`, and from it a tooth down to each member, ending in a
+  // round bulb about the member.
+  void comb(PathKind kind, const std::uint32_t* members, std::size_t count, const Places& places,
+            double v, double lane) {
+    const double h = comb_half, r = outline, c = std::sqrt(r * r - h * h);
+    const double first = places[members[0]].x, last = places[members[count - 1]].x;
+    begin(kind, first - h, lane - h);
+    line(last + h, lane - h);
+    for (std::size_t k = count; k-- > 0;) {
+      const double u = places[members[k]].x;
+      line(u + h, v - c);
+      // The bulb: from just right of the tooth round below the member to just left of it.
+      const double from = std::atan2(-c, h), sweep = 2 * std::acos(-1.0) - 2 * std::atan2(h, c);
+      for (int part = 0; part < 4; ++part) arc(u, v, r, from + sweep * part / 4, sweep / 4);
+      line(u - h, lane + h);
+      if (k > 0) line(places[members[k - 1]].x + h, lane + h);
+    }
+    line(first - h, lane - h);
+    close();
+  }
   void dot(double u, double v, DotKind kind) {
     scene_.dots.push_back(Dot{at(u, v), kind});
     include(at(u, v), dot_radius + 1);
@@ -659,6 +682,13 @@ class Builder {
   }
 
  private:
+  // A cubic piece of the circle round (u, v) of radius r, from angle `from` over `sweep`.
+  void arc(double u, double v, double r, double from, double sweep) {
+    const double k = 4.0 / 3.0 * std::tan(sweep / 4) * r, to = from + sweep;
+    const double a = std::cos(from), b = std::sin(from), e = std::cos(to), f = std::sin(to);
+    curve(u + r * a - k * b, v + r * b + k * a, u + r * e + k * f, v + r * f - k * e, u + r * e,
+          v + r * f);
+  }
   void add_segment(bool curve) {
     scene_.segments.push_back(Segment{curve, static_cast<std::uint32_t>(scene_.points.size())});
     ++scene_.paths.back().segment_count;
@@ -916,20 +946,17 @@ Scene lay_out(const Game& game, const Options& options) {
       continue;
     }
     const double lane = v - lane_depth(bands[first.level - 1], group.depth);
-    const double leave = line ? v : v - outline;
-    out.begin(set_kind, first.x, leave);
+    if (!line) {
+      out.comb(set_kind, members.data() + group.first, group.last - group.first, places, v, lane);
+      continue;
+    }
+    out.begin(set_kind, first.x, v);
     out.line(first.x, lane);
     out.line(last.x, lane);
-    out.line(last.x, leave);
+    out.line(last.x, v);
     for (std::uint32_t k = group.first + 1; k + 1 < group.last; ++k) {
       out.begin(set_kind, places[members[k]].x, lane);
-      out.line(places[members[k]].x, leave);
-    }
-    if (!line) {
-      for (std::uint32_t k = group.first; k < group.last; ++k) {
-        const double u = places[members[k]].x;
-        out.rounded(set_kind, u - outline, u + outline, v - outline, v + outline, outline);
-      }
+      out.line(places[members[k]].x, v);
     }
   }
 
