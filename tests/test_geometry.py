@@ -243,3 +243,24 @@ def test_checker_sees_overlaps():
     for what in ("overlap", "covers the dot", "edge runs through", "cross",
                  "set line runs through", "passes through the node"):
         assert what in found, what
+
+
+def test_only_sets_waiting_in_a_cycle_keep_their_depths():
+    """Sets 1 and 2 each have a member below a member of the other: they keep their members'
+    depths. Set 3 has a member below set 2's and one under the root: it waits, but still shares
+    a level once set 2 is dissolved."""
+    p, q = Player("P"), Player("Q")
+    c = Decision(p, "c", information_set=3).add_node(Decision(q, "e", utility=[1]))
+    a = Decision(p, "a", information_set=1).add_node(Decision(p, "x", information_set=2).add_node(c))
+    y = Decision(p, "y", information_set=1).add_node(Decision(p, "f", utility=[2]))
+    b = Decision(p, "b", information_set=2).add_node(y)
+    d = Decision(p, "d", information_set=3).add_node(Decision(q, "g", utility=[3]))
+    game = Game("cycle")
+    game.root.add_nodes(a, b, d)
+    for direction in ("down", "right"):
+        root = ET.fromstring(game.export_svg(direction=direction))
+        level = 1 if direction == "down" else 0
+        shapes = sorted(abs(ps[0][level] - ps[-1][level]) < EPS for ps in
+                        (path_points(path.get("d")) for path in root.iter(SVG + "path")
+                         if path.get("stroke-dasharray")))
+        assert shapes == [False, False, True]
