@@ -39,7 +39,7 @@ def games():
 
 def test_examples_print_dot_and_write_figures(tmp_path):
     assert [s.stem for s in EXAMPLES] == ["centipede", "entry", "horse", "matching_pennies",
-                                          "symbolic"]
+                                          "poker", "signalling", "symbolic", "ultimatum"]
     for script in EXAMPLES:
         out = run_example(script, tmp_path)
         assert out.startswith("digraph {\n") and out.endswith("}\n")

@@ -97,18 +97,16 @@ def boxes_and_lines(svg):
         x, y, w = float(text.get("x")), float(text.get("y")), width(text.text)
         left = {"start": x, "middle": x - w / 2, "end": x - w}[text.get("text-anchor", "start")]
         boxes.append(((left, y - ASCENT, left + w, y + DESCENT), text.text))
-    grounds = [tuple(float(rect.get(k)) for k in ("x", "y", "width", "height"))
-               for rect in root.iter(SVG + "rect")]  # white under a label: inside the view too
-    boxes += [((x, y, x + w, y + h), "ground") for x, y, w, h in grounds]
+    # A white ground under everything, as large as the view (dark notebook themes).
+    ground = root.find(SVG + "rect")
+    assert [float(ground.get(k)) for k in ("x", "y", "width", "height")] == view
+    assert ground.get("fill") == "#fff" and list(root).index(ground) == 1
     lines = {"edges": [], "dashed": []}
-    for group in root.iter(SVG + "g"):
-        kind = "dashed" if group.get("stroke-dasharray") else "edges"
-        for path in group.iter(SVG + "path"):
-            points = []
-            for op, a, b in re.findall(r"([MLVH])(-?[\d.]+)(?: (-?[\d.]+))?", path.get("d")):
-                x, y = (float(a), float(b)) if b else points[-1]
-                points.append((float(a), y) if op == "H" else (x, float(a)) if op == "V" else (x, y))
-            lines[kind].append(points)
+    for path in root.iter(SVG + "path"):
+        kind = "dashed" if path.get("stroke-dasharray") else "edges"
+        # Points that a path runs through (a curve by its end).
+        steps = re.findall(r"([MLC])((?:-?[\d.]+ ?)+)", path.get("d"))
+        lines[kind].append([tuple(float(n) for n in numbers.split()[-2:]) for _, numbers in steps])
     return view, boxes, lines
 
 
@@ -137,7 +135,7 @@ def test_drawings_are_tidy(name, made, texts, level):
         assert not clash, (boxes[i], clash)
     # Each parent centred over its children (a bend over the one child it has).
     below = {}
-    for start, end in lines["edges"]:
+    for start, end, *_ in lines["edges"]:
         below.setdefault(start, []).append(end)
     for (x, _), children in below.items():
         xs = [cx for cx, _ in children]

@@ -63,11 +63,11 @@ def escapes_game():
 
 def test_names_are_set_as_text_or_math():
     text = escapes_game().export_tikz()
-    labels = re.findall(r"node\[[^]]*\] \{(.*)\};$", text, re.M)
+    labels = re.findall(r"node\[[^]]*\] at \([^)]*\) \{(.*)\};$", text, re.M)
     assert labels[0] == "Firm A \\& Co"
-    assert labels[1::2][:len(ESCAPES)] == [tex for _, tex in ESCAPES]
-    assert labels[-4:] == ["v", "(x\\_1, $\\alpha$)", "n", "($-3$, 5)"]
-    assert text.startswith("\\begin{tikzpicture}") and text.endswith("\\end{tikzpicture}\n")
+    assert labels[1::2][:len(ESCAPES)] == [f"\\textit{{{tex}}}" for _, tex in ESCAPES]
+    assert labels[-4:] == ["\\textit{v}", "(x\\_1, $\\alpha$)", "\\textit{n}", "($-3$, 5)"]
+    assert text.startswith("\\begin{tikzpicture}") and text.endswith("\\end{tikzpicture}%\n")
     assert text == escapes_game().export_tikz(width=None)
 
 

@@ -16,59 +16,18 @@ namespace kelvora::draw {
 namespace {
 
 using layout::Anchor;
-using layout::Drawing;
-using layout::Place;
 using TexWriter = Writer<3>;  // lengths in em, to the thousandth
 
 // The layout's lengths are pixels of its 12 px text: a twelfth of an em. Lengths that go with
 // the text (label offsets, dots) are written in em, so that they follow the document's font.
 constexpr double em(double pixels) { return pixels / layout::font_size; }
 
-// Where the places lie: the leftmost one, the distance to the rightmost (0 when all stand in one
-// column), and the deepest level.
-struct Extent {
-  double leftmost = 0, span = 0;
-  std::uint32_t deepest = 0;
-
-  explicit Extent(const Drawing& drawing) : leftmost(drawing.places[0].x) {
-    double rightmost = leftmost;
-    for (const Place& place : drawing.places) {
-      leftmost = std::min(leftmost, place.x);
-      rightmost = std::max(rightmost, place.x);
-      deepest = std::max(deepest, place.level);
-    }
-    span = rightmost - leftmost;
-  }
-  // A place's position across, from 0 (leftmost) to 1 (rightmost).
-  double position(const Place& place) const { return span > 0 ? (place.x - leftmost) / span : 0; }
-};
-
 // --- Natural size ---
 
-// The longest unit length in em that is written: within TeX's largest dimension (16383.99 pt)
-// up to a 16 pt font. A picture whose places lie further apart is wider than any page anyway.
+// The longest length in em that a coordinate may have: within TeX's largest dimension
+// (16383.99 pt) up to a 16 pt font. A picture larger than that is far larger than any page, and
+// is drawn smaller, text included, before it is fitted.
 constexpr double longest = 1000;
-
-// Sets the units of the picture's coordinates: \kelvorax, the distance between the leftmost
-// and the rightmost place, as the layout has it (its pixels are twelfths of an em), and
-// \kelvoray, the distance between levels (72 px, 6 em). Inside a picture the font is TeX's null
-// font, whose em is 0: the document's em is read with PGF's arithmetic, which sets the font
-// first. TeX's lengths end at 16383.99 pt: a tree so deep that its levels would run past that
-// is drawn with its levels closer, labels overlapping, rather than not at all.
-void natural_units(TexWriter& out, const Extent& extent) {
-  const auto thousandths =
-      static_cast<std::int64_t>(std::llround(std::min(em(extent.span), longest) * 1000));
-  out << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n"
-      << "\\edef\\kelvorax{\\the\\dimexpr\\kelvoraem*" << thousandths << "/1000\\relax}%\n"
-      << "\\edef\\kelvoray{\\the\\dimexpr\\kelvoraem*"
-      << static_cast<std::int64_t>(std::llround(em(layout::level_distance))) << "\\relax}%\n";
-  if (extent.deepest > 80) {
-    const std::int64_t deepest = extent.deepest;
-    out << "\\ifdim\\kelvoray>\\dimexpr16000pt/" << deepest
-        << "\\relax\\edef\\kelvoray{\\the\\dimexpr16000pt/" << deepest << "\\relax}\\fi%\n";
-  }
-  out << "\\tikzset{x=\\kelvorax,y=\\kelvoray}%\n";
-}
 
 // --- Fitting ---
 //
@@ -103,115 +62,99 @@ void begin_fitting(TexWriter& out) {
   out << "\\begin{tikzpicture}\n\\pgftext[left,base]{\\setbox2=\\hbox{%\n";
 }
 
-// Registers, local to the text: \box2 the picture, \dimen4 the width, \dimen6 the height,
+// Registers, local to the text (each ended by \relax where a space after it would be typeset):
+// \box2 the picture, \dimen4 the width, \dimen6 the height,
 // \dimen0 the scale (1pt for 1), \dimen8 the picture's height and depth.
 void end_fitting(TexWriter& out, const Fit& fit) {
   out << "}%\n";
   set_length(out, "\\dimen4", fit.width);
-  out << "\\dimen0=1pt\\relax\\ifdim\\wd2>\\dimen4 "
+  out << "\\dimen0=1pt\\relax\\ifdim\\wd2>\\dimen4\\relax"
          "\\dimen0=\\dimexpr1pt*\\dimen4/\\wd2-1sp\\relax\\fi%\n";
   if (fit.height) {
     set_length(out, "\\dimen6", *fit.height);
-    out << "\\dimen8=\\dimexpr\\ht2+\\dp2\\relax\\ifdim\\dimen8>\\dimen6 "
+    out << "\\dimen8=\\dimexpr\\ht2+\\dp2\\relax\\ifdim\\dimen8>\\dimen6\\relax"
            "\\dimen8=\\dimexpr1pt*\\dimen6/\\dimen8-1sp\\relax"
-           "\\ifdim\\dimen8<\\dimen0 \\dimen0=\\dimen8 \\fi\\fi%\n";
+           "\\ifdim\\dimen8<\\dimen0\\relax\\dimen0=\\dimen8\\relax\\fi\\fi%\n";
   }
   out << "\\ifdim\\dimen0<1pt \\ifdim\\dimen0<1sp "
          "\\dimen0=1sp\\relax\\fi\\pgfmathparse{\\the\\dimen0}%\n"
       << "\\setbox2=\\hbox{\\scalebox{\\pgfmathresult}{\\box2}}%\n"
-      << "\\ifdim\\wd2>\\dimen4 \\wd2=\\dimen4 \\fi";
+      << "\\ifdim\\wd2>\\dimen4\\relax\\wd2=\\dimen4\\relax\\fi";
   if (fit.height) {
-    out << "\\ifdim\\dimexpr\\ht2+\\dp2\\relax>\\dimen6 \\ht2=\\dimexpr\\dimen6-\\dp2\\relax\\fi";
+    out << "\\ifdim\\dimexpr\\ht2+\\dp2\\relax>\\dimen6\\relax\\ht2=\\dimexpr\\dimen6-"
+           "\\dp2\\relax\\fi";
   }
-  out << "\\fi\\box2}\n\\end{tikzpicture}\n";
+  // No space after the picture: one that is as wide as the line would be followed by a break.
+  out << "\\fi\\box2}\n\\end{tikzpicture}%\n";
 }
 
 // --- The picture ---
 
-class Picture {
- public:
-  Picture(TexWriter& out, const Drawing& drawing, const Extent& extent)
-      : out_(out), drawing_(drawing), places_(drawing.places), extent_(extent) {}
+// A point of the scene in units of an em (the x and y of the picture), y upwards: "(1.5,-2.25)".
+void tex_point(TexWriter& out, layout::Point at) {
+  out << '(' << em(at.x) << ',' << -em(at.y) << ')';
+}
 
-  // A place's coordinates: its position across, and its level (downwards).
-  void at(const Place& place) {
-    out_ << '(' << Fixed<5>{extent_.position(place)} << ','
-         << -static_cast<std::int64_t>(place.level) << ')';
-  }
-
-  void write() {
-    for (const layout::Link& link : drawing_.links) {
-      const Place &a = places_[link.from], &b = places_[link.to];
-      out_ << "\\draw[dashed] ";
-      at(a);
-      if (link.around) {
-        out_ << " -- ++(0," << -em(layout::detour) << "em) -| ";
+// The scene at its natural size, a pixel being a twelfth of an em: the paths (set lines dashed,
+// highlighted edges thick), the dots and the labels, actions in italics.
+void write_scene(TexWriter& out, const layout::Scene& scene) {
+  for (const layout::Path& path : scene.paths) {
+    switch (path.kind) {
+      case layout::PathKind::edge: out << "\\draw "; break;
+      case layout::PathKind::thick_edge: out << "\\draw[very thick] "; break;
+      case layout::PathKind::set_line:
+      case layout::PathKind::set_outline: out << "\\draw[dashed] "; break;
+    }
+    tex_point(out, path.start);
+    for (std::uint32_t k = 0; k < path.segment_count; ++k) {
+      const layout::Segment& segment = scene.segments[path.first_segment + k];
+      const layout::Point* points = &scene.points[segment.first];
+      if (segment.curve) {
+        out << " .. controls ";
+        tex_point(out, points[0]);
+        out << " and ";
+        tex_point(out, points[1]);
+        out << " .. ";
+        tex_point(out, points[2]);
       } else {
-        out_ << " -- ";
-      }
-      at(b);
-      out_ << ";\n";
-    }
-    for (std::size_t v = 1; v < places_.size(); ++v) {
-      out_ << "\\draw ";
-      at(places_[places_[v].parent]);
-      out_ << " -- ";
-      at(places_[v]);
-      out_ << ";\n";
-    }
-    for (const bool leaves : {false, true}) {
-      for (const Place& place : places_) {
-        if (place.node == nullptr || (place.child_count == 0) != leaves) continue;
-        out_ << (leaves ? "\\filldraw[fill=white] " : "\\fill ");
-        at(place);
-        out_ << " circle[radius=" << std::floor(em(layout::dot_radius) * 1000) / 1000 << "em];\n";
+        out << " -- ";
+        tex_point(out, points[0]);
       }
     }
-    std::string scratch[2];
-    for (std::size_t v = 0; v < places_.size(); ++v) {
-      const Place& place = places_[v];
-      if (place.node == nullptr) continue;
-      const Decision& node = *place.node;
-      const layout::Labels labels = layout::labels_of(node, v == 0, place.side, scratch);
-      const bool inner = layout::between_siblings(places_, v);
-      if (label(place, labels.action, inner)) {
-        tex_text(out_, node.name);
-        out_ << "};\n";
-      }
-      if (label(place, labels.player, inner)) {
-        tex_text(out_, walk::first_child_player(node));
+    out << (path.closed ? " -- cycle;\n" : ";\n");
+  }
+  for (const layout::Dot& dot : scene.dots) {
+    out << (dot.kind == layout::DotKind::leaf ? "\\filldraw[fill=white] " : "\\fill ");
+    tex_point(out, dot.at);
+    out << " circle[radius=" << std::floor(em(layout::dot_radius) * 1000) / 1000 << "];\n";
+  }
+  for (const layout::Label& label : scene.labels) {
+    out << "\\node[anchor=base"
+        << (label.anchor == Anchor::start ? " west"
+            : label.anchor == Anchor::end ? " east"
+                                          : "")
+        << "] at ";
+    tex_point(out, label.at);
+    out << " {";
+    const Decision& node = *label.node;
+    switch (label.kind) {
+      case layout::LabelKind::action:
+        out << "\\textit{";
+        tex_text(out, node.name);
+        out << '}';
+        break;
+      case layout::LabelKind::player:
+        tex_text(out, walk::first_child_player(node));
         if (node.payoff) {
-          out_ << ' ';
-          tex_payoff(out_, node.payoff);
+          out << ' ';
+          tex_payoff(out, node.payoff);
         }
-        out_ << "};\n";
-      }
-      if (label(place, labels.payoff, false)) {
-        tex_payoff(out_, node.payoff);
-        out_ << "};\n";
-      }
+        break;
+      case layout::LabelKind::payoff: tex_payoff(out, node.payoff); break;
     }
+    out << "};\n";
   }
-
- private:
-  // Starts a label's node, up to its text; false when there is no label.
-  bool label(const Place& place, const layout::Label& label, bool ground) {
-    if (label.text.empty()) return false;
-    out_ << "\\path ";
-    at(place);
-    out_ << " ++(" << em(label.dx) << "em," << -em(label.baseline) << "em) node[anchor=base"
-         << (label.anchor == Anchor::start ? " west"
-             : label.anchor == Anchor::end ? " east"
-                                           : "")
-         << (ground ? ",fill=white" : "") << "] {";
-    return true;
-  }
-
-  TexWriter& out_;
-  const Drawing& drawing_;
-  const layout::Places& places_;
-  const Extent& extent_;
-};
+}
 
 }  // namespace
 
@@ -287,16 +230,25 @@ std::optional<TexLength> tex_length(std::string_view text) {
   return length;
 }
 
-void tikz(const Game& game, const layout::Options& options, const Fit& fit,
-          Destination& destination) {
-  const Drawing drawing = layout::lay_out(game, options);
+void tikz(const layout::Scene& scene, const Fit& fit, Destination& destination) {
   walk::Out out(destination);
   TexWriter writer(out);
-  const Extent extent(drawing);
+  // The unit of the coordinates: an em, or less where the scene would reach past `longest`.
+  const double extent = std::max(em(scene.right - scene.left), em(scene.bottom - scene.top));
+  const double shrink = extent > longest ? longest / extent : 1;
   begin_fitting(writer);
-  writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n";
-  natural_units(writer, extent);
-  Picture(writer, drawing, extent).write();
+  writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n"
+         << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n";
+  if (shrink < 1) {
+    const auto millionths = std::max<std::int64_t>(1, static_cast<std::int64_t>(shrink * 1e6));
+    writer << "\\edef\\kelvoraunit{\\the\\dimexpr\\kelvoraem*" << millionths
+           << "/1000000\\relax}%\n\\tikzset{x=\\kelvoraunit,y=\\kelvoraunit,every node/.append "
+              "style={scale="
+           << Fixed<6>{static_cast<double>(millionths) / 1e6} << "}}%\n";
+  } else {
+    writer << "\\tikzset{x=\\kelvoraem,y=\\kelvoraem}%\n";
+  }
+  write_scene(writer, scene);
   writer << "\\end{tikzpicture}";
   end_fitting(writer, fit);
   out.finish();

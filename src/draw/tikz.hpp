@@ -7,11 +7,7 @@
 #include <string_view>
 
 #include "export/destination.hpp"
-#include "tree/game.hpp"
-
-namespace kelvora::layout {
-struct Options;
-}
+#include "layout/scene.hpp"
 
 namespace kelvora::draw {
 
@@ -35,12 +31,12 @@ struct Fit {
   std::optional<TexLength> height;
 };
 
-// The picture of the game's tree laid out with `options`: the information-set lines (dashed),
-// the edges, the nodes (decision nodes filled, leaves hollow) and the labels, set as text in
-// the document's font (draw/tex.hpp). It is drawn at its natural size in the document's em; only
-// when TeX finds the set picture wider or taller than `fit` allows does the whole of it, text
-// included, shrink uniformly to fit. Written into `destination` as the exports write theirs.
-void tikz(const Game& game, const layout::Options& options, const Fit& fit,
-          Destination& destination);
+// The picture of a laid-out tree: the information-set lines and outlines (dashed), the edges
+// (highlighted ones thick), the nodes (decision nodes filled, leaves hollow) and the labels
+// (actions in italics), set as text in the document's font (draw/tex.hpp). It is drawn at its
+// natural size in the document's em; only when TeX finds the set picture wider or taller than
+// `fit` allows does the whole of it, text included, shrink uniformly to fit. Written into
+// `destination` as the exports write theirs.
+void tikz(const layout::Scene& scene, const Fit& fit, Destination& destination);
 
 }  // namespace kelvora::draw

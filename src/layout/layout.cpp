@@ -1,10 +1,12 @@
 // The tidy layout: the places of the tree's node occurrences (walked depth first, which
-// refuses cycles), their levels, a bend for each level that a stretched edge crosses, and
-// Walker's two passes over the places, bottom-up and then top-down.
+// refuses cycles), their levels, a bend for each level that a stretched edge crosses, Walker's
+// two passes over the places, the distances between levels, and the scene that the writers
+// print.
 #include "layout/layout.hpp"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <unordered_map>
@@ -57,36 +59,97 @@ std::vector<T> filled(std::size_t count, T value) {
                           std::to_string(count) + " places so far");
 }
 
-// The side of child `k` of `count`: left of the middle, right of it, or (the middle child of
-// an odd count) either, decided once the parent's place is known.
+// The side of child `k` of `count`: the first left, the last right (an only child too), any
+// other decided once its place is known.
 Side side_of(std::uint32_t k, std::uint32_t count) {
-  if (count == 1 || 2 * k > count - 1) return Side::right;
-  return 2 * k < count - 1 ? Side::left : Side::middle;
+  if (k + 1 == count) return Side::right;
+  return k == 0 ? Side::left : Side::middle;
 }
 
-// The room that a place's dot and labels take on each side of its centre. A middle child's
-// labels go to one side or the other once its parent's place is known: room is kept on both.
-void measure(Place& place, bool root, std::string (&scratch)[2]) {
-  place.left = place.right = 1;
-  if (place.node == nullptr) return;
-  double left = dot_radius + 1, right = dot_radius + 1;
-  const bool both = place.side == Side::middle && !root;
-  for (const Side side : {both ? Side::left : place.side, Side::right}) {
-    const Labels labels = labels_of(*place.node, root, side, scratch);
-    for (const Label* label : {&labels.action, &labels.player, &labels.payoff}) {
-      if (label->text.empty()) continue;
-      const double width = text_width(label->text);
-      const double shift = label->anchor == Anchor::start    ? 0
-                           : label->anchor == Anchor::middle ? width / 2
-                                                             : width;
-      left = std::max(left, shift - label->dx);
-      right = std::max(right, label->dx - shift + width);
-    }
-    if (!both) break;
+// Lengths of the labels' arrangement, in pixels. A label beside an edge keeps `pad` from it; a
+// player's name stands `beside` its node across the levels and ends `lift` before it along
+// them; a payoff starts `lift` after its leaf. Rows of labels between two levels keep `row`
+// apart. Lanes of information sets lie `lane_step` apart, the first `lane_first` before the
+// players' names; an outline passes `outline` from its members' centres, and along a lane
+// `comb_half` from it.
+constexpr double pad = 4;
+constexpr double lift = 8;
+constexpr double row = 4;
+constexpr double lane_first = 6;
+constexpr double lane_step = 6;
+constexpr double outline = 6;
+constexpr double comb_half = 2;  // half the width of an outline's band along its lane
+constexpr double near = 1e-6;
+
+double beside(bool down) { return down ? 7 : 5; }
+double min_band(bool down) { return down ? 64 : 40; }
+
+// The text of a node's player label (its first child's player, and its payoff if it has one).
+// The player's name is read where it is, unless a payoff follows it.
+std::string_view player_text(const Decision& node, std::string& out) {
+  const std::string_view player = walk::first_child_player(node);
+  if (!node.payoff) return player;
+  out.assign(player);
+  out += ' ';
+  payoff_text(node.payoff, out);
+  return out;
+}
+
+// The sizes of a place's labels, across and along the levels, and the room it takes on its
+// level: its dot, its player's name beside it (on its side, or on both while its side is open),
+// the action on the edge into it (the room beside that edge, counted again here because edges
+// are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
+// child between its first and last sibling keeps more room, as the edges from their parent
+// converge towards its labels.
+void measure(Place& place, bool root, bool down, std::string& scratch) {
+  place.action_across = place.action_along = place.own_across = place.own_along = 0;
+  place.own_payoff = false;
+  if (place.kind == PlaceKind::phantom) return;
+  const bool dot = place.kind == PlaceKind::node;
+  double left = dot ? dot_radius : 1, right = left;
+  auto across = [&](double width) { return down ? width : ascent + descent; };
+  auto along = [&](double width) { return down ? ascent + descent : width; };
+  auto reserve = [&](double room, double inner) {
+    if (place.side != Side::right) left = std::max(left, place.side == Side::left ? room : inner);
+    if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
+  };
+  const Decision& node = *place.node;
+  if (place.action && !node.name.view().empty()) {
+    const double width = text_width(node.name.view());
+    place.action_across = static_cast<float>(across(width));
+    place.action_along = static_cast<float>(along(width));
+    const double room = place.action_across + 2 * pad;
+    reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
-  if (both) left = right = std::max(left, right);
+  if (dot && !node.children.empty()) {
+    const double width = text_width(player_text(node, scratch));
+    place.own_across = static_cast<float>(across(width));
+    place.own_along = static_cast<float>(along(width));
+    if (root) {
+      left = std::max(left, width / 2);
+      right = std::max(right, width / 2);
+    } else {
+      const double room = beside(down) + place.own_across;
+      reserve(room, room + std::max(10.0, double{place.own_along}));
+    }
+  } else if (dot && node.payoff) {
+    scratch.clear();
+    payoff_text(node.payoff, scratch);
+    const double width = text_width(scratch);
+    place.own_payoff = true;
+    place.own_across = static_cast<float>(across(width));
+    place.own_along = static_cast<float>(along(width));
+    left = std::max(left, place.own_across / 2.0);
+    right = std::max(right, place.own_across / 2.0);
+  }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
+}
+
+Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
+                 PlaceKind kind) {
+  return Place{node,  parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
+               false, 0,      0, 0, 0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -102,8 +165,8 @@ struct SetKeyHash {
   }
 };
 
-// The places of the node occurrences (no bends yet), each at its depth, and the information
-// sets with their members in pre-order.
+// The places of the node occurrences (no bends or phantoms yet), each at its depth, and the
+// information sets with their members in pre-order.
 struct Tree {
   Places places;
   std::vector<std::vector<std::uint32_t>> sets;
@@ -112,7 +175,7 @@ struct Tree {
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
 // node's children get consecutive places when it is entered, so every place comes after its
 // parent's.
-Tree occurrences(const Decision& root) {
+Tree occurrences(const Decision& root, bool down) {
   struct Frame {
     const Decision* node;
     std::uint32_t place;
@@ -123,21 +186,21 @@ Tree occurrences(const Decision& root) {
   std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
-  std::string scratch[2];
+  std::string scratch;
   auto enter = [&](std::uint32_t i) {
     const Decision& node = *all[i].node;
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, scratch);
+    measure(all[i], i == 0, down, scratch);
     const auto first = static_cast<std::uint32_t>(all.size());
     const auto count = static_cast<std::uint32_t>(node.children.size());
-    if (node.children.size() >= none - first) too_large(all.size());
-    all[i].first_child = first;
-    all[i].child_count = count;
+    if (node.children.size() >= none - first - 1) too_large(all.size());
     const std::uint32_t level = all[i].level + 1;
     for (std::uint32_t k = 0; k < count; ++k) {
       all.push_back(
-          Place{&read_node(node.children[k]), i, 0, 0, level, 0, 0, 0, side_of(k, count)});
+          make_place(&read_node(node.children[k]), i, level, side_of(k, count), PlaceKind::node));
     }
+    all[i].first_child = first;
+    all[i].child_count = count;
     if (node.has_information_set) {
       const SetKey key{node.children.empty() ? std::string_view()
                                              : std::string_view(walk::first_child_player(node)),
@@ -148,13 +211,13 @@ Tree occurrences(const Decision& root) {
     }
     progress.step(all.size() * bytes_per_place);
   };
-  all.push_back(Place{&root, 0, 0, 0, 0, 0, 0, 0, Side::middle});
+  all.push_back(make_place(&root, 0, 0, Side::middle, PlaceKind::node));
+  all[0].action = false;
   enter(0);
   while (!path.empty()) {
     Frame& top = path.top();
-    const Place& at = all[top.place];
-    if (top.next_child < at.child_count) {
-      enter(at.first_child + top.next_child++);
+    if (top.next_child < top.node->children.size()) {
+      enter(all[top.place].first_child + top.next_child++);
       continue;
     }
     path.pop();
@@ -188,11 +251,85 @@ std::vector<bool> mergeable(const Tree& tree) {
   return merged;
 }
 
+// Of the sets still waiting, dissolves those that wait on one another in a cycle (a member of
+// each below a member of the next), which could never be placed, and places their members
+// whose parents are placed; the sets that merely wait on those stay merged. A set waits on the
+// set that holds back a member's parent: the parent's own, or that of the nearest place above
+// it that waits. False when no set waits in a cycle.
+template <class Place_>
+bool dissolve_cycles(const Tree& tree, std::vector<bool>& merged,
+                     const std::vector<std::uint32_t>& pending,
+                     const std::vector<std::uint32_t>& set_of, const std::vector<bool>& done,
+                     Place_&& place) {
+  const Places& all = tree.places;
+  const std::size_t count = tree.sets.size();
+  auto waiting = [&](std::uint32_t s) { return s != none && merged[s] && pending[s] > 0; };
+  std::vector<std::uint32_t> blocker(all.size(), none);
+  for (std::uint32_t v = 1; v < all.size(); ++v) {
+    if (!done[v]) blocker[v] = waiting(set_of[v]) ? set_of[v] : blocker[all[v].parent];
+  }
+  std::vector<std::vector<std::uint32_t>> waits(count);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    if (!waiting(s)) continue;
+    for (const std::uint32_t m : tree.sets[s]) {
+      const std::uint32_t parent = all[m].parent;
+      if (!done[parent] && blocker[parent] != none) waits[s].push_back(blocker[parent]);
+    }
+  }
+  // Tarjan's strongly connected components, with an explicit stack.
+  std::vector<std::uint32_t> index(count, none), low(count, 0), stack;
+  std::vector<bool> on_stack(count);
+  std::vector<std::pair<std::uint32_t, std::size_t>> calls;
+  std::uint32_t counter = 0;
+  bool dissolved = false;
+  auto visit = [&](std::uint32_t s) {
+    index[s] = low[s] = counter++;
+    stack.push_back(s);
+    on_stack[s] = true;
+    calls.emplace_back(s, 0);
+  };
+  for (std::uint32_t root = 0; root < count; ++root) {
+    if (!waiting(root) || index[root] != none) continue;
+    visit(root);
+    while (!calls.empty()) {
+      auto& [s, next] = calls.back();
+      if (next < waits[s].size()) {
+        const std::uint32_t t = waits[s][next++];
+        if (index[t] == none) {
+          visit(t);
+        } else if (on_stack[t]) {
+          low[s] = std::min(low[s], index[t]);
+        }
+        continue;
+      }
+      const std::uint32_t done_set = s;
+      calls.pop_back();
+      if (!calls.empty()) {
+        low[calls.back().first] = std::min(low[calls.back().first], low[done_set]);
+      }
+      if (low[done_set] != index[done_set]) continue;
+      const bool cycle = stack.back() != done_set;
+      std::uint32_t t;
+      do {
+        t = stack.back();
+        stack.pop_back();
+        on_stack[t] = false;
+        if (!cycle) continue;
+        merged[t] = false;
+        dissolved = true;
+        for (const std::uint32_t m : tree.sets[t]) {
+          if (done[all[m].parent]) place(m, all[all[m].parent].level + 1);
+        }
+      } while (t != done_set);
+    }
+  }
+  return dissolved;
+}
+
 // Gives each place its level: one below its parent's, and for the members of a merged set
 // the deepest of those, so that they share it (Kahn's order over the tree with each set's
-// members taken as one). Sets that wait on one another (a member of each below a member of
-// the other) would never be placed: they keep their members' own levels, and are no longer
-// merged.
+// members taken as one). Sets that wait on one another in a cycle would never be placed: they
+// keep their members' own levels, and are no longer merged.
 void assign_levels(Tree& tree, std::vector<bool>& merged) {
   Places& all = tree.places;
   std::vector<std::uint32_t> set_of(all.size(), none);
@@ -227,16 +364,7 @@ void assign_levels(Tree& tree, std::vector<bool>& merged) {
       }
     }
     if (order.size() == all.size()) break;
-    bool dissolved = false;
-    for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-      if (!merged[s] || pending[s] == 0) continue;
-      merged[s] = false;
-      dissolved = true;
-      for (std::uint32_t m : tree.sets[s]) {
-        if (done[all[m].parent]) place(m, all[all[m].parent].level + 1);
-      }
-    }
-    if (!dissolved) {
+    if (!dissolve_cycles(tree, merged, pending, set_of, done, place)) {
       throw RenderFailure(RenderFailure::Kind::fault, "the levels of the drawing did not settle");
     }
   }
@@ -244,8 +372,9 @@ void assign_levels(Tree& tree, std::vector<bool>& merged) {
 
 // The places again, with a bend on every level that an edge to a lower level crosses: the
 // bend takes the child's place among its siblings, and the child hangs below the last bend.
-// The members of the sets are moved to their new places.
-Places with_bends(Tree& tree) {
+// The first bend carries the edge's action; the child below the bends decides its side by
+// where it lands. The members of the sets are moved to their new places.
+Places with_bends(Tree& tree, bool down) {
   const Places& old = tree.places;
   Places places;
   std::vector<std::uint32_t> origin;  // the old place; of a bend, that of the child below it
@@ -253,8 +382,8 @@ Places with_bends(Tree& tree) {
   places.grow(old.size());
   reserve(origin, old.size());
   walk::Progress progress;
-  std::string scratch[2];
-  auto add = [&](std::uint32_t parent, std::uint32_t from, std::uint32_t level, Side side) {
+  std::string scratch;
+  auto add = [&](std::uint32_t parent, std::uint32_t from, std::uint32_t level, bool below_bend) {
     if (places.size() == none) too_large(places.size());
     const bool bend = old[from].level > level;
     if (!bend) moved[from] = static_cast<std::uint32_t>(places.size());
@@ -262,24 +391,25 @@ Places with_bends(Tree& tree) {
     Place& place = places.back();
     place.parent = parent;
     place.level = level;
-    if (bend) place.node = nullptr;
-    if (bend || place.side != side) {
-      place.side = side;
-      measure(place, from == 0, scratch);
+    if (bend || below_bend) {
+      if (bend) place.kind = PlaceKind::bend;
+      place.action = !below_bend;
+      if (below_bend) place.side = Side::middle;
+      measure(place, false, down, scratch);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
   };
-  add(0, 0, 0, Side::middle);
+  add(0, 0, 0, false);
   for (std::uint32_t i = 0; i < places.size(); ++i) {
     const auto first = static_cast<std::uint32_t>(places.size());
     const std::uint32_t level = places[i].level + 1;
     const Place& at = old[origin[i]];
-    if (places[i].node == nullptr) {
-      add(i, origin[i], level, Side::right);
+    if (places[i].kind == PlaceKind::bend) {
+      add(i, origin[i], level, true);
     } else {
       for (std::uint32_t c = at.first_child; c < at.first_child + at.child_count; ++c) {
-        add(i, c, level, old[c].side);
+        add(i, c, level, false);
       }
     }
     places[i].first_child = first;
@@ -291,12 +421,37 @@ Places with_bends(Tree& tree) {
   return places;
 }
 
+// Gives each leaf with a payoff above the deepest level a phantom child, as wide as the
+// payoff: the payoff stands between the leaf's level and the next, and with room kept on both,
+// no edge of a neighbour passes through it. A phantom is its leaf's only child, so it may come
+// last.
+void add_phantoms(Places& places) {
+  std::uint32_t deepest = 0;
+  std::size_t count = 0;
+  for (const Place& place : places) deepest = std::max(deepest, place.level);
+  for (const Place& place : places) count += place.payoff_across() > 0 && place.level < deepest;
+  if (count == 0) return;
+  if (places.size() + count >= none) too_large(places.size() + count);
+  places.grow(places.size() + count);
+  const auto size = static_cast<std::uint32_t>(places.size());
+  for (std::uint32_t v = 0; v < size; ++v) {
+    if (places[v].payoff_across() == 0 || places[v].level == deepest) continue;
+    Place phantom =
+        make_place(places[v].node, v, places[v].level + 1, Side::middle, PlaceKind::phantom);
+    phantom.left = phantom.right = places[v].payoff_across() / 2;
+    places[v].first_child = static_cast<std::uint32_t>(places.size());
+    places[v].child_count = 1;
+    places.push_back(phantom);
+  }
+}
+
 // Walker's algorithm over the places, which are so ordered that every place comes after its
 // parent, so going through them backwards meets each place after all its descendants.
 class Walker {
  public:
-  explicit Walker(Places& places)
+  Walker(Places& places, bool down)
       : places_(places),
+        beside_(beside(down)),
         prelim_(filled(places.size(), 0.0)),
         mod_(filled(places.size(), 0.0)),
         shift_(filled(places.size(), 0.0)),
@@ -361,6 +516,7 @@ class Walker {
       change += change_[w];
       shift += shift_[w] + change;
     }
+    cover_labels(v);
   }
 
   std::uint32_t apportion(std::uint32_t v, std::uint32_t leftmost, std::uint32_t default_ancestor) {
@@ -409,49 +565,260 @@ class Walker {
     mod_[to] += shift;
   }
 
+  // The labels of v's children, between v's level and theirs, as room that v takes on its
+  // own level: with the room they take on the children's level, their neighbours' edges,
+  // straight, pass clear of them.
+  void cover_labels(std::uint32_t v) {
+    Place& parent = places_[v];
+    const double middle = midpoint(v);
+    double left = parent.left, right = parent.right;
+    auto cover = [&](double from, double size) {
+      left = std::max(left, -from);
+      right = std::max(right, from + size);
+    };
+    for (std::uint32_t w = parent.first_child; w < parent.first_child + parent.child_count; ++w) {
+      const Place& child = places_[w];
+      const double a = prelim_[w] - middle;
+      const bool on_left = a < -near;
+      if (child.action_across > 0) {
+        cover(on_left ? a / 2 - pad - child.action_across : a / 2 + pad, child.action_across);
+      }
+      if (child.player_across() > 0) {
+        cover(on_left ? a - beside_ - child.player_across() : a + beside_, child.player_across());
+      }
+    }
+    parent.left = static_cast<float>(left);
+    parent.right = static_cast<float>(right);
+  }
+
   Places& places_;
+  double beside_;
   std::vector<double> prelim_, mod_, shift_, change_;
   std::vector<std::uint32_t> thread_, ancestor_;
 };
 
-// The dashed lines of the information sets: between neighbours in each merged set, straight
-// when no other node lies between them on their level and round the others below otherwise;
-// between members in pre-order in the others.
-std::vector<Link> links_of(const Tree& tree, const std::vector<bool>& merged,
-                           const Places& places) {
-  // The nodes on the levels of merged sets, by level and then from left to right.
-  std::vector<bool> wanted;
-  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    if (!merged[s]) continue;
-    const std::uint32_t level = places[tree.sets[s].front()].level;
-    if (level >= wanted.size()) wanted.resize(level + 1);
-    wanted[level] = true;
+// The scene in the making: points turned for the direction (across and along the levels are x
+// and y going down, y and x going right), and the box that holds everything added.
+class Builder {
+ public:
+  Builder(Scene& scene, bool down) : scene_(scene), down_(down) {}
+
+  Point at(double u, double v) const { return down_ ? Point{u, v} : Point{v, u}; }
+  void begin(PathKind kind, double u, double v) {
+    scene_.paths.push_back(
+        Path{kind, false, at(u, v), static_cast<std::uint32_t>(scene_.segments.size()), 0});
+    include(at(u, v), 2);
   }
+  void line(double u, double v) {
+    add_segment(false);
+    scene_.points.push_back(at(u, v));
+    include(at(u, v), 2);
+  }
+  void curve(double u1, double v1, double u2, double v2, double u3, double v3) {
+    add_segment(true);
+    for (const Point point : {at(u1, v1), at(u2, v2), at(u3, v3)}) {
+      scene_.points.push_back(point);
+      include(point, 2);
+    }
+  }
+  void close() { scene_.paths.back().closed = true; }
+  // A dashed outline round [a0, a1] across and [b0, b1] along, its corners rounded by r.
+  void rounded(PathKind kind, double a0, double a1, double b0, double b1, double r) {
+    const double k = 0.5523 * r;
+    begin(kind, a0 + r, b0);
+    if (a1 - r > a0 + r) line(a1 - r, b0);
+    curve(a1 - r + k, b0, a1, b0 + r - k, a1, b0 + r);
+    if (b1 - r > b0 + r) line(a1, b1 - r);
+    curve(a1, b1 - r + k, a1 - r + k, b1, a1 - r, b1);
+    if (a1 - r > a0 + r) line(a0 + r, b1);
+    curve(a0 + r - k, b1, a0, b1 - r + k, a0, b1 - r);
+    if (b1 - r > b0 + r) line(a0, b0 + r);
+    curve(a0, b0 + r - k, a0 + r - k, b0, a0 + r, b0);
+    close();
+  }
+  // One dashed outline round members far apart on a level (at `v`, left to right): a thin
+  // band along their lane at `lane`, and from it a tooth down to each member, ending in a
+  // round bulb about the member.
+  void comb(PathKind kind, const std::uint32_t* members, std::size_t count, const Places& places,
+            double v, double lane) {
+    const double h = comb_half, r = outline, c = std::sqrt(r * r - h * h);
+    const double first = places[members[0]].x, last = places[members[count - 1]].x;
+    begin(kind, first - h, lane - h);
+    line(last + h, lane - h);
+    for (std::size_t k = count; k-- > 0;) {
+      const double u = places[members[k]].x;
+      line(u + h, v - c);
+      // The bulb: from just right of the tooth round below the member to just left of it.
+      const double from = std::atan2(-c, h), sweep = 2 * std::acos(-1.0) - 2 * std::atan2(h, c);
+      for (int part = 0; part < 4; ++part) arc(u, v, r, from + sweep * part / 4, sweep / 4);
+      line(u - h, lane + h);
+      if (k > 0) line(places[members[k - 1]].x + h, lane + h);
+    }
+    line(first - h, lane - h);
+    close();
+  }
+  void dot(double u, double v, DotKind kind) {
+    scene_.dots.push_back(Dot{at(u, v), kind});
+    include(at(u, v), dot_radius + 1);
+  }
+  // A label whose box is [u0, u1] across and [v0, v1] along, its text anchored as given for
+  // each direction.
+  void label(const Decision* node, LabelKind kind, double u0, double u1, double v0, double v1,
+             Anchor down_anchor, Anchor right_anchor) {
+    const Point low = at(u0, v0), high = at(u1, v1);
+    const Anchor anchor = down_ ? down_anchor : right_anchor;
+    const double x = anchor == Anchor::start ? low.x
+                     : anchor == Anchor::end ? high.x
+                                             : (low.x + high.x) / 2;
+    scene_.labels.push_back(Label{node, kind, anchor, Point{x, low.y + ascent}, high.x - low.x});
+    include(low, 0);
+    include(high, 0);
+  }
+  void finish() {
+    scene_.left = left_ - margin;
+    scene_.top = top_ - margin;
+    scene_.right = right_ + margin;
+    scene_.bottom = bottom_ + margin;
+  }
+
+ private:
+  // A cubic piece of the circle round (u, v) of radius r, from angle `from` over `sweep`.
+  void arc(double u, double v, double r, double from, double sweep) {
+    const double k = 4.0 / 3.0 * std::tan(sweep / 4) * r, to = from + sweep;
+    const double a = std::cos(from), b = std::sin(from), e = std::cos(to), f = std::sin(to);
+    curve(u + r * a - k * b, v + r * b + k * a, u + r * e + k * f, v + r * f - k * e, u + r * e,
+          v + r * f);
+  }
+  void add_segment(bool curve) {
+    scene_.segments.push_back(Segment{curve, static_cast<std::uint32_t>(scene_.points.size())});
+    ++scene_.paths.back().segment_count;
+  }
+  void include(Point point, double r) {
+    left_ = std::min(left_, point.x - r);
+    right_ = std::max(right_, point.x + r);
+    top_ = std::min(top_, point.y - r);
+    bottom_ = std::max(bottom_, point.y + r);
+  }
+
+  Scene& scene_;
+  bool down_;
+  double left_ = 0, top_ = 0, right_ = 0, bottom_ = 0;
+};
+
+// The members of a set on one level, left to right (members[first..last)), joined along their
+// level (nothing between them) or through a lane of their own before the level. A set's
+// groups follow each other by level; a straight line joins each to the next.
+struct Group {
+  std::uint32_t set, first, last;
+  bool lane;
+  std::uint32_t depth;  // the lane's number in its band
+};
+
+// Groups each set's members by level, decides how each group is joined, and numbers the lanes
+// of each band (the band before level L is band L - 1).
+std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::uint32_t>& lanes) {
+  std::vector<Group> groups;
+  std::vector<bool> wanted;
+  for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {
+    auto& members = tree.sets[s];
+    if (members.size() < 2) continue;
+    std::sort(members.begin(), members.end(), [&](std::uint32_t a, std::uint32_t b) {
+      const Place &p = places[a], &q = places[b];
+      return p.level != q.level ? p.level < q.level : p.x < q.x;
+    });
+    for (std::uint32_t k = 0; k < members.size();) {
+      std::uint32_t end = k + 1;
+      const std::uint32_t level = places[members[k]].level;
+      while (end < members.size() && places[members[end]].level == level) ++end;
+      groups.push_back(Group{s, k, end, false, 0});
+      if (end - k > 1) {
+        if (level >= wanted.size()) wanted.resize(level + 1);
+        wanted[level] = true;
+      }
+      k = end;
+    }
+  }
+  // The nodes on the levels of groups, by level and then across.
   std::vector<std::pair<std::uint32_t, double>> row;
   for (const Place& place : places) {
-    if (place.node != nullptr && place.level < wanted.size() && wanted[place.level]) {
+    if (place.kind == PlaceKind::node && place.level < wanted.size() && wanted[place.level]) {
       row.emplace_back(place.level, place.x);
     }
   }
   std::sort(row.begin(), row.end());
-
-  std::vector<Link> links;
-  std::vector<std::uint32_t> members;
-  for (std::size_t s = 0; s < tree.sets.size(); ++s) {
-    members = tree.sets[s];
-    if (merged[s]) {
-      std::sort(members.begin(), members.end(),
-                [&](std::uint32_t a, std::uint32_t b) { return places[a].x < places[b].x; });
-    }
-    for (std::size_t k = 1; k < members.size(); ++k) {
+  for (Group& group : groups) {
+    const auto& members = tree.sets[group.set];
+    for (std::uint32_t k = group.first + 1; k < group.last && !group.lane; ++k) {
       const Place &a = places[members[k - 1]], &b = places[members[k]];
-      const bool between =
-          merged[s] && std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
-                           std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
-      links.push_back(Link{members[k - 1], members[k], between});
+      group.lane = std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
+                   std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
+    }
+    if (group.lane) group.depth = lanes[places[members[group.first]].level - 1]++;
+  }
+  return groups;
+}
+
+// The sizes of what lies between two levels (along them), and the least distance that the
+// labels between converging sibling edges need.
+struct Band {
+  float payoff, action, player, least;
+};
+
+// Raises the band's least height so that a label's box edge `x` (across, from the parent;
+// `s` is +1 for a box before the edge, -1 after it) keeps `pad` from the sibling edge of
+// slope `a` at t = alpha - (k + pad) / H (a box a little longer than estimated), where t runs from
+// the parent's level (0) to the children's (1) and H is the band's height.
+void clear_edge(float& least, double a, double s, double x, double alpha, double k) {
+  const double slack = s * (a * alpha - x) - pad, pull = s * a * (k + pad);
+  if (pull > 0) least = std::max(least, static_cast<float>(pull / std::max(slack, 0.5)) + 1);
+}
+
+std::vector<Band> measure_bands(const Places& places, std::uint32_t levels, bool down) {
+  std::vector<Band> bands = filled(levels, Band{0, 0, 0, static_cast<float>(min_band(down))});
+  const double off = beside(down);
+  for (std::uint32_t v = 0; v < places.size(); ++v) {
+    const Place& place = places[v];
+    if (place.kind == PlaceKind::phantom) continue;
+    float& payoff = bands[place.level].payoff;
+    payoff = std::max(payoff, place.payoff_along());
+    if (v != 0) {
+      Band& band = bands[place.level - 1];
+      band.action = std::max(band.action, place.action_along);
+      band.player = std::max(band.player, place.player_along());
+    }
+    if (place.child_count < 2) continue;
+    float& least = bands[place.level].least;
+    for (std::uint32_t w = place.first_child + 1; w < place.first_child + place.child_count; ++w) {
+      const Place &before = places[w - 1], &after = places[w];
+      const double a0 = before.x - place.x, a1 = after.x - place.x;
+      if (before.side == Side::right) {
+        if (before.action_across > 0) {
+          clear_edge(least, a1, 1, a0 / 2 + pad + before.action_across, 0.5, before.action_along);
+        }
+        if (before.player_across() > 0) {
+          const double x = a0 + off + before.player_across();
+          clear_edge(least, a1, 1, x, 1, lift);
+          clear_edge(least, a1, 1, x, 1, lift + before.player_along());
+        }
+      }
+      if (after.side == Side::left) {
+        if (after.action_across > 0) {
+          clear_edge(least, a0, -1, a1 / 2 - pad - after.action_across, 0.5, after.action_along);
+        }
+        if (after.player_across() > 0) {
+          const double x = a1 - off - after.player_across();
+          clear_edge(least, a0, -1, x, 1, lift);
+          clear_edge(least, a0, -1, x, 1, lift + after.player_along());
+        }
+      }
     }
   }
-  return links;
+  return bands;
+}
+
+// The depth of lane k before a level, from the level.
+double lane_depth(const Band& band, std::uint32_t k) {
+  return lift + band.player + lane_first + lane_step * k;
 }
 
 }  // namespace
@@ -470,42 +837,39 @@ double text_width(std::string_view text) {
 
 void payoff_text(const Payoff& payoff, std::string& out) {
   out += '(';
-  for (std::size_t i = 0; i < payoff.size(); ++i) {
-    if (i > 0) out += ", ";
-    append_payoff_entry(payoff, i, out);
+  if (payoff.is_numeric()) {
+    const auto numbers = payoff.numbers();
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      if (i > 0) out += ", ";
+      char digits[16];
+      const auto result = std::to_chars(digits, digits + sizeof digits, numbers[i]);
+      out.append(digits, result.ptr);
+    }
+  } else {
+    // Variables by name, exact numbers as they were written.
+    for (std::size_t i = 0; i < payoff.size(); ++i) {
+      if (i > 0) out += ", ";
+      append_payoff_entry(payoff, i, out);
+    }
   }
   out += ')';
 }
 
-Labels labels_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]) {
-  const double dx = side == Side::left ? -label_offset : side == Side::right ? label_offset : 0;
-  const Anchor anchor = side == Side::left    ? Anchor::end
-                        : side == Side::right ? Anchor::start
-                                              : Anchor::middle;
-  auto label = [](std::string_view text, double dx, double baseline, Anchor anchor) {
-    return Label{text, dx, baseline, anchor};
-  };
-  Labels labels{};
-  if (!root) labels.action = label(node.name, dx, action_baseline, anchor);
-  if (!node.children.empty()) {
-    std::string_view player = walk::first_child_player(node);
-    if (node.payoff) {
-      scratch[0].assign(player);
-      scratch[0] += ' ';
-      payoff_text(node.payoff, scratch[0]);
-      player = scratch[0];
-    }
-    labels.player = label(player, dx, player_baseline, anchor);
-  } else if (node.payoff) {
-    scratch[1].clear();
-    payoff_text(node.payoff, scratch[1]);
-    labels.payoff = label(scratch[1], 0, payoff_baseline, Anchor::middle);
+std::string_view label_text(const Label& label, std::string& scratch) {
+  switch (label.kind) {
+    case LabelKind::action: return label.node->name;
+    case LabelKind::player: return player_text(*label.node, scratch);
+    case LabelKind::payoff:
+      scratch.clear();
+      payoff_text(label.node->payoff, scratch);
+      return scratch;
   }
-  return labels;
+  return {};
 }
 
-Drawing lay_out(const Game& game, const Options&) {
-  Tree tree = occurrences(read_node(game.root.get()));
+Scene lay_out(const Game& game, const Options& options) {
+  const bool down = options.direction == Direction::down;
+  Tree tree = occurrences(read_node(game.root.get()), down);
   std::vector<bool> merged(tree.sets.size());
   if (!tree.sets.empty()) {
     merged = mergeable(tree);
@@ -515,32 +879,138 @@ Drawing lay_out(const Game& game, const Options&) {
       const bool stretched = std::any_of(all.begin() + 1, all.end(), [&](const Place& place) {
         return place.level > all[place.parent].level + 1;
       });
-      if (stretched) tree.places = with_bends(tree);
+      if (stretched) tree.places = with_bends(tree, down);
     }
   }
-  Drawing drawing{std::move(tree.places), {}, 0, 0, 0, 0};
-  Places& places = drawing.places;
-  Walker walker(places);
-  walker.run();
+  Places& places = tree.places;
+  add_phantoms(places);
+  Walker(places, down).run();
 
-  double left = 0, right = 0;
-  std::uint32_t deepest = 0;
-  for (std::uint32_t v = 0; v < places.size(); ++v) {
+  std::uint32_t levels = 1;
+  for (std::uint32_t v = 1; v < places.size(); ++v) {
     Place& place = places[v];
-    if (v != 0 && place.side == Side::middle) {
-      place.side = places[place.parent].x > place.x ? Side::left : Side::right;
-    }
-    left = std::min(left, place.x - place.left);
-    right = std::max(right, place.x + place.right);
-    deepest = std::max(deepest, place.level);
+    levels = std::max(levels, place.level + 1);
+    place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
   }
-  if (!tree.sets.empty()) drawing.links = links_of(tree, merged, places);
-  drawing.left = left - margin;
-  drawing.right = right + margin;
-  drawing.top = player_baseline - ascent - margin;
-  drawing.bottom =
-      deepest * level_distance + std::max(payoff_baseline + descent, detour + 1) + margin;
-  return drawing;
+  std::vector<std::uint32_t> lanes(levels);
+  const std::vector<Group> groups = plan_sets(tree, places, lanes);
+  const std::vector<Band> bands = measure_bands(places, levels, down);
+  std::vector<double> along(levels);
+  for (std::uint32_t band = 0; band + 1 < levels; ++band) {
+    const Band& sizes = bands[band];
+    const double top = lift + sizes.payoff + row;
+    const double bottom = lift + sizes.player + row +
+                          (lanes[band] > 0 ? lane_first + lane_step * (lanes[band] - 1) : 0);
+    along[band + 1] =
+        along[band] + std::max(double{sizes.least}, 2 * std::max(top + sizes.action, bottom));
+  }
+
+  // Room for everything at once, so that a large scene is not copied as it grows.
+  Scene scene;
+  std::size_t labels = 0, dots = 0, members = 0;
+  for (const Place& place : places) {
+    labels += (place.action_across > 0) + (place.player_across() > 0) + (place.payoff_across() > 0);
+    dots += place.kind == PlaceKind::node;
+  }
+  for (const auto& set : tree.sets) members += set.size();
+  reserve(scene.labels, labels);
+  reserve(scene.dots, dots);
+  reserve(scene.paths, places.size() + 3 * members);
+  reserve(scene.segments, places.size() + 12 * members);
+  reserve(scene.points, places.size() + 16 * members);
+  Builder out(scene, down);
+  const PathKind set_kind =
+      options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;
+  const bool line = options.sets == SetStyle::line;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const Group& group = groups[g];
+    const auto& members = tree.sets[group.set];
+    const Place &first = places[members[group.first]], &last = places[members[group.last - 1]];
+    const double v = along[first.level];
+    if (g > 0 && groups[g - 1].set == group.set) {
+      const Place& before = places[members[group.first - 1]];
+      out.begin(set_kind, before.x, along[before.level]);
+      out.line(first.x, v);
+    }
+    if (group.last - group.first < 2) continue;
+    if (!group.lane) {
+      if (line) {
+        out.begin(set_kind, first.x, v);
+        for (std::uint32_t k = group.first + 1; k < group.last; ++k) {
+          out.line(places[members[k]].x, v);
+        }
+      } else {
+        out.rounded(set_kind, first.x - outline, last.x + outline, v - outline, v + outline,
+                    outline);
+      }
+      continue;
+    }
+    const double lane = v - lane_depth(bands[first.level - 1], group.depth);
+    if (!line) {
+      out.comb(set_kind, members.data() + group.first, group.last - group.first, places, v, lane);
+      continue;
+    }
+    out.begin(set_kind, first.x, v);
+    out.line(first.x, lane);
+    out.line(last.x, lane);
+    out.line(last.x, v);
+    for (std::uint32_t k = group.first + 1; k + 1 < group.last; ++k) {
+      out.begin(set_kind, places[members[k]].x, lane);
+      out.line(places[members[k]].x, v);
+    }
+  }
+
+  // The edges: from each node through the bends below it to the child.
+  for (std::uint32_t v = 1; v < places.size(); ++v) {
+    const Place& top = places[v];
+    const Place& parent = places[top.parent];
+    if (top.kind == PlaceKind::phantom || parent.kind == PlaceKind::bend) continue;
+    std::uint32_t end = v;
+    while (places[end].kind == PlaceKind::bend) end = places[end].first_child;
+    const bool thick =
+        std::binary_search(options.highlight.begin(), options.highlight.end(), places[end].node);
+    out.begin(thick ? PathKind::thick_edge : PathKind::edge, parent.x, along[parent.level]);
+    for (std::uint32_t w = v;; w = places[w].first_child) {
+      out.line(places[w].x, along[places[w].level]);
+      if (w == end) break;
+    }
+  }
+
+  const double off = beside(down);
+  for (std::uint32_t v = 0; v < places.size(); ++v) {
+    const Place& place = places[v];
+    if (place.kind == PlaceKind::phantom) continue;
+    const double u = place.x, at = along[place.level];
+    const bool left = place.side == Side::left;
+    if (place.kind == PlaceKind::node) {
+      out.dot(u, at, place.node->children.empty() ? DotKind::leaf : DotKind::decision);
+    }
+    if (place.action_across > 0) {
+      const Place& parent = places[place.parent];
+      const double um = (parent.x + u) / 2, vm = (along[parent.level] + at) / 2;
+      const double from = left ? um - pad - place.action_across : um + pad;
+      out.label(place.node, LabelKind::action, from, from + place.action_across,
+                vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
+    }
+    if (place.player_across() > 0) {
+      const double from = v == 0 ? u - place.player_across() / 2
+                          : left ? u - off - place.player_across()
+                                 : u + off;
+      out.label(place.node, LabelKind::player, from, from + place.player_across(),
+                at - lift - place.player_along(), at - lift,
+                v == 0 ? Anchor::middle
+                : left ? Anchor::end
+                       : Anchor::start,
+                Anchor::end);
+    }
+    if (place.payoff_across() > 0) {
+      out.label(place.node, LabelKind::payoff, u - place.payoff_across() / 2,
+                u + place.payoff_across() / 2, at + lift, at + lift + place.payoff_along(),
+                Anchor::middle, Anchor::start);
+    }
+  }
+  out.finish();
+  return scene;
 }
 
 void Places::grow(std::size_t count) {

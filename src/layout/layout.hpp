@@ -1,14 +1,16 @@
-// The tidy drawing of a game tree: where each node, label and information-set line goes, in
-// pixels, for the writers in draw/. Plain C++ over the model (tree/); the writers only print.
+// The tidy drawing of a game tree: where each node, edge, label and information-set line goes,
+// in pixels, as a Scene for the writers in draw/. Plain C++ over the model (tree/).
 //
 // The tree is drawn once per occurrence of a node (a node attached under several parents is
 // drawn under each). Levels come from the longest path, with the members of each information
 // set merged onto one level and the edges above them stretched; a stretched edge bends once
 // below its parent and runs straight down to the child. A set with a member below another
-// member keeps its members' depths. Horizontal places follow Walker's algorithm in the
-// linear-time form of Buchheim, Juenger and Leipert (2002), without recursion: children in
+// member keeps its members' depths. Positions across the levels follow Walker's algorithm in
+// the linear-time form of Buchheim, Juenger and Leipert (2002), without recursion: children in
 // order, each parent centred over its first and last child, and every two neighbours on a
-// level (of any subtrees) at least `gap` apart, counting the estimated width of their labels.
+// level (of any subtrees) at least `gap` apart, counting the room their labels take on that
+// level and, for the labels between two levels, on both. The distance between two levels is
+// as large as the labels and set lanes between them need.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "layout/scene.hpp"
 #include "tree/game.hpp"
 
 namespace kelvora::layout {
@@ -29,16 +32,7 @@ constexpr double font_size = 12;
 constexpr double ascent = 11;  // of a text box, above the baseline
 constexpr double descent = 3;  // below it
 constexpr double dot_radius = 4;
-constexpr double level_distance = 72;
-constexpr double gap = 12;          // between the boxes of two neighbours on a level
-constexpr double label_offset = 7;  // from a node's centre to a label beside it
-// Baselines relative to a node's centre: the action that leads to it (highest), the player
-// who moves there, a leaf's payoff (below). A line joining set members that detours round
-// other nodes runs at `detour`, between a level's payoffs and the next level's actions.
-constexpr double action_baseline = -26;
-constexpr double player_baseline = -9;
-constexpr double payoff_baseline = 19;
-constexpr double detour = 28;
+constexpr double gap = 12;    // between the boxes of two neighbours on a level
 constexpr double margin = 8;  // round the drawing
 
 // The estimated width in pixels of a UTF-8 text.
@@ -47,38 +41,37 @@ double text_width(std::string_view text);
 // "(3, 2, 2)": every entry of a payoff, integers in decimal, variables by name.
 void payoff_text(const Payoff& payoff, std::string& out);
 
-enum class Anchor : std::uint8_t { start, middle, end };
-// Where a node's labels stand: beside a child left of its parent they go left (its edge comes
-// from the upper right), otherwise right; the root's go in the middle.
+// The text a label shows: the action's name, the player's (followed by the payoff at an inner
+// node that has one), or the payoff. Made in `scratch` where it is not the node's own.
+std::string_view label_text(const Label& label, std::string& scratch);
+
+// Which side of its edge a node's labels stand on: left of the parent's centre they go left,
+// right of it right; a child between the first and the last is decided by where it lands.
 enum class Side : std::uint8_t { middle, left, right };
+// A place is a node occurrence, a bend of a stretched edge, or a phantom: the room a leaf's
+// payoff takes on the level below the leaf, so that no edge of a neighbour runs through it.
+enum class PlaceKind : std::uint8_t { node, bend, phantom };
 
-struct Label {
-  std::string_view text;  // empty: no label
-  double dx;              // of the anchor, from the node's centre
-  double baseline;        // from the node's centre
-  Anchor anchor;
-};
-
-// The labels of a node: the action that leads to it (none at the root), above it the player
-// who moves there (its first child's; a node with children and a payoff shows both), below a
-// leaf its payoff. `scratch` holds the texts that are made rather than read.
-struct Labels {
-  Label action, player, payoff;
-};
-Labels labels_of(const Decision& node, bool root, Side side, std::string (&scratch)[2]);
-
-// One place of the drawing: a node occurrence, or the bend of a stretched edge (no node). The
-// places are so ordered that each comes after its parent, a place's children consecutive.
+// One place of the drawing. The places are so ordered that each comes after its parent, a
+// place's children consecutive. Sizes are across the levels and along them.
 struct Place {
-  const Decision* node;  // null for a bend
+  const Decision* node;  // of a bend, the node below it; of a phantom, its leaf
   std::uint32_t parent;  // of the root: itself
   std::uint32_t first_child;
   std::uint32_t child_count;
   std::uint32_t level;
-  float left, right;  // the room its dot and labels take on each side of its centre
-  double x;
+  float left, right;  // the room it takes on each side of its centre, on its level
+  double x;           // across the levels
   Side side;
-  double y() const { return level * level_distance; }
+  PlaceKind kind;
+  bool action;      // whether the edge into it carries its node's action
+  bool own_payoff;  // whether its own label is a leaf's payoff (else its player's name)
+  float action_across, action_along, own_across, own_along;
+
+  float player_across() const { return own_payoff ? 0 : own_across; }
+  float player_along() const { return own_payoff ? 0 : own_along; }
+  float payoff_across() const { return own_payoff ? own_across : 0; }
+  float payoff_along() const { return own_payoff ? own_along : 0; }
 };
 static_assert(std::is_trivially_copyable_v<Place>);
 
@@ -118,34 +111,9 @@ class Places {
   std::size_t capacity_ = 0;
 };
 
-// Whether place `v` is a child between the first and the last of three or more: the edges to
-// those pass where its labels stand, which are then set on a white ground.
-inline bool between_siblings(const Places& places, std::size_t v) {
-  const Place& parent = places[places[v].parent];
-  return parent.child_count > 2 && v != parent.first_child &&
-         v != parent.first_child + parent.child_count - 1;
-}
-
-// A dashed line joining two members of an information set: straight at their height, or
-// (`around`) below the nodes between them, or straight between members on different levels.
-struct Link {
-  std::uint32_t from, to;  // places
-  bool around;
-};
-
-struct Drawing {
-  Places places;
-  std::vector<Link> links;
-  double left, top, right, bottom;  // the box holding everything drawn, margin included
-};
-
-// What a caller may choose about a drawing (layout/scene.hpp); this layout draws every tree
-// downwards with lines joining set members, whatever is chosen.
-struct Options;
-
 // Lays out the game's tree. A node among its own descendants is a cycle; a tree too large for
 // this machine's memory, or Ctrl-C, stops it (each thrown as RenderFailure).
-Drawing lay_out(const Game& game, const Options& options);
+Scene lay_out(const Game& game, const Options& options = {});
 
 // The number of node occurrences in the game's tree, counted up to `bound` (a cycle counts
 // without end, and so reaches it).

@@ -16,7 +16,7 @@
 #include "export/dot.hpp"
 #include "export/failure.hpp"
 #include "export/latex.hpp"
-#include "layout/scene.hpp"
+#include "layout/layout.hpp"
 #include "python/node.hpp"
 #include "python/output.hpp"
 
@@ -304,7 +304,9 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     auto path = optional_argument(spec, 0, matched.slot[0], to_path);
     const DrawingOptions options = drawing_options(spec, matched.slot.data(), 1);
     auto game = shared<Game>(self);
-    return drawing(path, [&](Destination& text) { draw::svg(*game, options.layout, text); });
+    return drawing(path, [&](Destination& text) {
+      draw::svg(layout::lay_out(*game, options.layout), game->title, text);
+    });
   });
 }
 
@@ -349,7 +351,9 @@ PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nar
     }
     const DrawingOptions options = drawing_options(spec, matched.slot.data(), 3);
     auto game = shared<Game>(self);
-    return drawing(path, [&](Destination& text) { draw::tikz(*game, options.layout, fit, text); });
+    return drawing(path, [&](Destination& text) {
+      draw::tikz(layout::lay_out(*game, options.layout), fit, text);
+    });
   });
 }
 
@@ -360,9 +364,10 @@ constexpr std::size_t notebook_bound = 5000;
 PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   return entry([&]() -> Ref {
     auto game = shared<Game>(self);
-    if (draw::occurrences(*game, notebook_bound + 1) > notebook_bound) return none();
-    return drawing(std::nullopt,
-                   [&](Destination& text) { draw::svg(*game, layout::Options{}, text); });
+    if (layout::count_occurrences(*game, notebook_bound + 1) > notebook_bound) return none();
+    return drawing(std::nullopt, [&](Destination& text) {
+      draw::svg(layout::lay_out(*game), game->title, text);
+    });
   });
 }
 
