@@ -74,7 +74,7 @@ if grep -q "Overfull" "$work/figures.log"; then
   echo "examples/figures.py: a picture is wider than the text" >&2
   exit 1
 fi
-for name in horse centipede trust specials; do
+for name in horse centipede trust ultimatum signalling poker specials; do
   crop "$name-picture" "$name-picture"
   cp "$work/$name.svg" "docs/$name.svg"
   echo "docs/$name-picture.png docs/$name.svg"

@@ -1,6 +1,6 @@
 """kelvora's own pictures of the textbook games, in two LaTeX documents for pdflatex: an article
 that puts each in a figure with a caption, as wide as the text at most, and 16:9 beamer slides
-with one picture each, at most 0.8\\textheight tall. The games: Selten's horse, a centipede, the
+with one picture each, at most 0.8\\textheight tall. The games: Selten's horse, a centipede (drawn from left to right), the
 trust game, the ultimatum game, a signalling game, a poker game (the examples of those names
 that are present), and an entry game with TeX's special characters and typographic ones in its
 names. Each picture, as export_tikz() makes it, goes to <name>-picture.tex (for the article) and
@@ -27,6 +27,8 @@ EXAMPLES = [
     ("signalling", "signalling", "A signalling game."),
     ("poker", "poker", "A simple poker game."),
 ]
+# The drawing options of a picture, where it has any: a centipede reads from left to right.
+OPTIONS = {"centipede": {"direction": "right"}}
 
 
 def specials():
@@ -60,9 +62,10 @@ def main():
     out_dir.mkdir(parents=True, exist_ok=True)
     article, slides = [], []
     for name, game, caption in figures():
-        game.export_tikz(out_dir / f"{name}-picture.tex")
-        game.export_tikz(out_dir / f"{name}-slide.tex", height="0.8\\textheight")
-        game.export_svg(out_dir / f"{name}.svg")
+        options = OPTIONS.get(name, {})
+        game.export_tikz(out_dir / f"{name}-picture.tex", **options)
+        game.export_tikz(out_dir / f"{name}-slide.tex", height="0.8\\textheight", **options)
+        game.export_svg(out_dir / f"{name}.svg", **options)
         article.append(f"\\begin{{figure}}[htbp]\n\\centering\n\\input{{{name}-picture}}\n"
                        f"\\caption{{{caption}}}\n\\end{{figure}}\n")
         slides.append(f"\\begin{{frame}}\n\\begin{{figure}}\n\\centering\n"
