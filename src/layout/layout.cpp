@@ -759,8 +759,8 @@ std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::
     if (group.lane) group.depth = lanes[places[members[group.first]].level - 1]++;
   }
   // The branches' lanes come after the groups' in each band, so that a branch reaching down to
-  // a group's lane meets it at its corner only. Only the root lies on level 0, and its branch
-  // passes above its label.
+  // a group's lane meets it at its corner only. Only the root lies on level 0: its branch
+  // runs along the level, clear of its label, and takes no lane.
   for (std::size_t g = 0; g < groups.size(); ++g) {
     Group& group = groups[g];
     const bool several = (g > 0 && groups[g - 1].set == group.set) ||
