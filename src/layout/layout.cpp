@@ -707,11 +707,14 @@ class Builder {
 
 // The members of a set on one level, left to right (members[first..last)), joined along their
 // level (nothing between them) or through a lane of their own before the level. A set's
-// groups follow each other by level; a straight line joins each to the next.
+// groups follow each other by level. A set on several levels is joined by a spine: a line
+// across the levels beside the whole drawing, where it meets nothing, and from it a branch to
+// each group along a lane of the group's own before the group's level.
 struct Group {
   std::uint32_t set, first, last;
   bool lane;
-  std::uint32_t depth;  // the lane's number in its band
+  std::uint32_t depth;   // the lane's number in its band
+  std::uint32_t branch;  // the number of the branch's lane in its band (none: no branch)
 };
 
 // Groups each set's members by level, decides how each group is joined, and numbers the lanes
@@ -730,7 +733,7 @@ std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::
       std::uint32_t end = k + 1;
       const std::uint32_t level = places[members[k]].level;
       while (end < members.size() && places[members[end]].level == level) ++end;
-      groups.push_back(Group{s, k, end, false, 0});
+      groups.push_back(Group{s, k, end, false, 0, none});
       if (end - k > 1) {
         if (level >= wanted.size()) wanted.resize(level + 1);
         wanted[level] = true;
@@ -754,6 +757,16 @@ std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::
                    std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
     }
     if (group.lane) group.depth = lanes[places[members[group.first]].level - 1]++;
+  }
+  // The branches' lanes come after the groups' in each band, so that a branch reaching down to
+  // a group's lane meets it at its corner only. Only the root lies on level 0: its branch
+  // runs along the level, clear of its label, and takes no lane.
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    Group& group = groups[g];
+    const bool several = (g > 0 && groups[g - 1].set == group.set) ||
+                         (g + 1 < groups.size() && groups[g + 1].set == group.set);
+    const std::uint32_t level = places[tree.sets[group.set][group.first]].level;
+    if (several) group.branch = level == 0 ? 0 : lanes[level - 1]++;
   }
   return groups;
 }
@@ -922,15 +935,69 @@ Scene lay_out(const Game& game, const Options& options) {
   const PathKind set_kind =
       options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;
   const bool line = options.sets == SetStyle::line;
+  // The spines run outside the room of every place (an outline reaches `outline` beyond a
+  // member's centre, a label at most a few pixels beyond its place's room), each at its own
+  // distance, on the side nearer its set's members.
+  double low = places[0].x - places[0].left, high = places[0].x + places[0].right;
+  for (const Place& place : places) {
+    low = std::min(low, place.x - place.left);
+    high = std::max(high, place.x + place.right);
+  }
+  std::uint32_t left_spines = 0, right_spines = 0;
+  std::size_t last_group = 0;
+  double spine = 0;
+  bool spine_left = true;
+  // Where a group's branch meets it: the member nearest the spine, the branch's lane, and
+  // where the branch ends (the member, the corner of the group's lane or the top of its
+  // outline). The root alone lies on level 0, its label above it: its branch runs along the level.
+  struct Reach {
+    double u, lane, end;
+  };
+  auto reach = [&](const Group& group) {
+    const auto& members = tree.sets[group.set];
+    const Place& member = places[members[spine_left ? group.first : group.last - 1]];
+    const double v = along[member.level];
+    if (member.level == 0) return Reach{member.x, v, v};
+    const Band& band = bands[member.level - 1];
+    double end = v;
+    if (group.last - group.first > 1) {
+      if (group.lane) {
+        end = v - lane_depth(band, group.depth) - (line ? 0 : comb_half);
+      } else if (!line) {
+        end = v - outline;
+      }
+    }
+    return Reach{member.x, v - lane_depth(band, group.branch), end};
+  };
   for (std::size_t g = 0; g < groups.size(); ++g) {
     const Group& group = groups[g];
     const auto& members = tree.sets[group.set];
     const Place &first = places[members[group.first]], &last = places[members[group.last - 1]];
     const double v = along[first.level];
-    if (g > 0 && groups[g - 1].set == group.set) {
-      const Place& before = places[members[group.first - 1]];
-      out.begin(set_kind, before.x, along[before.level]);
-      out.line(first.x, v);
+    if (group.branch != none && (g == 0 || groups[g - 1].set != group.set)) {
+      // The first group's branch, the spine and the last group's branch, as one path.
+      double to_left = 0, to_right = 0;
+      for (last_group = g; last_group < groups.size() && groups[last_group].set == group.set;
+           ++last_group) {
+        to_left += places[members[groups[last_group].first]].x - low;
+        to_right += high - places[members[groups[last_group].last - 1]].x;
+      }
+      --last_group;
+      spine_left = to_left <= to_right;
+      spine = spine_left ? low - 2 * lane_first - lane_step * left_spines++
+                         : high + 2 * lane_first + lane_step * right_spines++;
+      const Reach top = reach(group), bottom = reach(groups[last_group]);
+      out.begin(set_kind, top.u, top.end);
+      if (top.end != top.lane) out.line(top.u, top.lane);
+      out.line(spine, top.lane);
+      out.line(spine, bottom.lane);
+      out.line(bottom.u, bottom.lane);
+      out.line(bottom.u, bottom.end);
+    } else if (group.branch != none && g != last_group) {
+      const Reach middle = reach(group);
+      out.begin(set_kind, spine, middle.lane);
+      out.line(middle.u, middle.lane);
+      out.line(middle.u, middle.end);
     }
     if (group.last - group.first < 2) continue;
     if (!group.lane) {
