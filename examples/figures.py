@@ -1,9 +1,9 @@
 """kelvora's own pictures of the textbook games, in two LaTeX documents for pdflatex: an article
 that puts each in a figure with a caption, as wide as the text at most, and 16:9 beamer slides
-with one picture each, at most 0.8\\textheight tall. The games: Selten's horse, a centipede (drawn from left to right), the
-trust game, the ultimatum game, a signalling game, a poker game (the examples of those names
-that are present), and an entry game with TeX's special characters and typographic ones in its
-names. Each picture, as export_tikz() makes it, goes to <name>-picture.tex (for the article) and
+with one picture each, at most 0.8\\textheight tall. The games: Selten's horse, a centipede
+(drawn from left to right), the trust game, the ultimatum game, a signalling game, a poker game,
+and an entry game with TeX's special characters and typographic ones in its names. Each
+picture, as export_tikz() makes it, goes to <name>-picture.tex (for the article) and
 <name>-slide.tex (for the slides), which the documents input; each game's SVG drawing, from
 export_svg(), goes to <name>.svg beside them.
 
@@ -45,14 +45,9 @@ def specials():
 
 
 def figures():
-    """(name, game, caption) of every example at hand, then of specials()."""
-    found = []
-    for module, name, caption in EXAMPLES:
-        try:
-            found.append((name, importlib.import_module(module).game, caption))
-        except ModuleNotFoundError as missing:
-            if missing.name != module:
-                raise
+    """(name, game, caption) of every example, then of specials()."""
+    found = [(name, importlib.import_module(module).game, caption)
+             for module, name, caption in EXAMPLES]
     return found + [("specials", specials(),
                      "Names with TeX's special characters, printed as written.")]
 
