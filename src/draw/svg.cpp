@@ -63,21 +63,20 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
   for (const layout::Path& path : scene.paths) {
     out << "<path d=\"M";
     point(out, path.start);
-    for (std::uint32_t k = 0; k < path.segment_count; ++k) {
-      const layout::Segment& segment = scene.segments[path.first_segment + k];
-      const auto* points = &scene.points[segment.first];
-      if (segment.curve) {
-        out << 'C';
-        point(out, points[0]);
-        out << ' ';
-        point(out, points[1]);
-        out << ' ';
-        point(out, points[2]);
-      } else {
-        out << 'L';
-        point(out, points[0]);
-      }
-    }
+    layout::for_each_segment(
+        scene, path,
+        [&](layout::Point to) {
+          out << 'L';
+          point(out, to);
+        },
+        [&](layout::Point a, layout::Point b, layout::Point to) {
+          out << 'C';
+          point(out, a);
+          out << ' ';
+          point(out, b);
+          out << ' ';
+          point(out, to);
+        });
     if (path.closed) out << 'Z';
     out << '"';
     switch (path.kind) {

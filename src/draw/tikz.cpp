@@ -106,21 +106,20 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
       case layout::PathKind::set_outline: out << "\\draw[dashed] "; break;
     }
     tex_point(out, path.start);
-    for (std::uint32_t k = 0; k < path.segment_count; ++k) {
-      const layout::Segment& segment = scene.segments[path.first_segment + k];
-      const layout::Point* points = &scene.points[segment.first];
-      if (segment.curve) {
-        out << " .. controls ";
-        tex_point(out, points[0]);
-        out << " and ";
-        tex_point(out, points[1]);
-        out << " .. ";
-        tex_point(out, points[2]);
-      } else {
-        out << " -- ";
-        tex_point(out, points[0]);
-      }
-    }
+    layout::for_each_segment(
+        scene, path,
+        [&](layout::Point to) {
+          out << " -- ";
+          tex_point(out, to);
+        },
+        [&](layout::Point a, layout::Point b, layout::Point to) {
+          out << " .. controls ";
+          tex_point(out, a);
+          out << " and ";
+          tex_point(out, b);
+          out << " .. ";
+          tex_point(out, to);
+        });
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
   for (const layout::Dot& dot : scene.dots) {

@@ -104,24 +104,24 @@ int replace_file(const char* path, std::string_view text, void (*on_interrupt)()
     return write_in_place(target, text, false, on_interrupt);
   }
 
+  // Where no file can be made beside it, the file is emptied and written in place.
+  auto in_place = [&] {
+    const int failure = write_in_place(target, text, true, on_interrupt);
+    if (failure == 0) created_target.keep();
+    return failure;
+  };
   // The new file goes beside the file itself, not beside a link to it.
   const std::unique_ptr<char, void (*)(void*)> real(realpath(path, nullptr), std::free);
   if (!real) {
     if (errno == ENOMEM) throw std::bad_alloc();
-    const int failure = write_in_place(target, text, true, on_interrupt);
-    if (failure == 0) created_target.keep();
-    return failure;
+    return in_place();
   }
   const std::string_view real_path = real.get();
   const std::size_t slash = real_path.rfind('/');
   std::string temporary = std::string(real_path.substr(0, slash + 1)) + '.' +
                           std::string(real_path.substr(slash + 1)) + ".XXXXXX";
   const int temporary_fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (temporary_fd == -1) {
-    const int failure = write_in_place(target, text, true, on_interrupt);
-    if (failure == 0) created_target.keep();
-    return failure;
-  }
+  if (temporary_fd == -1) return in_place();
   Descriptor written(temporary_fd);
   Removal written_file(temporary.c_str());
   // The owner may differ only where this process may change it (as root); the mode always.

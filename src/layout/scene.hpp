@@ -69,4 +69,18 @@ struct Scene {
   double left, top, right, bottom;  // the box holding everything drawn, margin included
 };
 
+// Calls line(to) or curve(control, control, to) for each segment of `path`, in order.
+template <class Line, class Curve>
+void for_each_segment(const Scene& scene, const Path& path, Line&& line, Curve&& curve) {
+  for (std::uint32_t k = 0; k < path.segment_count; ++k) {
+    const Segment& segment = scene.segments[path.first_segment + k];
+    const Point* points = &scene.points[segment.first];
+    if (segment.curve) {
+      curve(points[0], points[1], points[2]);
+    } else {
+      line(points[0]);
+    }
+  }
+}
+
 }  // namespace kelvora::layout
