@@ -9,14 +9,27 @@ namespace {
 using layout::Anchor;
 using SvgWriter = Writer<2>;  // lengths in pixels, to the hundredth
 
+// The bytes that a text from the user cannot keep as they are: & < > " and the control
+// characters but tab, line feed and carriage return, and 0xEF, which may begin U+FFFE or U+FFFF.
+constexpr struct Special {
+  bool byte[256];
+  constexpr Special() : byte() {
+    for (int c = 0; c < 0x20; ++c) byte[c] = c != '\t' && c != '\n' && c != '\r';
+    for (const char c : std::string_view("&<>\"")) byte[static_cast<unsigned char>(c)] = true;
+    byte[0xEF] = true;
+  }
+} special;
+
 // A text from the user: &, <, > and " as entities; the characters XML 1.0 forbids (the
 // control characters but tab, line feed and carriage return; U+FFFE and U+FFFF) as U+FFFD.
-void escaped(SvgWriter& out, std::string_view text) {
+// `widest` is its widest character (as Text::width counts it).
+void escaped(SvgWriter& out, std::string_view text, unsigned widest) {
   static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-  out.note_width(text);
+  out.note_width(widest);
   std::size_t done = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
+    if (!special.byte[byte]) continue;
     std::string_view entity;
     std::size_t length = 1;
     switch (byte) {
@@ -24,18 +37,12 @@ void escaped(SvgWriter& out, std::string_view text) {
       case '<': entity = "&lt;"; break;
       case '>': entity = "&gt;"; break;
       case '"': entity = "&quot;"; break;
-      case '\t':
-      case '\n':
-      case '\r': continue;
       case 0xEF:
         if (text.substr(i + 1, 2) != "\xBF\xBE" && text.substr(i + 1, 2) != "\xBF\xBF") continue;
         entity = replacement;
         length = 3;
         break;
-      default:
-        if (byte >= 0x20) continue;
-        entity = replacement;
-        out.note_width(replacement);
+      default: entity = replacement; out.note_width(Text::width_of(replacement));
     }
     out << text.substr(done, i - done) << entity;
     i += length - 1;
@@ -44,10 +51,38 @@ void escaped(SvgWriter& out, std::string_view text) {
   out << text.substr(done);
 }
 
-template <class Point>
-void point(SvgWriter& out, Point at) {
-  out << at.x << ' ' << at.y;
+// Whether a text holds nothing that escaped() changes.
+bool plain(std::string_view text) {
+  bool found = false;
+  for (const char c : text) found |= special.byte[static_cast<unsigned char>(c)];
+  return !found;
 }
+
+// "x y"
+char* put_point(char* at, layout::Point point) {
+  at = put_fixed<2>(at, point.x);
+  *at++ = ' ';
+  return put_fixed<2>(at, point.y);
+}
+constexpr std::size_t point_size = 2 * fixed_size + 1;
+
+// The start of the last path written and its text: the edges from one node follow each other,
+// and all start at the node.
+class Start {
+ public:
+  char* put(char* at, layout::Point point) {
+    if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
+      point_ = point;
+      size_ = static_cast<std::size_t>(put_point(text_, point) - text_);
+    }
+    return draw::put(at, std::string_view(text_, size_));
+  }
+
+ private:
+  layout::Point point_{0, 0};
+  std::size_t size_ = 0;
+  char text_[point_size];
+};
 
 void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
   const double width = scene.right - scene.left, height = scene.bottom - scene.top;
@@ -55,59 +90,72 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << width
       << "\" height=\"" << height << "\" viewBox=\"" << scene.left << ' ' << scene.top << ' '
       << width << ' ' << height << "\">\n<title>";
-  escaped(out, title);
+  escaped(out, title, Text::width_of(title));
   out << "</title>\n<rect x=\"" << scene.left << "\" y=\"" << scene.top << "\" width=\"" << width
       << "\" height=\"" << height << "\" fill=\"#fff\"/>\n";
 
   out << "<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n";
+  Start start;
   for (const layout::Path& path : scene.paths) {
-    out << "<path d=\"M";
-    point(out, path.start);
+    char* at = out.room(16 + point_size);
+    at = start.put(put(at, "<path d=\"M"), path.start);
+    out.advance(at);
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
-          out << 'L';
-          point(out, to);
+          char* at = out.room(1 + point_size);
+          *at++ = 'L';
+          out.advance(put_point(at, to));
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
-          out << 'C';
-          point(out, a);
-          out << ' ';
-          point(out, b);
-          out << ' ';
-          point(out, to);
+          char* at = out.room(3 + 3 * point_size);
+          *at++ = 'C';
+          at = put_point(at, a);
+          *at++ = ' ';
+          at = put_point(at, b);
+          *at++ = ' ';
+          out.advance(put_point(at, to));
         });
-    if (path.closed) out << 'Z';
-    out << '"';
+    at = out.room(40);
+    if (path.closed) *at++ = 'Z';
+    *at++ = '"';
     switch (path.kind) {
       case layout::PathKind::edge: break;
-      case layout::PathKind::thick_edge: out << " stroke-width=\"3\""; break;
+      case layout::PathKind::thick_edge: at = put(at, " stroke-width=\"3\""); break;
       case layout::PathKind::set_line:
-      case layout::PathKind::set_outline: out << " stroke-dasharray=\"4 3\""; break;
+      case layout::PathKind::set_outline: at = put(at, " stroke-dasharray=\"4 3\""); break;
     }
-    out << "/>\n";
+    out.advance(put(at, "/>\n"));
   }
   out << "</g>\n";
+  static_assert(layout::dot_radius == 4 && layout::font_size == 12, "written as literals below");
   for (const layout::DotKind kind : {layout::DotKind::decision, layout::DotKind::leaf}) {
     out << (kind == layout::DotKind::leaf ? "<g fill=\"#fff\" stroke=\"#000\">\n"
                                           : "<g fill=\"#000\" stroke=\"#000\">\n");
     for (const layout::Dot& dot : scene.dots) {
       if (dot.kind != kind) continue;
-      out << "<circle cx=\"" << dot.at.x << "\" cy=\"" << dot.at.y << "\" r=\""
-          << layout::dot_radius << "\"/>\n";
+      char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
+      at = put(put_fixed<2>(at, dot.at.x), "\" cy=\"");
+      out.advance(put(put_fixed<2>(at, dot.at.y), "\" r=\"4\"/>\n"));
     }
     out << "</g>\n";
   }
-  out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"" << layout::font_size
-      << "\" fill=\"#000\">\n";
-  std::string scratch;
+  out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"12\" fill=\"#000\">\n";
   for (const layout::Label& label : scene.labels) {
-    out << "<text x=\"" << label.at.x << "\" y=\"" << label.at.y;
-    if (label.anchor == Anchor::middle) out << "\" text-anchor=\"middle";
-    if (label.anchor == Anchor::end) out << "\" text-anchor=\"end";
-    if (label.kind == layout::LabelKind::action) out << "\" font-style=\"italic";
-    out << "\">";
-    escaped(out, layout::label_text(label, scratch));
+    const std::string_view text = layout::text_of(scene, label);
+    char* at = put(out.room(96 + 2 * fixed_size + text.size()), "<text x=\"");
+    at = put(put_fixed<2>(at, label.at.x), "\" y=\"");
+    at = put_fixed<2>(at, label.at.y);
+    if (label.anchor == Anchor::middle) at = put(at, "\" text-anchor=\"middle");
+    if (label.anchor == Anchor::end) at = put(at, "\" text-anchor=\"end");
+    if (label.kind == layout::LabelKind::action) at = put(at, "\" font-style=\"italic");
+    at = put(at, "\">");
+    if (label.widest == 0 && plain(text)) {
+      out.advance(put(put(at, text), "</text>\n"));
+      continue;
+    }
+    out.advance(at);
+    escaped(out, text, label.widest);
     out << "</text>\n";
   }
   out << "</g>\n</svg>\n";
@@ -116,10 +164,9 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
 }  // namespace
 
 void svg(const layout::Scene& scene, std::string_view title, Destination& destination) {
-  walk::Out out(destination);
-  SvgWriter writer(out);
+  SvgWriter writer(destination);
   write(writer, scene, title);
-  out.finish();
+  writer.finish();
 }
 
 }  // namespace kelvora::draw

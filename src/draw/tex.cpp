@@ -204,39 +204,4 @@ void tex_text(Writer<3>& out, std::string_view text) {
   out << rest;
 }
 
-// "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
-void tex_payoff(Writer<3>& out, const Payoff& payoff) {
-  out << '(';
-  if (payoff.is_numeric()) {
-    const auto numbers = payoff.numbers();
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out << ", ";
-      const std::int64_t number = numbers[i];
-      if (number < 0)
-        out << '$' << number << '$';
-      else
-        out << number;
-    }
-  } else if (payoff.is_symbolic()) {
-    const Symbolic& variables = payoff.variables();
-    for (std::size_t i = 0; i < variables.size(); ++i) {
-      if (i > 0) out << ", ";
-      tex_text(out, variables[i].name);
-    }
-  } else {
-    // Exact numbers as they were written; a negative one with a minus sign.
-    std::string entry;
-    for (std::size_t i = 0; i < payoff.size(); ++i) {
-      if (i > 0) out << ", ";
-      entry.clear();
-      append_payoff_entry(payoff, i, entry);
-      if (entry.starts_with('-'))
-        out << '$' << std::string_view(entry) << '$';
-      else
-        out << std::string_view(entry);
-    }
-  }
-  out << ')';
-}
-
 }  // namespace kelvora::draw

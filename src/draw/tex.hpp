@@ -17,7 +17,4 @@ bool wholly_math(std::string_view text);
 // enclosed in $...$ goes through as math. Control characters become spaces.
 void tex_text(Writer<3>& out, std::string_view text);
 
-// "(3, $-2$, x)": every entry of a payoff, a negative number with a minus sign.
-void tex_payoff(Writer<3>& out, const Payoff& payoff);
-
 }  // namespace kelvora::draw

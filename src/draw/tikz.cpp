@@ -91,65 +91,128 @@ void end_fitting(TexWriter& out, const Fit& fit) {
 // --- The picture ---
 
 // A point of the scene in units of an em (the x and y of the picture), y upwards: "(1.5,-2.25)".
-void tex_point(TexWriter& out, layout::Point at) {
-  out << '(' << em(at.x) << ',' << -em(at.y) << ')';
+char* put_point(char* at, layout::Point point) {
+  *at++ = '(';
+  at = put_fixed<3>(at, em(point.x));
+  *at++ = ',';
+  at = put_fixed<3>(at, -em(point.y));
+  *at++ = ')';
+  return at;
+}
+constexpr std::size_t point_size = 2 * fixed_size + 3;
+
+// The start of the last path written and its text: the edges from one node follow each other,
+// and all start at the node.
+class Start {
+ public:
+  char* put(char* at, layout::Point point) {
+    if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
+      point_ = point;
+      size_ = static_cast<std::size_t>(put_point(text_, point) - text_);
+    }
+    return draw::put(at, std::string_view(text_, size_));
+  }
+
+ private:
+  layout::Point point_{0, 0};
+  std::size_t size_ = 0;
+  char text_[point_size];
+};
+
+// The bytes of a name that tex_text() may change: TeX's special characters, those that the
+// default font encoding sets as other glyphs, a hyphen or comma (which may be doubled), the
+// control characters; the bytes beyond ASCII are told apart by the name's widest character.
+constexpr struct Special {
+  bool byte[256];
+  constexpr Special() : byte() {
+    for (int c = 0; c < 0x20; ++c) byte[c] = true;
+    byte[0x7F] = true;
+    for (const char c : std::string_view("#$%&_{}~^\\<>|\"'`-,")) {
+      byte[static_cast<unsigned char>(c)] = true;
+    }
+  }
+} special;
+
+// A name as TeX text (tex_text), at once where nothing in it needs to change.
+void name_text(TexWriter& out, std::string_view text, unsigned widest) {
+  bool found = widest != 0;
+  for (const char c : text) found |= special.byte[static_cast<unsigned char>(c)];
+  if (found) return tex_text(out, text);
+  out << text;
+}
+
+// "(3, $-2$, x)": every entry of the label's payoff, a negative number with a minus sign.
+void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label& label) {
+  out << '(';
+  bool first = true;
+  layout::for_each_entry(scene, label, [&](std::string_view entry) {
+    if (!first) out << ", ";
+    first = false;
+    if (label.entries == layout::Entries::names) {
+      tex_text(out, entry);
+    } else if (entry.starts_with('-')) {
+      out << '$' << entry << '$';
+    } else {
+      out << entry;
+    }
+  });
+  out << ')';
 }
 
 // The scene at its natural size, a pixel being a twelfth of an em: the paths (set lines dashed,
 // highlighted edges thick), the dots and the labels, actions in italics.
 void write_scene(TexWriter& out, const layout::Scene& scene) {
+  Start start;
   for (const layout::Path& path : scene.paths) {
+    char* at = out.room(24 + point_size);
     switch (path.kind) {
-      case layout::PathKind::edge: out << "\\draw "; break;
-      case layout::PathKind::thick_edge: out << "\\draw[very thick] "; break;
+      case layout::PathKind::edge: at = put(at, "\\draw "); break;
+      case layout::PathKind::thick_edge: at = put(at, "\\draw[very thick] "); break;
       case layout::PathKind::set_line:
-      case layout::PathKind::set_outline: out << "\\draw[dashed] "; break;
+      case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
-    tex_point(out, path.start);
+    out.advance(start.put(at, path.start));
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
-          out << " -- ";
-          tex_point(out, to);
+          char* at = put(out.room(4 + point_size), " -- ");
+          out.advance(put_point(at, to));
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
-          out << " .. controls ";
-          tex_point(out, a);
-          out << " and ";
-          tex_point(out, b);
-          out << " .. ";
-          tex_point(out, to);
+          char* at = put(out.room(32 + 3 * point_size), " .. controls ");
+          at = put(put_point(at, a), " and ");
+          at = put(put_point(at, b), " .. ");
+          out.advance(put_point(at, to));
         });
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
+  static_assert(layout::dot_radius == 4, "its radius in em is written as a literal below");
   for (const layout::Dot& dot : scene.dots) {
-    out << (dot.kind == layout::DotKind::leaf ? "\\filldraw[fill=white] " : "\\fill ");
-    tex_point(out, dot.at);
-    out << " circle[radius=" << std::floor(em(layout::dot_radius) * 1000) / 1000 << "];\n";
+    char* at = out.room(48 + point_size);
+    at = put(at, dot.kind == layout::DotKind::leaf ? "\\filldraw[fill=white] " : "\\fill ");
+    out.advance(put(put_point(at, dot.at), " circle[radius=0.333];\n"));
   }
   for (const layout::Label& label : scene.labels) {
-    out << "\\node[anchor=base"
-        << (label.anchor == Anchor::start ? " west"
-            : label.anchor == Anchor::end ? " east"
-                                          : "")
-        << "] at ";
-    tex_point(out, label.at);
-    out << " {";
-    const Decision& node = *label.node;
+    char* at = out.room(32 + point_size);
+    at = put(at, label.anchor == Anchor::start ? "\\node[anchor=base west] at "
+                 : label.anchor == Anchor::end ? "\\node[anchor=base east] at "
+                                               : "\\node[anchor=base] at ");
+    out.advance(put(put_point(at, label.at), " {"));
+    const std::string_view text = layout::text_of(scene, label);
     switch (label.kind) {
       case layout::LabelKind::action:
         out << "\\textit{";
-        tex_text(out, node.name);
+        name_text(out, text, label.widest);
         out << '}';
         break;
       case layout::LabelKind::player:
-        tex_text(out, walk::first_child_player(node));
-        if (node.payoff) {
+        name_text(out, text.substr(0, label.name_size), label.widest);
+        if (label.entries != layout::Entries::none) {
           out << ' ';
-          tex_payoff(out, node.payoff);
+          payoff_text(out, scene, label);
         }
         break;
-      case layout::LabelKind::payoff: tex_payoff(out, node.payoff); break;
+      case layout::LabelKind::payoff: payoff_text(out, scene, label); break;
     }
     out << "};\n";
   }
@@ -230,8 +293,7 @@ std::optional<TexLength> tex_length(std::string_view text) {
 }
 
 void tikz(const layout::Scene& scene, const Fit& fit, Destination& destination) {
-  walk::Out out(destination);
-  TexWriter writer(out);
+  TexWriter writer(destination);
   // The unit of the coordinates: an em, or less where the scene would reach past `longest`.
   const double extent = std::max(em(scene.right - scene.left), em(scene.bottom - scene.top));
   const double shrink = extent > longest ? longest / extent : 1;
@@ -250,7 +312,7 @@ void tikz(const layout::Scene& scene, const Fit& fit, Destination& destination) 
   write_scene(writer, scene);
   writer << "\\end{tikzpicture}";
   end_fitting(writer, fit);
-  out.finish();
+  writer.finish();
 }
 
 }  // namespace kelvora::draw

@@ -1,13 +1,15 @@
-// The pieces of a drawing's text, written through the exports' output: texts, characters and
-// numbers in a fixed form that does not depend on the locale.
+// The text of a drawing, written straight into its destination's buffer: texts, characters and
+// numbers in a fixed form that does not depend on the locale. A writer asks for room once per
+// piece (a dot, a label) and puts its bytes there, numbers made digit by digit in place.
 #pragma once
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
-#include "export/walk.hpp"
+#include "export/destination.hpp"
+#include "text.hpp"
 
 namespace kelvora::draw {
 
@@ -18,60 +20,149 @@ struct Fixed {
   double value;
 };
 
+// The pairs of decimal digits "00" to "99".
+inline constexpr struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+} digit_pairs;
+
+// Writes the decimal digits of `value` at `at`; returns the end.
+inline char* put_digits(char* at, std::uint64_t value) {
+  std::size_t count = 1;
+  for (std::uint64_t rest = value; rest >= 10; rest /= 10) ++count;
+  char* const end = at + count;
+  char* digit = end;
+  while (value >= 100) {
+    const auto pair = static_cast<std::size_t>(value % 100) * 2;
+    value /= 100;
+    *--digit = digit_pairs.text[pair + 1];
+    *--digit = digit_pairs.text[pair];
+  }
+  if (value >= 10) {
+    *--digit = digit_pairs.text[value * 2 + 1];
+    *--digit = digit_pairs.text[value * 2];
+  } else {
+    *--digit = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// The most bytes that put_fixed writes.
+constexpr std::size_t fixed_size = 32;
+
+// Writes `value` rounded to `Places` decimals (half away from zero, as std::llround), without
+// trailing zeros; returns the end. A number that rounds to zero has no sign.
+template <int Places>
+char* put_fixed(char* at, double value) {
+  constexpr std::int64_t scale = [] {
+    std::int64_t power = 1;
+    for (int i = 0; i < Places; ++i) power *= 10;
+    return power;
+  }();
+  const double scaled = value * static_cast<double>(scale);
+  const double magnitude = std::fabs(scaled);
+  std::uint64_t units;
+  if (magnitude < 9e18) {
+    // Truncation, then a half up: the difference of a double and its whole part is exact.
+    units = static_cast<std::uint64_t>(magnitude);
+    units += magnitude - static_cast<double>(units) >= 0.5;
+  } else {
+    const std::int64_t rounded = std::llround(scaled);
+    units =
+        rounded < 0 ? 0 - static_cast<std::uint64_t>(rounded) : static_cast<std::uint64_t>(rounded);
+  }
+  if (scaled < 0 && units != 0) *at++ = '-';
+  at = put_digits(at, units / scale);
+  if (std::uint64_t fraction = units % scale; fraction != 0) {
+    *at++ = '.';
+    char* end = at + Places;
+    for (char* digit = end; digit != at; fraction /= 10)
+      *--digit = static_cast<char>('0' + fraction % 10);
+    while (end[-1] == '0') --end;
+    at = end;
+  }
+  return at;
+}
+
+// Copies a text; returns the end.
+inline char* put(char* at, std::string_view text) {
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
 // Numbers given as doubles are written as Fixed<Decimals>; integers as they are.
 template <int Decimals>
 class Writer {
  public:
-  explicit Writer(walk::Out& out) : out_(out) {}
+  explicit Writer(Destination& destination) : destination_(destination) {
+    const std::span<char> buffer = destination.grow(0, 0);
+    begin_ = at_ = buffer.data();
+    end_ = buffer.data() + buffer.size();
+  }
+
+  // Room for `size` bytes at the end of the text, to be written and then handed back with
+  // advance().
+  char* room(std::size_t size) {
+    if (static_cast<std::size_t>(end_ - at_) < size + spare) grow(size);
+    return at_;
+  }
+  // The text now ends at `end`, within the room asked for.
+  void advance(char* end) { at_ = end; }
 
   Writer& operator<<(std::string_view text) {
-    out_.put(text);
+    advance(put(room(text.size()), text));
     return *this;
   }
-  Writer& operator<<(char c) { return *this << std::string_view(&c, 1); }
+  Writer& operator<<(char c) {
+    char* at = room(1);
+    *at = c;
+    advance(at + 1);
+    return *this;
+  }
   template <int Places>
   Writer& operator<<(Fixed<Places> number) {
-    return fixed<Places>(number.value);
-  }
-  Writer& operator<<(std::int64_t value) {
-    if (value < 0) *this << '-';
-    const auto magnitude = static_cast<std::uint64_t>(value);
-    out_.put_number(value < 0 ? 0 - magnitude : magnitude);
+    advance(put_fixed<Places>(room(fixed_size), number.value));
     return *this;
   }
-  Writer& operator<<(double value) { return fixed<Decimals>(value); }
+  Writer& operator<<(std::int64_t value) {
+    char* at = room(fixed_size);
+    if (value < 0) *at++ = '-';
+    const auto magnitude = static_cast<std::uint64_t>(value);
+    advance(put_digits(at, value < 0 ? 0 - magnitude : magnitude));
+    return *this;
+  }
+  Writer& operator<<(double value) { return *this << Fixed<Decimals>{value}; }
   // Text from the user, as UTF-8: the output learns its widest character.
-  void note_width(std::string_view text) { out_.note_width(Text::width_of(text)); }
+  void note_width(std::string_view text) { note_width(Text::width_of(text)); }
+  void note_width(unsigned width) { widest_ = width > widest_ ? width : widest_; }
+
+  // Hands the text to the destination.
+  void finish() { destination_.finish(static_cast<std::size_t>(at_ - begin_), widest_); }
 
  private:
-  // With the number of decimals known here, the divisions become multiplications.
-  template <int Places>
-  Writer& fixed(double value) {
-    constexpr std::int64_t scale = [] {
-      std::int64_t power = 1;
-      for (int i = 0; i < Places; ++i) power *= 10;
-      return power;
-    }();
-    char digits[40];
-    char* at = digits;
-    std::int64_t units = std::llround(value * static_cast<double>(scale));
-    if (units < 0) {
-      *at++ = '-';
-      units = -units;
-    }
-    at = std::to_chars(at, digits + sizeof digits, units / scale).ptr;
-    if (std::int64_t fraction = units % scale; fraction != 0) {
-      *at++ = '.';
-      char* end = at + Places;
-      for (char* digit = end; digit != at; fraction /= 10)
-        *--digit = static_cast<char>('0' + fraction % 10);
-      while (end[-1] == '0') --end;
-      at = end;
-    }
-    return *this << std::string_view(digits, static_cast<std::size_t>(at - digits));
+  static constexpr std::size_t spare = 32;
+
+  void grow(std::size_t size) {
+    const auto used = static_cast<std::size_t>(at_ - begin_);
+    const auto capacity = static_cast<std::size_t>(end_ - begin_);
+    const std::size_t wanted = used + size + spare;
+    const std::span<char> buffer =
+        destination_.grow(used, wanted > 2 * capacity ? wanted : 2 * capacity);
+    begin_ = buffer.data();
+    at_ = begin_ + used;
+    end_ = begin_ + buffer.size();
   }
 
-  walk::Out& out_;
+  Destination& destination_;
+  char* begin_;
+  char* at_;
+  char* end_;
+  unsigned widest_ = 0;
 };
 
 }  // namespace kelvora::draw

@@ -5,8 +5,8 @@
 #include "layout/layout.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <unordered_map>
@@ -84,15 +84,66 @@ constexpr double near = 1e-6;
 double beside(bool down) { return down ? 7 : 5; }
 double min_band(bool down) { return down ? 64 : 40; }
 
-// The text of a node's player label (its first child's player, and its payoff if it has one).
-// The player's name is read where it is, unless a payoff follows it.
-std::string_view player_text(const Decision& node, std::string& out) {
-  const std::string_view player = walk::first_child_player(node);
-  if (!node.payoff) return player;
-  out.assign(player);
-  out += ' ';
-  payoff_text(node.payoff, out);
-  return out;
+// What measure() keeps of a place's labels, before their texts: the sizes of the action's name
+// and of its own label's text (the player's name and payoff, or the payoff), and of the name
+// in that; the widest character of each; what the payoff is made of. A payoff of names is
+// followed by the sizes of its entries (see for_each_entry in scene.hpp).
+struct Texts {
+  std::uint32_t action, own, name;
+  std::uint8_t action_widest, own_widest;
+  Entries entries;
+};
+constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
+
+// Appends the decimal form of `value`, its digits written in place.
+void append_integer(std::string& out, std::int64_t value) {
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : value;
+  std::size_t digits = 1;
+  for (std::uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
+  const std::size_t at = out.size() + (value < 0);
+  out.resize(at + digits);
+  if (value < 0) out[at - 1] = '-';
+  for (char* digit = out.data() + at + digits; digit != out.data() + at; magnitude /= 10) {
+    *--digit = static_cast<char>('0' + magnitude % 10);
+  }
+}
+
+// Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
+// variables by name (then their sizes); returns what it is made of and its widest character.
+std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, std::string& out) {
+  out += '(';
+  unsigned widest = 0;
+  if (payoff.is_numeric()) {
+    const auto numbers = payoff.numbers();
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      if (i > 0) out += ", ";
+      append_integer(out, numbers[i]);
+    }
+  } else if (payoff.is_exact()) {
+    const Exacts& numbers = payoff.exacts();
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      if (i > 0) out += ", ";
+      out += numbers[i].text.view();
+      widest = std::max(widest, numbers[i].text.width());
+    }
+  } else {
+    const Symbolic& names = payoff.variables();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (i > 0) out += ", ";
+      out += names[i].name;
+      widest = std::max(widest, Text::width_of(names[i].name));
+    }
+    out += ')';
+    auto size = [&](std::size_t value) {
+      const auto bytes = static_cast<std::uint32_t>(value);
+      out.append(reinterpret_cast<const char*>(&bytes), sizeof bytes);
+    };
+    size(names.size());
+    for (const Variable& name : names) size(name.name.size());
+    return {Entries::names, widest};
+  }
+  out += ')';
+  return {Entries::numbers, widest};
 }
 
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
@@ -100,10 +151,12 @@ std::string_view player_text(const Decision& node, std::string& out) {
 // the action on the edge into it (the room beside that edge, counted again here because edges
 // are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
 // child between its first and last sibling keeps more room, as the edges from their parent
-// converge towards its labels.
-void measure(Place& place, bool root, bool down, std::string& scratch) {
+// converge towards its labels. The texts of its labels are appended to `texts` (after a Texts),
+// so that nothing needs to read the node again.
+void measure(Place& place, bool root, bool down, std::string& texts) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
+  place.text = no_text;
   if (place.kind == PlaceKind::phantom) return;
   const bool dot = place.kind == PlaceKind::node;
   double left = dot ? dot_radius : 1, right = left;
@@ -114,15 +167,41 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
     if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
   };
   const Decision& node = *place.node;
+  Texts head{0, 0, 0, 0, 0, Entries::none};
+  const std::size_t at = texts.size();
+  texts.resize(at + sizeof head);
   if (place.action && !node.name.view().empty()) {
-    const double width = text_width(node.name.view());
+    const std::string_view name = node.name.view();
+    texts += name;
+    head.action = static_cast<std::uint32_t>(name.size());
+    head.action_widest = static_cast<std::uint8_t>(node.name.width());
+    const double width = text_width(name);
     place.action_across = static_cast<float>(across(width));
     place.action_along = static_cast<float>(along(width));
     const double room = place.action_across + 2 * pad;
     reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
+  const std::size_t own = texts.size();
+  // The own label's text, its size and width.
+  auto own_text = [&](unsigned widest) {
+    head.own = static_cast<std::uint32_t>(texts.size() - own);
+    if (head.entries == Entries::names)
+      head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
+    head.own_widest = static_cast<std::uint8_t>(widest);
+    return text_width(std::string_view(texts).substr(own, head.own));
+  };
   if (dot && !node.children.empty()) {
-    const double width = text_width(player_text(node, scratch));
+    const Text& player = walk::first_child_player(node);
+    texts += player.view();
+    head.name = static_cast<std::uint32_t>(player.view().size());
+    unsigned widest = player.width();
+    if (node.payoff) {
+      texts += ' ';
+      const auto [entries, payoff_widest] = append_payoff(node.payoff, texts);
+      head.entries = entries;
+      widest = std::max(widest, payoff_widest);
+    }
+    const double width = own_text(widest);
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
     if (root) {
@@ -133,14 +212,20 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
       reserve(room, room + std::max(10.0, double{place.own_along}));
     }
   } else if (dot && node.payoff) {
-    scratch.clear();
-    payoff_text(node.payoff, scratch);
-    const double width = text_width(scratch);
+    const auto [entries, widest] = append_payoff(node.payoff, texts);
+    head.entries = entries;
+    const double width = own_text(widest);
     place.own_payoff = true;
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
     left = std::max(left, place.own_across / 2.0);
     right = std::max(right, place.own_across / 2.0);
+  }
+  if (texts.size() == at + sizeof head) {
+    texts.resize(at);
+  } else {
+    std::memcpy(texts.data() + at, &head, sizeof head);
+    place.text = at;
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
@@ -148,8 +233,8 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
 
 Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
                  PlaceKind kind) {
-  return Place{node,  parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
-               false, 0,      0, 0, 0};
+  return Place{node,  no_text, parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
+               false, 0,       0,      0, 0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -170,6 +255,7 @@ struct SetKeyHash {
 struct Tree {
   Places places;
   std::vector<std::vector<std::uint32_t>> sets;
+  std::string texts;  // of the labels, as measure() keeps them
 };
 
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
@@ -186,11 +272,10 @@ Tree occurrences(const Decision& root, bool down) {
   std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
-  std::string scratch;
   auto enter = [&](std::uint32_t i) {
     const Decision& node = *all[i].node;
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, down, scratch);
+    measure(all[i], i == 0, down, tree.texts);
     const auto first = static_cast<std::uint32_t>(all.size());
     const auto count = static_cast<std::uint32_t>(node.children.size());
     if (node.children.size() >= none - first - 1) too_large(all.size());
@@ -382,7 +467,6 @@ Places with_bends(Tree& tree, bool down) {
   places.grow(old.size());
   reserve(origin, old.size());
   walk::Progress progress;
-  std::string scratch;
   auto add = [&](std::uint32_t parent, std::uint32_t from, std::uint32_t level, bool below_bend) {
     if (places.size() == none) too_large(places.size());
     const bool bend = old[from].level > level;
@@ -395,7 +479,7 @@ Places with_bends(Tree& tree, bool down) {
       if (bend) place.kind = PlaceKind::bend;
       place.action = !below_bend;
       if (below_bend) place.side = Side::middle;
-      measure(place, false, down, scratch);
+      measure(place, false, down, tree.texts);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
@@ -661,16 +745,17 @@ class Builder {
     scene_.dots.push_back(Dot{at(u, v), kind});
     include(at(u, v), dot_radius + 1);
   }
-  // A label whose box is [u0, u1] across and [v0, v1] along, its text anchored as given for
-  // each direction.
-  void label(const Decision* node, LabelKind kind, double u0, double u1, double v0, double v1,
-             Anchor down_anchor, Anchor right_anchor) {
+  // A label (its text as given) whose box is [u0, u1] across and [v0, v1] along, its text
+  // anchored as given for each direction.
+  void label(Label label, double u0, double u1, double v0, double v1, Anchor down_anchor,
+             Anchor right_anchor) {
     const Point low = at(u0, v0), high = at(u1, v1);
-    const Anchor anchor = down_ ? down_anchor : right_anchor;
-    const double x = anchor == Anchor::start ? low.x
-                     : anchor == Anchor::end ? high.x
-                                             : (low.x + high.x) / 2;
-    scene_.labels.push_back(Label{node, kind, anchor, Point{x, low.y + ascent}, high.x - low.x});
+    label.anchor = down_ ? down_anchor : right_anchor;
+    const double x = label.anchor == Anchor::start ? low.x
+                     : label.anchor == Anchor::end ? high.x
+                                                   : (low.x + high.x) / 2;
+    label.at = Point{x, low.y + ascent};
+    scene_.labels.push_back(label);
     include(low, 0);
     include(high, 0);
   }
@@ -848,38 +933,6 @@ double text_width(std::string_view text) {
   return thousandths * font_size / 1000;
 }
 
-void payoff_text(const Payoff& payoff, std::string& out) {
-  out += '(';
-  if (payoff.is_numeric()) {
-    const auto numbers = payoff.numbers();
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out += ", ";
-      char digits[16];
-      const auto result = std::to_chars(digits, digits + sizeof digits, numbers[i]);
-      out.append(digits, result.ptr);
-    }
-  } else {
-    // Variables by name, exact numbers as they were written.
-    for (std::size_t i = 0; i < payoff.size(); ++i) {
-      if (i > 0) out += ", ";
-      append_payoff_entry(payoff, i, out);
-    }
-  }
-  out += ')';
-}
-
-std::string_view label_text(const Label& label, std::string& scratch) {
-  switch (label.kind) {
-    case LabelKind::action: return label.node->name;
-    case LabelKind::player: return player_text(*label.node, scratch);
-    case LabelKind::payoff:
-      scratch.clear();
-      payoff_text(label.node->payoff, scratch);
-      return scratch;
-  }
-  return {};
-}
-
 Scene lay_out(const Game& game, const Options& options) {
   const bool down = options.direction == Direction::down;
   Tree tree = occurrences(read_node(game.root.get()), down);
@@ -1049,6 +1102,12 @@ Scene lay_out(const Game& game, const Options& options) {
     if (place.kind == PlaceKind::phantom) continue;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
+    Texts head{0, 0, 0, 0, 0, Entries::none};
+    if (place.text != no_text) std::memcpy(&head, tree.texts.data() + place.text, sizeof head);
+    const std::uint64_t action_text = place.text + sizeof head,
+                        own_text = action_text + head.action;
+    const Label own{{0, 0},        own_text,     head.own,       head.name, LabelKind::player,
+                    Anchor::start, head.entries, head.own_widest};
     if (place.kind == PlaceKind::node) {
       out.dot(u, at, place.node->children.empty() ? DotKind::leaf : DotKind::decision);
     }
@@ -1056,27 +1115,37 @@ Scene lay_out(const Game& game, const Options& options) {
       const Place& parent = places[place.parent];
       const double um = (parent.x + u) / 2, vm = (along[parent.level] + at) / 2;
       const double from = left ? um - pad - place.action_across : um + pad;
-      out.label(place.node, LabelKind::action, from, from + place.action_across,
-                vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
+      out.label(Label{{0, 0},
+                      action_text,
+                      head.action,
+                      head.action,
+                      LabelKind::action,
+                      Anchor::start,
+                      Entries::none,
+                      head.action_widest},
+                from, from + place.action_across, vm - place.action_along, vm,
+                left ? Anchor::end : Anchor::start, Anchor::end);
     }
     if (place.player_across() > 0) {
       const double from = v == 0 ? u - place.player_across() / 2
                           : left ? u - off - place.player_across()
                                  : u + off;
-      out.label(place.node, LabelKind::player, from, from + place.player_across(),
-                at - lift - place.player_along(), at - lift,
+      out.label(own, from, from + place.player_across(), at - lift - place.player_along(),
+                at - lift,
                 v == 0 ? Anchor::middle
                 : left ? Anchor::end
                        : Anchor::start,
                 Anchor::end);
     }
     if (place.payoff_across() > 0) {
-      out.label(place.node, LabelKind::payoff, u - place.payoff_across() / 2,
-                u + place.payoff_across() / 2, at + lift, at + lift + place.payoff_along(),
-                Anchor::middle, Anchor::start);
+      Label payoff = own;
+      payoff.kind = LabelKind::payoff;
+      out.label(payoff, u - place.payoff_across() / 2, u + place.payoff_across() / 2, at + lift,
+                at + lift + place.payoff_along(), Anchor::middle, Anchor::start);
     }
   }
   out.finish();
+  scene.text = std::move(tree.texts);
   return scene;
 }
 

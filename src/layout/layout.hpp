@@ -38,13 +38,6 @@ constexpr double margin = 8;  // round the drawing
 // The estimated width in pixels of a UTF-8 text.
 double text_width(std::string_view text);
 
-// "(3, 2, 2)": every entry of a payoff, integers in decimal, variables by name.
-void payoff_text(const Payoff& payoff, std::string& out);
-
-// The text a label shows: the action's name, the player's (followed by the payoff at an inner
-// node that has one), or the payoff. Made in `scratch` where it is not the node's own.
-std::string_view label_text(const Label& label, std::string& scratch);
-
 // Which side of its edge a node's labels stand on: left of the parent's centre they go left,
 // right of it right; a child between the first and the last is decided by where it lands.
 enum class Side : std::uint8_t { middle, left, right };
@@ -56,6 +49,7 @@ enum class PlaceKind : std::uint8_t { node, bend, phantom };
 // place's children consecutive. Sizes are across the levels and along them.
 struct Place {
   const Decision* node;  // of a bend, the node below it; of a phantom, its leaf
+  std::uint64_t text;    // where the texts of its labels are kept (see layout.cpp)
   std::uint32_t parent;  // of the root: itself
   std::uint32_t first_child;
   std::uint32_t child_count;

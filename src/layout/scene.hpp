@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "tree/node.hpp"
@@ -48,16 +51,26 @@ struct Path {
   std::uint32_t first_segment, segment_count;  // into Scene::segments
 };
 
-// What a label shows: the action that leads to `node`, the player who moves at it (the first
+// What a label shows: the action that leads to a node, the player who moves at it (the first
 // child's player), its payoff (a leaf's, or an inner node's shown after the player).
 enum class LabelKind : std::uint8_t { action, player, payoff };
 enum class Anchor : std::uint8_t { start, middle, end };
+// What the payoff in a label's text is made of: numbers as they are written (integers, decimals,
+// fractions), or names of variables; none in a label without a payoff.
+enum class Entries : std::uint8_t { none, numbers, names };
+// A label's text is Scene::text[text, text + size), made once by the layout while it read the
+// node: the action's name; the player's name, then (after name_size bytes) a space and the
+// payoff; or the payoff, "(3, -2)". The entries of a payoff of names are told apart by their
+// sizes, which follow the text (see for_each_entry).
 struct Label {
-  const Decision* node;
+  Point at;  // on the baseline
+  std::uint64_t text;
+  std::uint32_t size;
+  std::uint32_t name_size;  // of a player's label, the bytes of the name; else `size`
   LabelKind kind;
   Anchor anchor;  // of the text at `at`
-  Point at;       // on the baseline
-  double width;   // estimated, in pixels
+  Entries entries;
+  std::uint8_t widest;  // the widest character of the text, as Text::width counts it
 };
 
 struct Scene {
@@ -66,6 +79,7 @@ struct Scene {
   std::vector<Segment> segments;
   std::vector<Point> points;
   std::vector<Label> labels;
+  std::string text;                 // of the labels
   double left, top, right, bottom;  // the box holding everything drawn, margin included
 };
 
@@ -80,6 +94,40 @@ void for_each_segment(const Scene& scene, const Path& path, Line&& line, Curve&&
     } else {
       line(points[0]);
     }
+  }
+}
+
+// The whole text of a label.
+inline std::string_view text_of(const Scene& scene, const Label& label) {
+  return std::string_view(scene.text).substr(label.text, label.size);
+}
+
+// Calls entry(text) for each entry of the label's payoff, in order ("3", "-2", "x"): the
+// entries stand between "(" and ")", ", " apart; those of names are cut by their sizes, kept
+// after the text (a count, then a size each, as 32-bit numbers), since a name may hold ", ".
+template <class Entry>
+void for_each_entry(const Scene& scene, const Label& label, Entry&& entry) {
+  const char* text = scene.text.data() + label.text;
+  const char* at = text + (label.kind == LabelKind::player ? label.name_size + 1 : 0) + 1;
+  const char* end = text + label.size - 1;
+  if (label.entries == Entries::names) {
+    const char* sizes = text + label.size;
+    std::uint32_t count;
+    std::memcpy(&count, sizes, 4);
+    for (std::uint32_t k = 0; k < count; ++k) {
+      std::uint32_t size;
+      std::memcpy(&size, sizes + 4 * (k + 1), 4);
+      if (k > 0) at += 2;
+      entry(std::string_view(at, size));
+      at += size;
+    }
+    return;
+  }
+  while (at < end) {
+    const char* stop = at;
+    while (stop < end && *stop != ',') ++stop;
+    entry(std::string_view(at, static_cast<std::size_t>(stop - at)));
+    at = stop < end ? stop + 2 : end;
   }
 }
 

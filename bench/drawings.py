@@ -1,0 +1,221 @@
+"""kelvora's own drawings against the memory they write: Game.export_svg() and Game.export_tikz().
+
+    python bench/drawings.py times [--nodes N] [--repeat R]   ns/node and the ratio to fresh memory
+    python bench/drawings.py call                              a drawing of 2 nodes / game.length()
+    python bench/drawings.py scattered [--nodes N]             nodes made in shuffled order / in order
+    python bench/drawings.py peak [--nodes N]                  resident-set growth / the str's size
+    python bench/drawings.py hash                              SHA-256 over the drawings of many trees
+    python bench/drawings.py once METHOD SHAPE N               one call, for callgrind
+
+The trees are bench/compare.py's (binary, chain, wide root, binary with information sets); fresh
+memory is writing as many bytes into freshly allocated memory, as compare.py measures it. The hash
+covers both directions, both information-set styles and highlighted edges, on random trees with
+every kind of payoff and text that needs escaping, so that two builds can be checked to draw the
+very same bytes.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import hashlib
+import random
+import statistics
+import sys
+import time
+import timeit
+from fractions import Fraction
+
+sys.path.insert(0, __file__.rsplit("/", 1)[0])
+from compare import PLAYER, SHAPES, build_kelvora, fresh_memory  # noqa: E402
+
+from kelvora import Decision, Game, Player, Variable  # noqa: E402
+
+METHODS = {"svg": Game.export_svg, "tikz": Game.export_tikz}
+
+
+def seconds(call, repeat: int) -> float:
+    runs = []
+    for _ in range(repeat):
+        gc.collect()
+        gc.disable()
+        start = time.perf_counter()
+        result = call()
+        runs.append(time.perf_counter() - start)
+        gc.enable()
+        result = None  # noqa: F841
+    return statistics.median(runs)
+
+
+def times(nodes: int, repeat: int) -> None:
+    print(f"| tree | drawing | ns/node | fresh memory ns/node | ratio | bytes/node |")
+    print("|:--|:--|--:|--:|--:|--:|")
+    for shape, make_plan in SHAPES.items():
+        plan = make_plan(nodes if shape != "wide" else min(nodes, 100_001))
+        count = len(plan) + 1
+        game = build_kelvora(plan)
+        plan = None
+        for name, method in METHODS.items():
+            size = len(method(game))
+            kelvora = seconds(lambda: method(game), repeat)
+            floor = seconds(fresh_memory(size), repeat)
+            print(f"| {shape} ({count:,}) | {name} | {kelvora / count * 1e9:,.0f} | "
+                  f"{floor / count * 1e9:,.1f} | {kelvora / floor:.2f} | {size / count:.0f} |",
+                  flush=True)
+        game = None
+
+
+def call(repeat: int) -> None:
+    game = Game("small")
+    game.root.add_node(Decision(Player(PLAYER), "a", [4, -1]))
+    calls = {"length()": game.length, "svg": game.export_svg, "tikz": game.export_tikz}
+    ns = {name: [] for name in calls}
+    for _ in range(repeat):
+        for name, method in calls.items():
+            ns[name].append(min(timeit.repeat(method, number=20_000, repeat=3)) / 20_000 * 1e9)
+    base = statistics.median(ns["length()"])
+    for name in ("svg", "tikz"):
+        value = statistics.median(ns[name])
+        print(f"2-node {name}: {value:,.0f} ns / length() {base:,.0f} ns = {value / base:.1f}")
+
+
+def build_shuffled(plan, seed: int = 1) -> Game:
+    """The tree of `plan`, its nodes made in a shuffled order (so scattered in memory), then
+    attached in the plan's order."""
+    game = Game("bench")
+    player = Player(PLAYER)
+    order = list(range(1, len(plan) + 1))
+    random.Random(seed).shuffle(order)
+    made = [None] * (len(plan) + 1)
+    made[0] = game.root
+    for i in order:
+        _, action, a, b, information_set = plan[i - 1]
+        made[i] = Decision(player, action, None if a is None else [a, b], None, information_set)
+    for i, (parent, *_rest) in enumerate(plan, 1):
+        made[parent].add_node(made[i])
+    return game
+
+
+def scattered(nodes: int, repeat: int) -> None:
+    plan = SHAPES["binary"](nodes)
+    count = len(plan) + 1
+    for name, method in METHODS.items():
+        game = build_kelvora(plan)
+        ordered = seconds(lambda: method(game), repeat)
+        text = method(game)
+        game = build_shuffled(plan)
+        if method(game) != text:
+            sys.exit("the shuffled tree draws differently")
+        text = None
+        shuffled = seconds(lambda: method(game), repeat)
+        game = None
+        print(f"{name} binary ({count:,}): in order {ordered / count * 1e9:,.0f} ns/node, "
+              f"shuffled {shuffled / count * 1e9:,.0f} ns/node, ratio {shuffled / ordered:.2f}")
+
+
+def status_kib(field: str) -> int:
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith(field))
+
+
+def peak(nodes: int) -> None:
+    for shape in ("binary", "wide"):
+        game = build_kelvora(SHAPES[shape](nodes if shape != "wide" else min(nodes, 100_001)))
+        for name, method in METHODS.items():
+            method(game)  # the allocator's arenas settle
+            gc.collect()
+            with open("/proc/self/clear_refs", "w") as clear:
+                clear.write("5")
+            before = status_kib("VmRSS")
+            text = method(game)
+            grown = (status_kib("VmHWM") - before) * 1024
+            print(f"peak {name} {shape}: {grown / 2**20:,.1f} MiB grown, str "
+                  f"{sys.getsizeof(text) / 2**20:,.1f} MiB, ratio {grown / sys.getsizeof(text):.2f}")
+            text = None
+        game = None
+
+
+def random_tree(rng: random.Random) -> tuple[Game, list[Decision]]:
+    players = [Player(name) for name in ("Ann", "Bob & <Co>", "Ç\"x\" $\\alpha$", "P_1 {%}")]
+    actions = ["L", "R", "Offer 50%", "a--b", "x<y>", "Ré", "$\\beta$", "long action name here",
+               "", "\x01ctl", "q''", "#&_~^|"]
+    variables = [Variable(name) for name in ("high", "low", "x_1", "€")]
+    game = Game(rng.choice(["t", "Title & <x>", ""]), players=2)
+    made = [game.root]
+    nodes = []
+    for _ in range(rng.randrange(2, 60)):
+        parent = rng.choice(made)
+        kind = rng.random()
+        if kind < 0.5:
+            node = Decision(rng.choice(players), rng.choice(actions),
+                            utility=[rng.randrange(-150, 2000) for _ in range(rng.choice([2, 2, 3]))],
+                            information_set=rng.choice([None, None, 1, 2, 3]))
+        elif kind < 0.6:
+            node = Decision(rng.choice(players), rng.choice(actions),
+                            variable=rng.sample(variables, 2))
+        elif kind < 0.7:
+            node = Decision(rng.choice(players), rng.choice(actions))
+            node.payoff = [rng.choice(["1.5", "-2/3", Fraction(7, 3), 0.1, -4, "1e-3"])
+                           for _ in range(2)]
+        else:
+            node = Decision(rng.choice(players), rng.choice(actions),
+                            information_set=rng.choice([None, None, 1, 2, 3, 4]))
+        parent.add_node(node)
+        made.append(node)
+        nodes.append(node)
+    if rng.random() < 0.2 and len(made) > 3:  # a node under two parents
+        made[1].add_node(made[-1])
+    return game, nodes
+
+
+def hash_all() -> None:
+    digest = hashlib.sha256()
+    rng = random.Random(20261208)
+    count = 0
+    for _ in range(400):
+        game, nodes = random_tree(rng)
+        highlight = rng.sample(nodes, min(len(nodes), rng.randrange(0, 4)))
+        for direction in ("down", "right"):
+            for infosets in ("line", "outline"):
+                options = dict(direction=direction, infosets=infosets, highlight=highlight)
+                for text in (game.export_svg(**options), game.export_tikz(**options)):
+                    digest.update(text.encode())
+                    count += 1
+    for shape, make_plan in SHAPES.items():
+        game = build_kelvora(make_plan(3000))
+        for direction in ("down", "right"):
+            digest.update(game.export_svg(direction=direction).encode())
+            digest.update(game.export_tikz(direction=direction, height="5cm").encode())
+            count += 2
+    print(f"{count} drawings: {digest.hexdigest()}")
+
+
+def once(method: str, shape: str, nodes: int) -> None:
+    game = build_kelvora(SHAPES[shape](nodes))
+    if method != "none":  # "none": the building alone, to subtract
+        METHODS[method](game)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("what", choices=["times", "call", "scattered", "peak", "hash", "once"])
+    parser.add_argument("args", nargs="*")
+    parser.add_argument("--nodes", type=int, default=1_000_000)
+    parser.add_argument("--repeat", type=int, default=5)
+    options = parser.parse_args()
+    if options.what == "times":
+        times(options.nodes, options.repeat)
+    elif options.what == "call":
+        call(options.repeat)
+    elif options.what == "scattered":
+        scattered(options.nodes, options.repeat)
+    elif options.what == "peak":
+        peak(options.nodes)
+    elif options.what == "hash":
+        hash_all()
+    else:
+        once(options.args[0], options.args[1], int(options.args[2]))
+
+
+if __name__ == "__main__":
+    main()
