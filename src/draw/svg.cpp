@@ -1,6 +1,8 @@
 // The SVG writer: prints a laid-out scene, deciding nothing about where things go.
 #include "draw/svg.hpp"
 
+#include <algorithm>
+
 #include "draw/writer.hpp"
 
 namespace kelvora::draw {
@@ -88,13 +90,20 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
     out << "/>\n";
   }
   out << "</g>\n";
-  for (const layout::DotKind kind : {layout::DotKind::decision, layout::DotKind::leaf}) {
-    out << (kind == layout::DotKind::leaf ? "<g fill=\"#fff\" stroke=\"#000\">\n"
-                                          : "<g fill=\"#000\" stroke=\"#000\">\n");
+  for (const layout::DotKind kind :
+       {layout::DotKind::decision, layout::DotKind::leaf, layout::DotKind::chance}) {
+    const bool chance = kind == layout::DotKind::chance;
+    if (chance && std::none_of(scene.dots.begin(), scene.dots.end(), [](const layout::Dot& dot) {
+          return dot.kind == layout::DotKind::chance;
+        })) {
+      break;
+    }
+    out << (kind == layout::DotKind::decision ? "<g fill=\"#000\" stroke=\"#000\">\n"
+                                              : "<g fill=\"#fff\" stroke=\"#000\">\n");
     for (const layout::Dot& dot : scene.dots) {
       if (dot.kind != kind) continue;
       out << "<circle cx=\"" << dot.at.x << "\" cy=\"" << dot.at.y << "\" r=\""
-          << layout::dot_radius << "\"/>\n";
+          << (chance ? layout::chance_radius : layout::dot_radius) << "\"/>\n";
     }
     out << "</g>\n";
   }

@@ -123,17 +123,28 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
   for (const layout::Dot& dot : scene.dots) {
-    out << (dot.kind == layout::DotKind::leaf ? "\\filldraw[fill=white] " : "\\fill ");
+    const bool chance = dot.kind == layout::DotKind::chance;
+    out << (dot.kind == layout::DotKind::decision ? "\\fill " : "\\filldraw[fill=white] ");
     tex_point(out, dot.at);
-    out << " circle[radius=" << std::floor(em(layout::dot_radius) * 1000) / 1000 << "];\n";
+    out << " circle[radius="
+        << std::floor(em(chance ? layout::chance_radius : layout::dot_radius) * 1000) / 1000
+        << "];\n";
   }
-  for (const layout::Label& label : scene.labels) {
+  std::string scratch;
+  const std::vector<layout::Label>& labels = scene.labels;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const layout::Label& label = labels[i];
+    // An action's name and the probability after it are set as one text, in the document's
+    // font, anchored where the pair is: at the name's start or the probability's end.
+    const bool pair = label.kind == layout::LabelKind::action && i + 1 < labels.size() &&
+                      labels[i + 1].kind == layout::LabelKind::probability &&
+                      labels[i + 1].node == label.node;
     out << "\\node[anchor=base"
         << (label.anchor == Anchor::start ? " west"
             : label.anchor == Anchor::end ? " east"
                                           : "")
         << "] at ";
-    tex_point(out, label.at);
+    tex_point(out, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at);
     out << " {";
     const Decision& node = *label.node;
     switch (label.kind) {
@@ -141,6 +152,10 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
         out << "\\textit{";
         tex_text(out, node.name);
         out << '}';
+        if (pair) {
+          out << ' ';
+          tex_text(out, layout::label_text(labels[++i], scratch));
+        }
         break;
       case layout::LabelKind::player:
         tex_text(out, walk::first_child_player(node));
@@ -150,6 +165,7 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
         }
         break;
       case layout::LabelKind::payoff: tex_payoff(out, node.payoff); break;
+      case layout::LabelKind::probability: tex_text(out, layout::label_text(label, scratch)); break;
     }
     out << "};\n";
   }

@@ -95,6 +95,20 @@ std::string_view player_text(const Decision& node, std::string& out) {
   return out;
 }
 
+// The widths of the labels on the edge into a node: its action's name, the space between it
+// and the probability of the chance move to it, and that probability (0 for what is not shown).
+struct ActionWidths {
+  double name, space, probability;
+  double total() const { return name + space + probability; }
+};
+ActionWidths action_widths(const Decision& node, std::string& scratch) {
+  const double name = node.name.view().empty() ? 0 : text_width(node.name.view());
+  if (!node.has_probability) return {name, 0, 0};
+  const Label label{&node, LabelKind::probability, Anchor::start, Point{0, 0}, 0};
+  const double probability = text_width(label_text(label, scratch));
+  return {name, name > 0 ? text_width(" ") : 0, probability};
+}
+
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
 // level: its dot, its player's name beside it (on its side, or on both while its side is open),
 // the action on the edge into it (the room beside that edge, counted again here because edges
@@ -114,8 +128,13 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
     if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
   };
   const Decision& node = *place.node;
-  if (place.action && !node.name.view().empty()) {
-    const double width = text_width(node.name.view());
+  place.chance =
+      dot && std::any_of(node.children.begin(), node.children.end(),
+                         [](PyObject* child) { return read_node(child).has_probability; });
+  if (place.chance) left = right = chance_radius;
+  const ActionWidths action = action_widths(node, scratch);
+  if (place.action && action.total() > 0) {
+    const double width = action.total();
     place.action_across = static_cast<float>(across(width));
     place.action_along = static_cast<float>(along(width));
     const double room = place.action_across + 2 * pad;
@@ -149,7 +168,7 @@ void measure(Place& place, bool root, bool down, std::string& scratch) {
 Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
                  PlaceKind kind) {
   return Place{node,  parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
-               false, 0,      0, 0, 0};
+               false, false,  0, 0, 0,     0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -659,7 +678,7 @@ class Builder {
   }
   void dot(double u, double v, DotKind kind) {
     scene_.dots.push_back(Dot{at(u, v), kind});
-    include(at(u, v), dot_radius + 1);
+    include(at(u, v), (kind == DotKind::chance ? chance_radius : dot_radius) + 1);
   }
   // A label whose box is [u0, u1] across and [v0, v1] along, its text anchored as given for
   // each direction.
@@ -671,6 +690,28 @@ class Builder {
                      : anchor == Anchor::end ? high.x
                                              : (low.x + high.x) / 2;
     scene_.labels.push_back(Label{node, kind, anchor, Point{x, low.y + ascent}, high.x - low.x});
+    include(low, 0);
+    include(high, 0);
+  }
+  // The labels on an edge, in a box as above: the action's name, then the probability of the
+  // chance move, each as wide as `widths` gives, the pair anchored at the box's start or end.
+  void action(const Decision* node, ActionWidths widths, double u0, double u1, double v0, double v1,
+              Anchor down_anchor, Anchor right_anchor) {
+    const Point low = at(u0, v0), high = at(u1, v1);
+    const Anchor anchor = down_ ? down_anchor : right_anchor;
+    const double y = low.y + ascent;
+    const double name_at =
+        anchor == Anchor::start ? low.x : high.x - widths.probability - widths.space;
+    const double probability_at =
+        anchor == Anchor::start ? name_at + widths.name + widths.space : high.x;
+    if (widths.name > 0) {
+      scene_.labels.push_back(
+          Label{node, LabelKind::action, anchor, Point{name_at, y}, widths.name});
+    }
+    if (widths.probability > 0) {
+      scene_.labels.push_back(Label{node, LabelKind::probability, anchor, Point{probability_at, y},
+                                    widths.probability});
+    }
     include(low, 0);
     include(high, 0);
   }
@@ -789,6 +830,7 @@ void clear_edge(float& least, double a, double s, double x, double alpha, double
 std::vector<Band> measure_bands(const Places& places, std::uint32_t levels, bool down) {
   std::vector<Band> bands = filled(levels, Band{0, 0, 0, static_cast<float>(min_band(down))});
   const double off = beside(down);
+  std::string scratch;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
@@ -876,6 +918,15 @@ std::string_view label_text(const Label& label, std::string& scratch) {
       scratch.clear();
       payoff_text(label.node->payoff, scratch);
       return scratch;
+    case LabelKind::probability: {
+      const std::string_view written = probability_of(*label.node)->text.view();
+      if (label.node->name.view().empty()) return written;
+      scratch.clear();
+      scratch += '(';
+      scratch.append(written);
+      scratch += ')';
+      return scratch;
+    }
   }
   return {};
 }
@@ -1044,20 +1095,24 @@ Scene lay_out(const Game& game, const Options& options) {
   }
 
   const double off = beside(down);
+  std::string scratch;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
     if (place.kind == PlaceKind::node) {
-      out.dot(u, at, place.node->children.empty() ? DotKind::leaf : DotKind::decision);
+      out.dot(u, at,
+              place.chance                   ? DotKind::chance
+              : place.node->children.empty() ? DotKind::leaf
+                                             : DotKind::decision);
     }
     if (place.action_across > 0) {
       const Place& parent = places[place.parent];
       const double um = (parent.x + u) / 2, vm = (along[parent.level] + at) / 2;
       const double from = left ? um - pad - place.action_across : um + pad;
-      out.label(place.node, LabelKind::action, from, from + place.action_across,
-                vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
+      out.action(place.node, action_widths(*place.node, scratch), from, from + place.action_across,
+                 vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
     }
     if (place.player_across() > 0) {
       const double from = v == 0 ? u - place.player_across() / 2

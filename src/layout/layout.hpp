@@ -32,8 +32,9 @@ constexpr double font_size = 12;
 constexpr double ascent = 11;  // of a text box, above the baseline
 constexpr double descent = 3;  // below it
 constexpr double dot_radius = 4;
-constexpr double gap = 12;    // between the boxes of two neighbours on a level
-constexpr double margin = 8;  // round the drawing
+constexpr double chance_radius = 6;  // of a chance node's hollow circle
+constexpr double gap = 12;           // between the boxes of two neighbours on a level
+constexpr double margin = 8;         // round the drawing
 
 // The estimated width in pixels of a UTF-8 text.
 double text_width(std::string_view text);
@@ -42,7 +43,8 @@ double text_width(std::string_view text);
 void payoff_text(const Payoff& payoff, std::string& out);
 
 // The text a label shows: the action's name, the player's (followed by the payoff at an inner
-// node that has one), or the payoff. Made in `scratch` where it is not the node's own.
+// node that has one), the payoff, or the probability ("(1/3)" after a name, "1/3" without
+// one). Made in `scratch` where it is not the node's own.
 std::string_view label_text(const Label& label, std::string& scratch);
 
 // Which side of its edge a node's labels stand on: left of the parent's centre they go left,
@@ -66,6 +68,7 @@ struct Place {
   PlaceKind kind;
   bool action;      // whether the edge into it carries its node's action
   bool own_payoff;  // whether its own label is a leaf's payoff (else its player's name)
+  bool chance;      // whether its node's children carry probabilities
   float action_across, action_along, own_across, own_along;
 
   float player_across() const { return own_payoff ? 0 : own_across; }

@@ -28,7 +28,9 @@ struct Point {
   double x, y;
 };
 
-enum class DotKind : std::uint8_t { decision, leaf };
+// A chance node (one whose children carry probabilities: Nature moves there) is drawn hollow
+// and larger than a decision node, a leaf hollow.
+enum class DotKind : std::uint8_t { decision, leaf, chance };
 struct Dot {
   Point at;
   DotKind kind;
@@ -49,8 +51,9 @@ struct Path {
 };
 
 // What a label shows: the action that leads to `node`, the player who moves at it (the first
-// child's player), its payoff (a leaf's, or an inner node's shown after the player).
-enum class LabelKind : std::uint8_t { action, player, payoff };
+// child's player), its payoff (a leaf's, or an inner node's shown after the player), or the
+// probability of the chance move to it, as written, set upright after the action's name.
+enum class LabelKind : std::uint8_t { action, player, payoff, probability };
 enum class Anchor : std::uint8_t { start, middle, end };
 struct Label {
   const Decision* node;
