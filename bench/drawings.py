@@ -135,7 +135,7 @@ def peak(nodes: int) -> None:
         game = None
 
 
-def random_tree(rng: random.Random) -> tuple[Game, list[Decision]]:
+def random_tree(rng: random.Random, chance: bool) -> tuple[Game, list[Decision]]:
     players = [Player(name) for name in ("Ann", "Bob & <Co>", "Ç\"x\" $\\alpha$", "P_1 {%}")]
     actions = ["L", "R", "Offer 50%", "a--b", "x<y>", "Ré", "$\\beta$", "long action name here",
                "", "\x01ctl", "q''", "#&_~^|"]
@@ -165,29 +165,37 @@ def random_tree(rng: random.Random) -> tuple[Game, list[Decision]]:
         nodes.append(node)
     if rng.random() < 0.2 and len(made) > 3:  # a node under two parents
         made[1].add_node(made[-1])
+    if chance:  # Nature's moves: probabilities on some nodes, after a name or alone
+        for node in rng.sample(nodes, len(nodes) // 3):
+            node.probability = rng.choice(["1/3", 0.25, Fraction(2, 7), 1, "0.5"])
     return game, nodes
 
 
 def hash_all() -> None:
-    digest = hashlib.sha256()
-    rng = random.Random(20261208)
-    count = 0
-    for _ in range(400):
-        game, nodes = random_tree(rng)
-        highlight = rng.sample(nodes, min(len(nodes), rng.randrange(0, 4)))
-        for direction in ("down", "right"):
-            for infosets in ("line", "outline"):
-                options = dict(direction=direction, infosets=infosets, highlight=highlight)
-                for text in (game.export_svg(**options), game.export_tikz(**options)):
-                    digest.update(text.encode())
-                    count += 1
-    for shape, make_plan in SHAPES.items():
-        game = build_kelvora(make_plan(3000))
-        for direction in ("down", "right"):
-            digest.update(game.export_svg(direction=direction).encode())
-            digest.update(game.export_tikz(direction=direction, height="5cm").encode())
-            count += 2
-    print(f"{count} drawings: {digest.hexdigest()}")
+    """Two digests: of trees without probabilities (comparable with builds that draw no chance
+    nodes), and of trees with them."""
+    for chance in (False, True):
+        digest = hashlib.sha256()
+        rng = random.Random(20261208)
+        count = 0
+        for _ in range(400):
+            game, nodes = random_tree(rng, chance)
+            highlight = rng.sample(nodes, min(len(nodes), rng.randrange(0, 4)))
+            for direction in ("down", "right"):
+                for infosets in ("line", "outline"):
+                    options = dict(direction=direction, infosets=infosets, highlight=highlight)
+                    for text in (game.export_svg(**options), game.export_tikz(**options)):
+                        digest.update(text.encode())
+                        count += 1
+        if not chance:
+            for shape, make_plan in SHAPES.items():
+                game = build_kelvora(make_plan(3000))
+                for direction in ("down", "right"):
+                    digest.update(game.export_svg(direction=direction).encode())
+                    digest.update(game.export_tikz(direction=direction, height="5cm").encode())
+                    count += 2
+        print(f"{'with' if chance else 'without'} probabilities, {count} drawings: "
+              f"{digest.hexdigest()}")
 
 
 def once(method: str, shape: str, nodes: int) -> None:

@@ -1,5 +1,5 @@
 """Three-card poker (Kuhn poker): each player antes 1 and Nature deals each one card of J, Q, K.
-Player 1 checks or bets 1; after a check, player 2 checks (showdown) or bets, and player 1 then
+Player 1 checks or bets 1 (each of the six deals has probability 1/6); after a check, player 2 checks (showdown) or bets, and player 1 then
 folds or calls; after a bet, player 2 folds or calls. The higher card wins the pot at a
 showdown. Each player knows only their own card: twelve information sets, 55 nodes. Payoffs are
 (player 1, player 2).
@@ -32,6 +32,7 @@ def pay(winner, stake):
 for first, second in permutations(range(3), 2):
     showdown = 1 if first > second else 2
     deal = Decision(nature, f"{CARDS[first]}{CARDS[second]}", information_set=FIRST + first)
+    deal.probability = "1/6"  # each of the six deals alike
     check = Decision(one, "check", information_set=AFTER_CHECK + second)
     raised = Decision(two, "bet", information_set=AFTER_RAISE + first).add_nodes(
         Decision(one, "fold", utility=pay(2, 1)), Decision(one, "call", utility=pay(showdown, 2)))

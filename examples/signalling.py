@@ -20,8 +20,9 @@ sender.name, receiver.name = "Sender", "Receiver"
 
 AFTER = {"beer": 1, "quiche": 2}  # the receiver's information set after each breakfast
 
-for kind, liked in (("weak", "quiche"), ("strong", "beer")):
+for kind, liked, chance in (("weak", "quiche", "1/10"), ("strong", "beer", "9/10")):
     type_node = Decision(nature, kind)
+    type_node.probability = chance  # Nature moves here: drawn hollow, with the probabilities
     for breakfast, info in AFTER.items():
         taste = 1 if breakfast == liked else 0
         meets = 1 if kind == "weak" else 0  # what dueling pays the receiver

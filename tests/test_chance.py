@@ -3,6 +3,7 @@ set, refuse everything else without a change, reach the exports as written, and
 Game.validate() reports each problem of a broken game once, by its path."""
 
 import subprocess
+import xml.etree.ElementTree as ET
 from decimal import Decimal
 from fractions import Fraction
 
@@ -10,6 +11,8 @@ import pytest
 
 from helpers import required_tool
 from kelvora import Decision, Game, Player, Variable
+
+SVG = "{http://www.w3.org/2000/svg}"
 
 ANN = Player("Ann")
 
@@ -157,6 +160,22 @@ def test_drawings_show_exact_payoffs_as_written():
     assert "($-1.5$, 1/3, 2)" in game.export_tikz()
 
 
+def test_drawings_show_natures_moves():
+    """A chance node is a larger hollow circle; each probability stands upright, as written,
+    after its action's name (alone where the action has none)."""
+    game = chance_game()
+    game.root.children[1].name = ""
+    svg = ET.fromstring(game.export_svg())
+    texts = [(t.text, t.get("font-style")) for t in svg.iter(SVG + "text")]
+    assert [t for t in texts if "3" in t[0]] == [("(1/3)", None), ("2/3", None)], texts
+    assert ("High", "italic") in texts
+    hollow = [c for g in svg.iter(SVG + "g") if g.get("fill") == "#fff"
+              for c in g.iter(SVG + "circle") if c.get("r") == "6"]
+    assert len(hollow) == 1 and hollow[0].get("cy") == "0"
+    tikz = game.export_tikz()
+    assert "{\\textit{High} (1/3)}" in tikz and "{2/3}" in tikz and "circle[radius=0.5]" in tikz
+
+
 def chance_game():
     """Nature draws High (1/3) or Low (2/3); Player 1, not knowing which, Talks or stays Quiet."""
     game = Game("Signal", players=2)
@@ -265,3 +284,8 @@ def test_chance_game_compiles_with_pdflatex(tmp_path):
     run = subprocess.run([pdflatex, "-interaction=nonstopmode", "-halt-on-error", "doc.tex"],
                          cwd=tmp_path, capture_output=True, timeout=300)
     assert run.returncode == 0, run.stdout.decode()[-2000:]
+    pdftotext = required_tool("pdftotext")
+    if pdftotext is not None:
+        text = subprocess.run([pdftotext, "doc.pdf", "-"], cwd=tmp_path, capture_output=True,
+                              text=True, check=True).stdout
+        assert "High (1/3)" in text and "Low (2/3)" in text, text

@@ -125,7 +125,9 @@ def problems(svg):
     root = ET.fromstring(svg)
     found = []
     labels = [(t.text, text_box(t)) for t in root.iter(SVG + "text")]
-    dots = [(float(c.get("cx")), float(c.get("cy"))) for c in root.iter(SVG + "circle")]
+    circles = [(float(c.get("cx")), float(c.get("cy")), float(c.get("r", DOT)))
+               for c in root.iter(SVG + "circle")]
+    dots = [(x, y) for x, y, _ in circles]
     edges, sets = [], []
     for path in root.iter(SVG + "path"):
         segs = segments(path_points(path.get("d")))
@@ -134,9 +136,9 @@ def problems(svg):
         if boxes_overlap(box_a, box_b):
             found.append(f"labels {a!r} and {b!r} overlap")
     for name, box in labels:
-        for x, y in dots:
+        for x, y, r in circles:
             nearest = (min(max(x, box[0]), box[2]), min(max(y, box[1]), box[3]))
-            if (nearest[0] - x) ** 2 + (nearest[1] - y) ** 2 < (DOT - EPS) ** 2:
+            if (nearest[0] - x) ** 2 + (nearest[1] - y) ** 2 < (r - EPS) ** 2:
                 found.append(f"label {name!r} covers the dot at {x, y}")
         for kind, paths in (("edge", edges), ("set line", sets)):
             if any(segment_hits_box(s, box) for p in paths for s in p):
@@ -162,21 +164,24 @@ LETTERS = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -'"
 
 
 def random_game(rng):
-    """A random tree: fan-outs 1 to 5, depth up to 7, names of 1 to 20 characters, information
-    sets among nodes where one player moves, some nodes to highlight."""
+    """A random tree: fan-outs 1 to 5, depth up to 7, names of 0 to 20 characters, some chance
+    moves with probabilities, information sets among nodes where one player moves, some nodes
+    to highlight."""
     players = [Player("".join(rng.choice(LETTERS) for _ in range(rng.randint(1, 12))))
                for _ in range(3)]
-    name = lambda: "".join(rng.choice(LETTERS) for _ in range(rng.randint(1, 20)))
-    # Each node as [player, name, children, payoff, set, parent], its children's mover chosen at once.
-    root = [players[0], "root", [], None, None, None]
+    name = lambda: "".join(rng.choice(LETTERS) for _ in range(rng.randint(rng.random() < .1, 20)))
+    chances = ["1/3", "0.25", "999/1000", 0.1, 1]
+    # Each node as [player, name, children, payoff, set, parent, probability], its children's
+    # mover chosen at once.
+    root = [players[0], "root", [], None, None, None, None]
     below = lambda node, top: node[5] is not None and (node[5] is top or below(node[5], top))
     stack, movers, budget = [(root, 0)], {}, rng.randint(3, 40)
     while stack:
         spec, depth = stack.pop()
-        mover, count = rng.choice(players), rng.randint(1, 5)
+        mover, count, chance = rng.choice(players), rng.randint(1, 5), rng.random() < 0.2
         budget -= count
         for _ in range(count):
-            child = [mover, name(), [], None, None, spec]
+            child = [mover, name(), [], None, None, spec, rng.choice(chances) if chance else None]
             spec[2].append(child)
             if depth + 2 < 7 and budget > 0 and rng.random() < 0.5:
                 stack.append((child, depth + 1))
@@ -200,8 +205,9 @@ def random_game(rng):
     made = []
 
     def build(spec):
-        player, label, children, payoff, info, _ = spec
+        player, label, children, payoff, info, _, probability = spec
         node = Decision(player, label, utility=payoff, information_set=info)
+        node.probability = probability
         node.add_nodes(*[build(c) for c in children])
         made.append(node)
         return node

@@ -1,6 +1,8 @@
 // The SVG writer: prints a laid-out scene, deciding nothing about where things go.
 #include "draw/svg.hpp"
 
+#include <algorithm>
+
 #include "draw/writer.hpp"
 
 namespace kelvora::draw {
@@ -128,15 +130,24 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
     out.advance(put(at, "/>\n"));
   }
   out << "</g>\n";
-  static_assert(layout::dot_radius == 4 && layout::font_size == 12, "written as literals below");
-  for (const layout::DotKind kind : {layout::DotKind::decision, layout::DotKind::leaf}) {
-    out << (kind == layout::DotKind::leaf ? "<g fill=\"#fff\" stroke=\"#000\">\n"
-                                          : "<g fill=\"#000\" stroke=\"#000\">\n");
+  static_assert(layout::dot_radius == 4 && layout::chance_radius == 6 && layout::font_size == 12,
+                "written as literals below");
+  for (const layout::DotKind kind :
+       {layout::DotKind::decision, layout::DotKind::leaf, layout::DotKind::chance}) {
+    const bool chance = kind == layout::DotKind::chance;
+    if (chance && std::none_of(scene.dots.begin(), scene.dots.end(), [](const layout::Dot& dot) {
+          return dot.kind == layout::DotKind::chance;
+        })) {
+      break;
+    }
+    out << (kind == layout::DotKind::decision ? "<g fill=\"#000\" stroke=\"#000\">\n"
+                                              : "<g fill=\"#fff\" stroke=\"#000\">\n");
+    const std::string_view end = chance ? "\" r=\"6\"/>\n" : "\" r=\"4\"/>\n";
     for (const layout::Dot& dot : scene.dots) {
       if (dot.kind != kind) continue;
       char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
       at = put(put_fixed<2>(at, dot.at.x), "\" cy=\"");
-      out.advance(put(put_fixed<2>(at, dot.at.y), "\" r=\"4\"/>\n"));
+      out.advance(put(put_fixed<2>(at, dot.at.y), end));
     }
     out << "</g>\n";
   }

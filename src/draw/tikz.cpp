@@ -186,24 +186,38 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
         });
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
-  static_assert(layout::dot_radius == 4, "its radius in em is written as a literal below");
+  static_assert(layout::dot_radius == 4 && layout::chance_radius == 6,
+                "their radii in em are written as literals below");
   for (const layout::Dot& dot : scene.dots) {
     char* at = out.room(48 + point_size);
-    at = put(at, dot.kind == layout::DotKind::leaf ? "\\filldraw[fill=white] " : "\\fill ");
-    out.advance(put(put_point(at, dot.at), " circle[radius=0.333];\n"));
+    at = put(at, dot.kind == layout::DotKind::decision ? "\\fill " : "\\filldraw[fill=white] ");
+    out.advance(put(put_point(at, dot.at), dot.kind == layout::DotKind::chance
+                                               ? " circle[radius=0.5];\n"
+                                               : " circle[radius=0.333];\n"));
   }
-  for (const layout::Label& label : scene.labels) {
+  const std::vector<layout::Label>& labels = scene.labels;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const layout::Label& label = labels[i];
+    // An action's name and the probability after it are set as one text, in the document's
+    // font, anchored where the pair is: at the name's start or the probability's end.
+    const bool pair = label.paired && i + 1 < labels.size();
     char* at = out.room(32 + point_size);
     at = put(at, label.anchor == Anchor::start ? "\\node[anchor=base west] at "
                  : label.anchor == Anchor::end ? "\\node[anchor=base east] at "
                                                : "\\node[anchor=base] at ");
-    out.advance(put(put_point(at, label.at), " {"));
+    at = put_point(at, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at);
+    out.advance(put(at, " {"));
     const std::string_view text = layout::text_of(scene, label);
     switch (label.kind) {
       case layout::LabelKind::action:
         out << "\\textit{";
         name_text(out, text, label.widest);
         out << '}';
+        if (pair) {
+          out << ' ';
+          ++i;
+          name_text(out, layout::text_of(scene, labels[i]), labels[i].widest);
+        }
         break;
       case layout::LabelKind::player:
         name_text(out, text.substr(0, label.name_size), label.widest);
@@ -213,6 +227,7 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
         }
         break;
       case layout::LabelKind::payoff: payoff_text(out, scene, label); break;
+      case layout::LabelKind::probability: name_text(out, text, label.widest); break;
     }
     out << "};\n";
   }

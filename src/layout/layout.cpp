@@ -84,13 +84,14 @@ constexpr double near = 1e-6;
 double beside(bool down) { return down ? 7 : 5; }
 double min_band(bool down) { return down ? 64 : 40; }
 
-// What measure() keeps of a place's labels, before their texts: the sizes of the action's name
-// and of its own label's text (the player's name and payoff, or the payoff), and of the name
-// in that; the widest character of each; what the payoff is made of. A payoff of names is
-// followed by the sizes of its entries (see for_each_entry in scene.hpp).
+// What measure() keeps of a place's labels, before their texts: the sizes of the action's name,
+// of the probability of its move, of its own label's text (the player's name and payoff, or the
+// payoff) and of the name in that; the widest character of each; what the payoff is made of.
+// The texts follow in that order; a payoff of names is followed by the sizes of its entries (see
+// for_each_entry in scene.hpp).
 struct Texts {
-  std::uint32_t action, own, name;
-  std::uint8_t action_widest, own_widest;
+  std::uint32_t action, probability, own, name;
+  std::uint8_t action_widest, probability_widest, own_widest;
   Entries entries;
 };
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
@@ -146,6 +147,39 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, std::string& ou
   return {Entries::numbers, widest};
 }
 
+// The widths of the labels on the edge into a node: its action's name, the space between it
+// and the probability of the chance move to it, and that probability (0 for what is not shown).
+struct ActionWidths {
+  double name, space, probability;
+  double total() const { return name + space + probability; }
+};
+ActionWidths action_widths(std::string_view name, std::string_view probability) {
+  const double name_width = name.empty() ? 0 : text_width(name);
+  if (probability.empty()) return {name_width, 0, 0};
+  return {name_width, name_width > 0 ? text_width(" ") : 0, text_width(probability)};
+}
+
+// Appends the texts of the labels on the edge into `node` (its action's name, and the
+// probability of the chance move to it: "(1/3)" after a name, "1/3" without one), noting their
+// sizes in `head`; returns their widths.
+ActionWidths action_texts(const Decision& node, std::string& texts, Texts& head) {
+  const std::size_t at = texts.size();
+  const std::string_view name = node.name.view();
+  texts += name;
+  head.action = static_cast<std::uint32_t>(name.size());
+  head.action_widest = static_cast<std::uint8_t>(node.name.width());
+  if (node.has_probability) {
+    const Text& written = probability_of(node)->text;
+    if (!name.empty()) texts += '(';
+    texts += written.view();
+    if (!name.empty()) texts += ')';
+    head.probability = static_cast<std::uint32_t>(texts.size() - at - name.size());
+    head.probability_widest = static_cast<std::uint8_t>(written.width());
+  }
+  const std::string_view all = std::string_view(texts).substr(at);
+  return action_widths(all.substr(0, head.action), all.substr(head.action));
+}
+
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
 // level: its dot, its player's name beside it (on its side, or on both while its side is open),
 // the action on the edge into it (the room beside that edge, counted again here because edges
@@ -167,15 +201,15 @@ void measure(Place& place, bool root, bool down, std::string& texts) {
     if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
   };
   const Decision& node = *place.node;
-  Texts head{0, 0, 0, 0, 0, Entries::none};
+  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
   const std::size_t at = texts.size();
   texts.resize(at + sizeof head);
-  if (place.action && !node.name.view().empty()) {
-    const std::string_view name = node.name.view();
-    texts += name;
-    head.action = static_cast<std::uint32_t>(name.size());
-    head.action_widest = static_cast<std::uint8_t>(node.name.width());
-    const double width = text_width(name);
+  place.chance =
+      dot && std::any_of(node.children.begin(), node.children.end(),
+                         [](PyObject* child) { return read_node(child).has_probability; });
+  place.leaf = node.children.empty();
+  if (place.chance) left = right = chance_radius;
+  if (const double width = place.action ? action_texts(node, texts, head).total() : 0; width > 0) {
     place.action_across = static_cast<float>(across(width));
     place.action_along = static_cast<float>(along(width));
     const double room = place.action_across + 2 * pad;
@@ -234,7 +268,7 @@ void measure(Place& place, bool root, bool down, std::string& texts) {
 Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
                  PlaceKind kind) {
   return Place{node,  no_text, parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
-               false, 0,       0,      0, 0};
+               false, false,   false,  0, 0, 0,     0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -743,7 +777,7 @@ class Builder {
   }
   void dot(double u, double v, DotKind kind) {
     scene_.dots.push_back(Dot{at(u, v), kind});
-    include(at(u, v), dot_radius + 1);
+    include(at(u, v), (kind == DotKind::chance ? chance_radius : dot_radius) + 1);
   }
   // A label (its text as given) whose box is [u0, u1] across and [v0, v1] along, its text
   // anchored as given for each direction.
@@ -756,6 +790,34 @@ class Builder {
                                                    : (low.x + high.x) / 2;
     label.at = Point{x, low.y + ascent};
     scene_.labels.push_back(label);
+    include(low, 0);
+    include(high, 0);
+  }
+  // The labels on an edge, in a box as above: the action's name, then the probability of the
+  // chance move (their texts as measure() kept them at `text`), the pair anchored at the box's
+  // start or end.
+  void action(const std::string& texts, const Texts& head, std::uint64_t text, double u0, double u1,
+              double v0, double v1, Anchor down_anchor, Anchor right_anchor) {
+    const std::string_view name(texts.data() + text, head.action),
+        probability(texts.data() + text + head.action, head.probability);
+    const ActionWidths widths = action_widths(name, probability);
+    const Point low = at(u0, v0), high = at(u1, v1);
+    const Anchor anchor = down_ ? down_anchor : right_anchor;
+    const double y = low.y + ascent;
+    const double name_at =
+        anchor == Anchor::start ? low.x : high.x - widths.probability - widths.space;
+    const double probability_at =
+        anchor == Anchor::start ? name_at + widths.name + widths.space : high.x;
+    if (widths.name > 0) {
+      scene_.labels.push_back(Label{Point{name_at, y}, text, head.action, head.action,
+                                    LabelKind::action, anchor, Entries::none, head.action_widest,
+                                    widths.probability > 0});
+    }
+    if (widths.probability > 0) {
+      scene_.labels.push_back(Label{Point{probability_at, y}, text + head.action, head.probability,
+                                    head.probability, LabelKind::probability, anchor, Entries::none,
+                                    head.probability_widest, false});
+    }
     include(low, 0);
     include(high, 0);
   }
@@ -1102,29 +1164,38 @@ Scene lay_out(const Game& game, const Options& options) {
     if (place.kind == PlaceKind::phantom) continue;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
-    Texts head{0, 0, 0, 0, 0, Entries::none};
+    Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
     if (place.text != no_text) std::memcpy(&head, tree.texts.data() + place.text, sizeof head);
     const std::uint64_t action_text = place.text + sizeof head,
-                        own_text = action_text + head.action;
-    const Label own{{0, 0},        own_text,     head.own,       head.name, LabelKind::player,
-                    Anchor::start, head.entries, head.own_widest};
+                        own_text = action_text + head.action + head.probability;
+    const Label own{{0, 0},        own_text,     head.own,        head.name, LabelKind::player,
+                    Anchor::start, head.entries, head.own_widest, false};
     if (place.kind == PlaceKind::node) {
-      out.dot(u, at, place.node->children.empty() ? DotKind::leaf : DotKind::decision);
+      out.dot(u, at,
+              place.chance ? DotKind::chance
+              : place.leaf ? DotKind::leaf
+                           : DotKind::decision);
     }
     if (place.action_across > 0) {
       const Place& parent = places[place.parent];
       const double um = (parent.x + u) / 2, vm = (along[parent.level] + at) / 2;
       const double from = left ? um - pad - place.action_across : um + pad;
-      out.label(Label{{0, 0},
-                      action_text,
-                      head.action,
-                      head.action,
-                      LabelKind::action,
-                      Anchor::start,
-                      Entries::none,
-                      head.action_widest},
-                from, from + place.action_across, vm - place.action_along, vm,
-                left ? Anchor::end : Anchor::start, Anchor::end);
+      if (head.probability == 0) {
+        out.label(Label{{0, 0},
+                        action_text,
+                        head.action,
+                        head.action,
+                        LabelKind::action,
+                        Anchor::start,
+                        Entries::none,
+                        head.action_widest,
+                        false},
+                  from, from + place.action_across, vm - place.action_along, vm,
+                  left ? Anchor::end : Anchor::start, Anchor::end);
+      } else {
+        out.action(tree.texts, head, action_text, from, from + place.action_across,
+                   vm - place.action_along, vm, left ? Anchor::end : Anchor::start, Anchor::end);
+      }
     }
     if (place.player_across() > 0) {
       const double from = v == 0 ? u - place.player_across() / 2

@@ -32,8 +32,9 @@ constexpr double font_size = 12;
 constexpr double ascent = 11;  // of a text box, above the baseline
 constexpr double descent = 3;  // below it
 constexpr double dot_radius = 4;
-constexpr double gap = 12;    // between the boxes of two neighbours on a level
-constexpr double margin = 8;  // round the drawing
+constexpr double chance_radius = 6;  // of a chance node's hollow circle
+constexpr double gap = 12;           // between the boxes of two neighbours on a level
+constexpr double margin = 8;         // round the drawing
 
 // The estimated width in pixels of a UTF-8 text.
 double text_width(std::string_view text);
@@ -60,6 +61,8 @@ struct Place {
   PlaceKind kind;
   bool action;      // whether the edge into it carries its node's action
   bool own_payoff;  // whether its own label is a leaf's payoff (else its player's name)
+  bool chance;      // whether its node's children carry probabilities
+  bool leaf;        // whether its node has no children
   float action_across, action_along, own_across, own_along;
 
   float player_across() const { return own_payoff ? 0 : own_across; }

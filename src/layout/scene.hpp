@@ -31,7 +31,9 @@ struct Point {
   double x, y;
 };
 
-enum class DotKind : std::uint8_t { decision, leaf };
+// A chance node (one whose children carry probabilities: Nature moves there) is drawn hollow
+// and larger than a decision node, a leaf hollow.
+enum class DotKind : std::uint8_t { decision, leaf, chance };
 struct Dot {
   Point at;
   DotKind kind;
@@ -52,16 +54,18 @@ struct Path {
 };
 
 // What a label shows: the action that leads to a node, the player who moves at it (the first
-// child's player), its payoff (a leaf's, or an inner node's shown after the player).
-enum class LabelKind : std::uint8_t { action, player, payoff };
+// child's player), its payoff (a leaf's, or an inner node's shown after the player), or the
+// probability of the chance move to it, as written, set upright after the action's name.
+enum class LabelKind : std::uint8_t { action, player, payoff, probability };
 enum class Anchor : std::uint8_t { start, middle, end };
 // What the payoff in a label's text is made of: numbers as they are written (integers, decimals,
 // fractions), or names of variables; none in a label without a payoff.
 enum class Entries : std::uint8_t { none, numbers, names };
 // A label's text is Scene::text[text, text + size), made once by the layout while it read the
 // node: the action's name; the player's name, then (after name_size bytes) a space and the
-// payoff; or the payoff, "(3, -2)". The entries of a payoff of names are told apart by their
-// sizes, which follow the text (see for_each_entry).
+// payoff; the payoff, "(3, -2)"; or the probability, "(1/3)" after a name, "1/3" without one. The
+// entries of a payoff of names are told apart by their sizes, which follow the text (see
+// for_each_entry).
 struct Label {
   Point at;  // on the baseline
   std::uint64_t text;
@@ -71,6 +75,7 @@ struct Label {
   Anchor anchor;  // of the text at `at`
   Entries entries;
   std::uint8_t widest;  // the widest character of the text, as Text::width counts it
+  bool paired;          // of an action's name: the next label is the probability of its move
 };
 
 struct Scene {
