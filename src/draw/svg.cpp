@@ -61,10 +61,10 @@ bool plain(std::string_view text) {
 }
 
 // "x y"
-char* put_point(char* at, layout::Point point) {
-  at = put_fixed<2>(at, point.x);
+char* put_point(char* at, layout::Point point, Numbers<2>& numbers) {
+  at = numbers.put(at, point.x);
   *at++ = ' ';
-  return put_fixed<2>(at, point.y);
+  return numbers.put(at, point.y);
 }
 constexpr std::size_t point_size = 2 * fixed_size + 1;
 
@@ -72,10 +72,10 @@ constexpr std::size_t point_size = 2 * fixed_size + 1;
 // and all start at the node.
 class Start {
  public:
-  char* put(char* at, layout::Point point) {
+  char* put(char* at, layout::Point point, Numbers<2>& numbers) {
     if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
       point_ = point;
-      size_ = static_cast<std::size_t>(put_point(text_, point) - text_);
+      size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
     }
     return draw::put(at, std::string_view(text_, size_));
   }
@@ -83,7 +83,7 @@ class Start {
  private:
   layout::Point point_{0, 0};
   std::size_t size_ = 0;
-  char text_[point_size];
+  char text_[point_size + fixed_size];
 };
 
 void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
@@ -98,25 +98,26 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
 
   out << "<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n";
   Start start;
+  Numbers<2> numbers;
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(16 + point_size);
-    at = start.put(put(at, "<path d=\"M"), path.start);
+    at = start.put(put(at, "<path d=\"M"), path.start, numbers);
     out.advance(at);
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
           char* at = out.room(1 + point_size);
           *at++ = 'L';
-          out.advance(put_point(at, to));
+          out.advance(put_point(at, to, numbers));
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
           char* at = out.room(3 + 3 * point_size);
           *at++ = 'C';
-          at = put_point(at, a);
+          at = put_point(at, a, numbers);
           *at++ = ' ';
-          at = put_point(at, b);
+          at = put_point(at, b, numbers);
           *at++ = ' ';
-          out.advance(put_point(at, to));
+          out.advance(put_point(at, to, numbers));
         });
     at = out.room(40);
     if (path.closed) *at++ = 'Z';
@@ -146,8 +147,8 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
     for (const layout::Dot& dot : scene.dots) {
       if (dot.kind != kind) continue;
       char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
-      at = put(put_fixed<2>(at, dot.at.x), "\" cy=\"");
-      out.advance(put(put_fixed<2>(at, dot.at.y), end));
+      at = put(numbers.put(at, dot.at.x), "\" cy=\"");
+      out.advance(put(numbers.put(at, dot.at.y), end));
     }
     out << "</g>\n";
   }
@@ -155,8 +156,8 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
   for (const layout::Label& label : scene.labels) {
     const std::string_view text = layout::text_of(scene, label);
     char* at = put(out.room(96 + 2 * fixed_size + text.size()), "<text x=\"");
-    at = put(put_fixed<2>(at, label.at.x), "\" y=\"");
-    at = put_fixed<2>(at, label.at.y);
+    at = put(numbers.put(at, label.at.x), "\" y=\"");
+    at = numbers.put(at, label.at.y);
     if (label.anchor == Anchor::middle) at = put(at, "\" text-anchor=\"middle");
     if (label.anchor == Anchor::end) at = put(at, "\" text-anchor=\"end");
     if (label.kind == layout::LabelKind::action) at = put(at, "\" font-style=\"italic");

@@ -91,11 +91,11 @@ void end_fitting(TexWriter& out, const Fit& fit) {
 // --- The picture ---
 
 // A point of the scene in units of an em (the x and y of the picture), y upwards: "(1.5,-2.25)".
-char* put_point(char* at, layout::Point point) {
+char* put_point(char* at, layout::Point point, Numbers<3>& numbers) {
   *at++ = '(';
-  at = put_fixed<3>(at, em(point.x));
+  at = numbers.put(at, em(point.x));
   *at++ = ',';
-  at = put_fixed<3>(at, -em(point.y));
+  at = numbers.put(at, -em(point.y));
   *at++ = ')';
   return at;
 }
@@ -105,10 +105,10 @@ constexpr std::size_t point_size = 2 * fixed_size + 3;
 // and all start at the node.
 class Start {
  public:
-  char* put(char* at, layout::Point point) {
+  char* put(char* at, layout::Point point, Numbers<3>& numbers) {
     if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
       point_ = point;
-      size_ = static_cast<std::size_t>(put_point(text_, point) - text_);
+      size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
     }
     return draw::put(at, std::string_view(text_, size_));
   }
@@ -116,7 +116,7 @@ class Start {
  private:
   layout::Point point_{0, 0};
   std::size_t size_ = 0;
-  char text_[point_size];
+  char text_[point_size + fixed_size];
 };
 
 // The bytes of a name that tex_text() may change: TeX's special characters, those that the
@@ -163,6 +163,7 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
 // highlighted edges thick), the dots and the labels, actions in italics.
 void write_scene(TexWriter& out, const layout::Scene& scene) {
   Start start;
+  Numbers<3> numbers;
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(24 + point_size);
     switch (path.kind) {
@@ -171,18 +172,18 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
       case layout::PathKind::set_line:
       case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
-    out.advance(start.put(at, path.start));
+    out.advance(start.put(at, path.start, numbers));
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
           char* at = put(out.room(4 + point_size), " -- ");
-          out.advance(put_point(at, to));
+          out.advance(put_point(at, to, numbers));
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
           char* at = put(out.room(32 + 3 * point_size), " .. controls ");
-          at = put(put_point(at, a), " and ");
-          at = put(put_point(at, b), " .. ");
-          out.advance(put_point(at, to));
+          at = put(put_point(at, a, numbers), " and ");
+          at = put(put_point(at, b, numbers), " .. ");
+          out.advance(put_point(at, to, numbers));
         });
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
@@ -191,9 +192,9 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
   for (const layout::Dot& dot : scene.dots) {
     char* at = out.room(48 + point_size);
     at = put(at, dot.kind == layout::DotKind::decision ? "\\fill " : "\\filldraw[fill=white] ");
-    out.advance(put(put_point(at, dot.at), dot.kind == layout::DotKind::chance
-                                               ? " circle[radius=0.5];\n"
-                                               : " circle[radius=0.333];\n"));
+    out.advance(put(put_point(at, dot.at, numbers), dot.kind == layout::DotKind::chance
+                                                        ? " circle[radius=0.5];\n"
+                                                        : " circle[radius=0.333];\n"));
   }
   const std::vector<layout::Label>& labels = scene.labels;
   for (std::size_t i = 0; i < labels.size(); ++i) {
@@ -205,7 +206,7 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
     at = put(at, label.anchor == Anchor::start ? "\\node[anchor=base west] at "
                  : label.anchor == Anchor::end ? "\\node[anchor=base east] at "
                                                : "\\node[anchor=base] at ");
-    at = put_point(at, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at);
+    at = put_point(at, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at, numbers);
     out.advance(put(at, " {"));
     const std::string_view text = layout::text_of(scene, label);
     switch (label.kind) {

@@ -31,23 +31,43 @@ inline constexpr struct DigitPairs {
   }
 } digit_pairs;
 
-// Writes the decimal digits of `value` at `at`; returns the end.
-inline char* put_digits(char* at, std::uint64_t value) {
+// The number of decimal digits of `value`.
+inline std::size_t digit_count(std::uint64_t value) {
   std::size_t count = 1;
-  for (std::uint64_t rest = value; rest >= 10; rest /= 10) ++count;
-  char* const end = at + count;
+  if (value >= 100000000) {
+    if (value >= 10000000000000000) {
+      count += 16;
+      value /= 10000000000000000;
+    } else {
+      count += 8;
+      value /= 100000000;
+    }
+  }
+  if (value >= 10000) {
+    count += 4;
+    value /= 10000;
+  }
+  if (value >= 100) {
+    count += 2;
+    value /= 100;
+  }
+  return count + (value >= 10);
+}
+
+// Writes the decimal digits of `value` at `at`, two at a time from the last; returns the end.
+inline char* put_digits(char* at, std::uint64_t value) {
+  char* const end = at + digit_count(value);
   char* digit = end;
   while (value >= 100) {
     const auto pair = static_cast<std::size_t>(value % 100) * 2;
     value /= 100;
-    *--digit = digit_pairs.text[pair + 1];
-    *--digit = digit_pairs.text[pair];
+    digit -= 2;
+    std::memcpy(digit, digit_pairs.text + pair, 2);
   }
   if (value >= 10) {
-    *--digit = digit_pairs.text[value * 2 + 1];
-    *--digit = digit_pairs.text[value * 2];
+    std::memcpy(digit - 2, digit_pairs.text + value * 2, 2);
   } else {
-    *--digit = static_cast<char>('0' + value);
+    digit[-1] = static_cast<char>('0' + value);
   }
   return end;
 }
@@ -81,13 +101,52 @@ char* put_fixed(char* at, double value) {
   if (std::uint64_t fraction = units % scale; fraction != 0) {
     *at++ = '.';
     char* end = at + Places;
-    for (char* digit = end; digit != at; fraction /= 10)
-      *--digit = static_cast<char>('0' + fraction % 10);
+    char* digit = end;
+    for (; digit - at >= 2; fraction /= 100) {
+      digit -= 2;
+      std::memcpy(digit, digit_pairs.text + fraction % 100 * 2, 2);
+    }
+    if (digit != at) *at = static_cast<char>('0' + fraction);
     while (end[-1] == '0') --end;
     at = end;
   }
   return at;
 }
+
+// The texts of the numbers written last, by their values' bits: a drawing writes the same
+// coordinates over and over (every node of a level at one height, an edge's start at its node).
+template <int Places>
+class Numbers {
+ public:
+  // Writes put_fixed<Places>(value) at `at`, which has room for fixed_size bytes; returns the
+  // end.
+  char* put(char* at, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Entry& entry = entries_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - log_size)];
+    if (entry.size != 0 && entry.bits == bits) {
+      std::memcpy(at, entry.text, sizeof entry.text);
+      return at + entry.size;
+    }
+    char* const end = put_fixed<Places>(at, value);
+    const auto size = static_cast<std::size_t>(end - at);
+    if (size <= sizeof entry.text) {
+      entry.bits = bits;
+      entry.size = static_cast<std::uint8_t>(size);
+      std::memcpy(entry.text, at, sizeof entry.text);
+    }
+    return end;
+  }
+
+ private:
+  static constexpr int log_size = 8;
+  struct Entry {
+    std::uint64_t bits = 0;
+    std::uint8_t size = 0;
+    char text[23];
+  };
+  Entry entries_[1 << log_size];
+};
 
 // Copies a text; returns the end.
 inline char* put(char* at, std::string_view text) {

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "cell.hpp"
 #include "export/walk.hpp"
 #include "machine.hpp"
 
@@ -97,54 +98,69 @@ struct Texts {
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
 // Appends the decimal form of `value`, its digits written in place.
-void append_integer(std::string& out, std::int64_t value) {
+void append_integer(Bytes& out, std::int64_t value) {
   std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : value;
   std::size_t digits = 1;
   for (std::uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-  const std::size_t at = out.size() + (value < 0);
-  out.resize(at + digits);
-  if (value < 0) out[at - 1] = '-';
-  for (char* digit = out.data() + at + digits; digit != out.data() + at; magnitude /= 10) {
+  char* at = out.extend(digits + (value < 0));
+  if (value < 0) *at++ = '-';
+  for (char* digit = at + digits; digit != at; magnitude /= 10) {
     *--digit = static_cast<char>('0' + magnitude % 10);
   }
 }
 
 // Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
 // variables by name (then their sizes); returns what it is made of and its widest character.
-std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, std::string& out) {
-  out += '(';
+std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
+  out.append('(');
   unsigned widest = 0;
   if (payoff.is_numeric()) {
     const auto numbers = payoff.numbers();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out += ", ";
+      if (i > 0) out.append(", ");
       append_integer(out, numbers[i]);
     }
   } else if (payoff.is_exact()) {
     const Exacts& numbers = payoff.exacts();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out += ", ";
-      out += numbers[i].text.view();
+      if (i > 0) out.append(", ");
+      out.append(numbers[i].text.view());
       widest = std::max(widest, numbers[i].text.width());
     }
   } else {
     const Symbolic& names = payoff.variables();
     for (std::size_t i = 0; i < names.size(); ++i) {
-      if (i > 0) out += ", ";
-      out += names[i].name;
+      if (i > 0) out.append(", ");
+      out.append(names[i].name);
       widest = std::max(widest, Text::width_of(names[i].name));
     }
-    out += ')';
+    out.append(')');
     auto size = [&](std::size_t value) {
       const auto bytes = static_cast<std::uint32_t>(value);
-      out.append(reinterpret_cast<const char*>(&bytes), sizeof bytes);
+      out.append(std::string_view(reinterpret_cast<const char*>(&bytes), sizeof bytes));
     };
     size(names.size());
     for (const Variable& name : names) size(name.name.size());
     return {Entries::names, widest};
   }
-  out += ')';
+  out.append(')');
   return {Entries::numbers, widest};
+}
+
+// How far ahead of its use a node of a list of children is fetched.
+constexpr std::size_t ahead = 8;
+
+// Fetches the record of the node object `node` ahead of its use.
+void prefetch_node(PyObject* node) { prefetch(node, sizeof(Cell<Decision>)); }
+
+// Whether any of the children carries a probability; their records are fetched ahead.
+bool any_probability(const Children& children) {
+  const std::size_t count = children.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k + ahead < count) prefetch_node(children[k + ahead]);
+    if (read_node(children[k]).has_probability) return true;
+  }
+  return false;
 }
 
 // The widths of the labels on the edge into a node: its action's name, the space between it
@@ -162,21 +178,21 @@ ActionWidths action_widths(std::string_view name, std::string_view probability) 
 // Appends the texts of the labels on the edge into `node` (its action's name, and the
 // probability of the chance move to it: "(1/3)" after a name, "1/3" without one), noting their
 // sizes in `head`; returns their widths.
-ActionWidths action_texts(const Decision& node, std::string& texts, Texts& head) {
+ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   const std::size_t at = texts.size();
   const std::string_view name = node.name.view();
-  texts += name;
+  texts.append(name);
   head.action = static_cast<std::uint32_t>(name.size());
   head.action_widest = static_cast<std::uint8_t>(node.name.width());
   if (node.has_probability) {
     const Text& written = probability_of(node)->text;
-    if (!name.empty()) texts += '(';
-    texts += written.view();
-    if (!name.empty()) texts += ')';
+    if (!name.empty()) texts.append('(');
+    texts.append(written.view());
+    if (!name.empty()) texts.append(')');
     head.probability = static_cast<std::uint32_t>(texts.size() - at - name.size());
     head.probability_widest = static_cast<std::uint8_t>(written.width());
   }
-  const std::string_view all = std::string_view(texts).substr(at);
+  const std::string_view all = texts.view(at, texts.size() - at);
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
@@ -187,7 +203,7 @@ ActionWidths action_texts(const Decision& node, std::string& texts, Texts& head)
 // child between its first and last sibling keeps more room, as the edges from their parent
 // converge towards its labels. The texts of its labels are appended to `texts` (after a Texts),
 // so that nothing needs to read the node again.
-void measure(Place& place, bool root, bool down, std::string& texts) {
+void measure(Place& place, bool root, bool down, Bytes& texts) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
   place.text = no_text;
@@ -203,10 +219,8 @@ void measure(Place& place, bool root, bool down, std::string& texts) {
   const Decision& node = *place.node;
   Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
   const std::size_t at = texts.size();
-  texts.resize(at + sizeof head);
-  place.chance =
-      dot && std::any_of(node.children.begin(), node.children.end(),
-                         [](PyObject* child) { return read_node(child).has_probability; });
+  texts.extend(sizeof head);
+  place.chance = dot && any_probability(node.children);
   place.leaf = node.children.empty();
   if (place.chance) left = right = chance_radius;
   if (const double width = place.action ? action_texts(node, texts, head).total() : 0; width > 0) {
@@ -222,15 +236,15 @@ void measure(Place& place, bool root, bool down, std::string& texts) {
     if (head.entries == Entries::names)
       head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
     head.own_widest = static_cast<std::uint8_t>(widest);
-    return text_width(std::string_view(texts).substr(own, head.own));
+    return text_width(texts.view(own, head.own));
   };
   if (dot && !node.children.empty()) {
     const Text& player = walk::first_child_player(node);
-    texts += player.view();
+    texts.append(player.view());
     head.name = static_cast<std::uint32_t>(player.view().size());
     unsigned widest = player.width();
     if (node.payoff) {
-      texts += ' ';
+      texts.append(' ');
       const auto [entries, payoff_widest] = append_payoff(node.payoff, texts);
       head.entries = entries;
       widest = std::max(widest, payoff_widest);
@@ -256,7 +270,7 @@ void measure(Place& place, bool root, bool down, std::string& texts) {
     right = std::max(right, place.own_across / 2.0);
   }
   if (texts.size() == at + sizeof head) {
-    texts.resize(at);
+    texts.cut(at);
   } else {
     std::memcpy(texts.data() + at, &head, sizeof head);
     place.text = at;
@@ -289,7 +303,7 @@ struct SetKeyHash {
 struct Tree {
   Places places;
   std::vector<std::vector<std::uint32_t>> sets;
-  std::string texts;  // of the labels, as measure() keeps them
+  Bytes texts;  // of the labels, as measure() keeps them
 };
 
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
@@ -306,17 +320,25 @@ Tree occurrences(const Decision& root, bool down) {
   std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
+  // A node's record is read when its parent is entered, and its children's list when it is:
+  // the records of a node's children are fetched together, and each child's list of children
+  // ahead of its turn, so that a tree whose nodes lie scattered in memory waits less for them.
   auto enter = [&](std::uint32_t i) {
     const Decision& node = *all[i].node;
+    const Children& children = node.children;
+    const auto count = static_cast<std::uint32_t>(children.size());
+    for (std::uint32_t k = 0; k < count && k < ahead; ++k) prefetch_node(children[k]);
     path.push(Frame{&node, i, 0});
     measure(all[i], i == 0, down, tree.texts);
     const auto first = static_cast<std::uint32_t>(all.size());
-    const auto count = static_cast<std::uint32_t>(node.children.size());
-    if (node.children.size() >= none - first - 1) too_large(all.size());
+    if (children.size() >= none - first - 1) too_large(all.size());
+    all.grow(all.size() + count);
     const std::uint32_t level = all[i].level + 1;
     for (std::uint32_t k = 0; k < count; ++k) {
-      all.push_back(
-          make_place(&read_node(node.children[k]), i, level, side_of(k, count), PlaceKind::node));
+      if (k + ahead < count) prefetch_node(children[k + ahead]);
+      const Decision& child = read_node(children[k]);
+      if (!child.children.empty()) prefetch(child.children.begin());
+      all.push_back(make_place(&child, i, level, side_of(k, count), PlaceKind::node));
     }
     all[i].first_child = first;
     all[i].child_count = count;
@@ -796,10 +818,10 @@ class Builder {
   // The labels on an edge, in a box as above: the action's name, then the probability of the
   // chance move (their texts as measure() kept them at `text`), the pair anchored at the box's
   // start or end.
-  void action(const std::string& texts, const Texts& head, std::uint64_t text, double u0, double u1,
+  void action(const Bytes& texts, const Texts& head, std::uint64_t text, double u0, double u1,
               double v0, double v1, Anchor down_anchor, Anchor right_anchor) {
-    const std::string_view name(texts.data() + text, head.action),
-        probability(texts.data() + text + head.action, head.probability);
+    const std::string_view name = texts.view(text, head.action),
+                           probability = texts.view(text + head.action, head.probability);
     const ActionWidths widths = action_widths(name, probability);
     const Point low = at(u0, v0), high = at(u1, v1);
     const Anchor anchor = down_ ? down_anchor : right_anchor;
@@ -984,15 +1006,19 @@ double lane_depth(const Band& band, std::uint32_t k) {
 }  // namespace
 
 double text_width(std::string_view text) {
-  double thousandths = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i++]);
-    if (c >= 0x80) {
-      while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+  // Each byte by a table: a character beyond ASCII is a full em for its first byte and nothing
+  // for the bytes that continue it. The sum is exact, as a double's would be.
+  static constexpr struct Widths {
+    std::uint16_t of[256];
+    constexpr Widths() : of() {
+      for (int c = 0; c < 256; ++c) {
+        of[c] = c >= 32 && c < 127 ? ascii_widths[c - 32] : (c & 0xC0) == 0x80 ? 0 : 1000;
+      }
     }
-    thousandths += c >= 32 && c < 127 ? ascii_widths[c - 32] : 1000;
-  }
-  return thousandths * font_size / 1000;
+  } widths;
+  std::uint64_t thousandths = 0;
+  for (const char c : text) thousandths += widths.of[static_cast<unsigned char>(c)];
+  return static_cast<double>(thousandths) * font_size / 1000;
 }
 
 Scene lay_out(const Game& game, const Options& options) {

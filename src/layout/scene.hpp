@@ -3,10 +3,13 @@
 // The writers only print; every decision about where things go is taken in layout/.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tree/node.hpp"
@@ -78,13 +81,62 @@ struct Label {
   bool paired;          // of an action's name: the next label is the probability of its move
 };
 
+// Bytes in one block that grows in place where the system can (realloc), appended to through
+// a pointer.
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(Bytes&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  Bytes& operator=(Bytes&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~Bytes() { std::free(data_); }
+
+  const char* data() const { return data_; }
+  char* data() { return data_; }
+  std::size_t size() const { return size_; }
+  std::string_view view(std::size_t at, std::size_t size) const { return {data_ + at, size}; }
+  // `count` more bytes at the end, to be written.
+  char* extend(std::size_t count) {
+    if (capacity_ - size_ < count) grow(size_ + count);
+    char* at = data_ + size_;
+    size_ += count;
+    return at;
+  }
+  void append(std::string_view text) {
+    if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
+  }
+  void append(char c) { *extend(1) = c; }
+  // Forgets the bytes from `size` on.
+  void cut(std::size_t size) { size_ = size; }
+
+ private:
+  void grow(std::size_t count) {
+    const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{4096}});
+    void* data = std::realloc(data_, capacity);
+    if (data == nullptr) throw std::bad_alloc();
+    data_ = static_cast<char*>(data);
+    capacity_ = capacity;
+  }
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 struct Scene {
   std::vector<Dot> dots;
   std::vector<Path> paths;  // in the order they are drawn
   std::vector<Segment> segments;
   std::vector<Point> points;
   std::vector<Label> labels;
-  std::string text;                 // of the labels
+  Bytes text;                       // of the labels
   double left, top, right, bottom;  // the box holding everything drawn, margin included
 };
 
@@ -104,7 +156,7 @@ void for_each_segment(const Scene& scene, const Path& path, Line&& line, Curve&&
 
 // The whole text of a label.
 inline std::string_view text_of(const Scene& scene, const Label& label) {
-  return std::string_view(scene.text).substr(label.text, label.size);
+  return scene.text.view(label.text, label.size);
 }
 
 // Calls entry(text) for each entry of the label's payoff, in order ("3", "-2", "x"): the
