@@ -21,6 +21,7 @@ import gc
 import hashlib
 import random
 import statistics
+import subprocess
 import sys
 import time
 import timeit
@@ -118,21 +119,24 @@ def status_kib(field: str) -> int:
         return next(int(line.split()[1]) for line in status if line.startswith(field))
 
 
+def peak_of(method: str, shape: str, nodes: int) -> None:
+    game = build_kelvora(SHAPES[shape](nodes if shape != "wide" else min(nodes, 100_001)))
+    gc.collect()
+    with open("/proc/self/clear_refs", "w") as clear:
+        clear.write("5")  # the peak starts again from the current resident set
+    before = status_kib("VmRSS")
+    text = METHODS[method](game)
+    grown = (status_kib("VmHWM") - before) * 1024
+    print(f"peak {method} {shape}: {grown / 2**20:,.1f} MiB grown, str "
+          f"{sys.getsizeof(text) / 2**20:,.1f} MiB, ratio {grown / sys.getsizeof(text):.2f}")
+
+
 def peak(nodes: int) -> None:
-    for shape in ("binary", "wide"):
-        game = build_kelvora(SHAPES[shape](nodes if shape != "wide" else min(nodes, 100_001)))
-        for name, method in METHODS.items():
-            method(game)  # the allocator's arenas settle
-            gc.collect()
-            with open("/proc/self/clear_refs", "w") as clear:
-                clear.write("5")
-            before = status_kib("VmRSS")
-            text = method(game)
-            grown = (status_kib("VmHWM") - before) * 1024
-            print(f"peak {name} {shape}: {grown / 2**20:,.1f} MiB grown, str "
-                  f"{sys.getsizeof(text) / 2**20:,.1f} MiB, ratio {grown / sys.getsizeof(text):.2f}")
-            text = None
-        game = None
+    """Each drawing's peak in a fresh interpreter, as bench/compare.py measures the exports'."""
+    for shape in ("binary", "chain", "wide", "infosets"):
+        for method in METHODS:
+            subprocess.run([sys.executable, __file__, "peak-of", method, shape, "--nodes",
+                            str(nodes)], check=True)
 
 
 def random_tree(rng: random.Random, chance: bool) -> tuple[Game, list[Decision]]:
@@ -206,7 +210,7 @@ def once(method: str, shape: str, nodes: int) -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("what", choices=["times", "call", "scattered", "peak", "hash", "once"])
+    parser.add_argument("what", choices=["times", "call", "scattered", "peak", "peak-of", "hash", "once"])
     parser.add_argument("args", nargs="*")
     parser.add_argument("--nodes", type=int, default=1_000_000)
     parser.add_argument("--repeat", type=int, default=5)
@@ -219,6 +223,8 @@ def main() -> None:
         scattered(options.nodes, options.repeat)
     elif options.what == "peak":
         peak(options.nodes)
+    elif options.what == "peak-of":
+        peak_of(options.args[0], options.args[1], options.nodes)
     elif options.what == "hash":
         hash_all()
     else:

@@ -86,7 +86,7 @@ class Start {
   char text_[point_size + fixed_size];
 };
 
-void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
+void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   const double width = scene.right - scene.left, height = scene.bottom - scene.top;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << width
@@ -130,6 +130,9 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
     }
     out.advance(put(at, "/>\n"));
   }
+  Release::all(scene.paths);
+  Release::all(scene.segments);
+  Release::all(scene.points);
   out << "</g>\n";
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6 && layout::font_size == 12,
                 "written as literals below");
@@ -152,8 +155,11 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
     }
     out << "</g>\n";
   }
+  Release::all(scene.dots);
+  Release release;
   out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"12\" fill=\"#000\">\n";
   for (const layout::Label& label : scene.labels) {
+    release.before(scene.labels, &label);
     const std::string_view text = layout::text_of(scene, label);
     char* at = put(out.room(96 + 2 * fixed_size + text.size()), "<text x=\"");
     at = put(numbers.put(at, label.at.x), "\" y=\"");
@@ -175,7 +181,7 @@ void write(SvgWriter& out, const layout::Scene& scene, std::string_view title) {
 
 }  // namespace
 
-void svg(const layout::Scene& scene, std::string_view title, Destination& destination) {
+void svg(layout::Scene&& scene, std::string_view title, Destination& destination) {
   SvgWriter writer(destination);
   write(writer, scene, title);
   writer.finish();

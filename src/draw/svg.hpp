@@ -12,7 +12,7 @@ namespace kelvora::draw {
 // the edges (highlighted ones thick), the nodes (decision nodes filled, leaves hollow) and the
 // labels (actions in italics), every text escaped for XML. Numbers have at most two decimals,
 // so the same scene always gives the same text. Written into `destination` as the exports
-// write theirs.
-void svg(const layout::Scene& scene, std::string_view title, Destination& destination);
+// write theirs; the scene is given back to the system as it is written out.
+void svg(layout::Scene&& scene, std::string_view title, Destination& destination);
 
 }  // namespace kelvora::draw

@@ -161,7 +161,7 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
 
 // The scene at its natural size, a pixel being a twelfth of an em: the paths (set lines dashed,
 // highlighted edges thick), the dots and the labels, actions in italics.
-void write_scene(TexWriter& out, const layout::Scene& scene) {
+void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
   Numbers<3> numbers;
   for (const layout::Path& path : scene.paths) {
@@ -187,6 +187,9 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
         });
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
+  Release::all(scene.paths);
+  Release::all(scene.segments);
+  Release::all(scene.points);
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6,
                 "their radii in em are written as literals below");
   for (const layout::Dot& dot : scene.dots) {
@@ -196,9 +199,12 @@ void write_scene(TexWriter& out, const layout::Scene& scene) {
                                                         ? " circle[radius=0.5];\n"
                                                         : " circle[radius=0.333];\n"));
   }
+  Release::all(scene.dots);
+  Release release;
   const std::vector<layout::Label>& labels = scene.labels;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const layout::Label& label = labels[i];
+    release.before(labels, &label);
     // An action's name and the probability after it are set as one text, in the document's
     // font, anchored where the pair is: at the name's start or the probability's end.
     const bool pair = label.paired && i + 1 < labels.size();
@@ -308,7 +314,7 @@ std::optional<TexLength> tex_length(std::string_view text) {
   return length;
 }
 
-void tikz(const layout::Scene& scene, const Fit& fit, Destination& destination) {
+void tikz(layout::Scene&& scene, const Fit& fit, Destination& destination) {
   TexWriter writer(destination);
   // The unit of the coordinates: an em, or less where the scene would reach past `longest`.
   const double extent = std::max(em(scene.right - scene.left), em(scene.bottom - scene.top));

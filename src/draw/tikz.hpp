@@ -36,7 +36,8 @@ struct Fit {
 // (actions in italics), set as text in the document's font (draw/tex.hpp). It is drawn at its
 // natural size in the document's em; only when TeX finds the set picture wider or taller than
 // `fit` allows does the whole of it, text included, shrink uniformly to fit. Written into
-// `destination` as the exports write theirs.
-void tikz(const layout::Scene& scene, const Fit& fit, Destination& destination);
+// `destination` as the exports write theirs; the scene is given back to the system as it is
+// written out.
+void tikz(layout::Scene&& scene, const Fit& fit, Destination& destination);
 
 }  // namespace kelvora::draw

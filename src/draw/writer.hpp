@@ -3,10 +3,13 @@
 // piece (a dot, a label) and puts its bytes there, numbers made digit by digit in place.
 #pragma once
 
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "export/destination.hpp"
 #include "text.hpp"
@@ -153,6 +156,35 @@ inline char* put(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
   return at + text.size();
 }
+
+// Gives back to the system the pages of a scene's array that have been written out and will not
+// be read again, so that a large drawing does not hold its scene and its text in full at once.
+class Release {
+ public:
+  // Frees the whole array, its pages given back first: a block that the allocator keeps for
+  // reuse would still count as the process's.
+  template <class T>
+  static void all(std::vector<T>& items) {
+    Release release;
+    release.before(items, items.data() + items.size(), 0);
+    std::vector<T>().swap(items);
+  }
+  // The items of `items` before `done` are written out: their pages are given back a few MiB
+  // at a time.
+  template <class T>
+  void before(const std::vector<T>& items, const T* done, std::uintptr_t least = step) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(items.data());
+    const auto end = reinterpret_cast<std::uintptr_t>(done) & ~(page - 1);
+    if (released_ < begin) released_ = (begin + page - 1) & ~(page - 1);
+    if (end <= released_ || end - released_ < least) return;
+    madvise(reinterpret_cast<void*>(released_), end - released_, MADV_DONTNEED);
+    released_ = end;
+  }
+
+ private:
+  static constexpr std::uintptr_t page = 4096, step = std::uintptr_t{4} << 20;
+  std::uintptr_t released_ = 0;
+};
 
 // Numbers given as doubles are written as Fixed<Decimals>; integers as they are.
 template <int Decimals>
