@@ -592,12 +592,14 @@ class Walker {
   Walker(Places& places, bool down)
       : places_(places),
         beside_(beside(down)),
-        prelim_(filled(places.size(), 0.0)),
-        mod_(filled(places.size(), 0.0)),
-        shift_(filled(places.size(), 0.0)),
-        change_(filled(places.size(), 0.0)),
-        thread_(filled(places.size(), none)),
-        ancestor_(filled(places.size(), std::uint32_t{0})) {
+        numbers_(filled(4 * places.size(), 0.0)),
+        links_(filled(2 * places.size(), none)),
+        prelim_(numbers_.data()),
+        mod_(prelim_ + places.size()),
+        shift_(mod_ + places.size()),
+        change_(shift_ + places.size()),
+        thread_(links_.data()),
+        ancestor_(thread_ + places.size()) {
     for (std::uint32_t v = 0; v < places.size(); ++v) ancestor_[v] = v;
   }
 
@@ -733,8 +735,11 @@ class Walker {
 
   Places& places_;
   double beside_;
-  std::vector<double> prelim_, mod_, shift_, change_;
-  std::vector<std::uint32_t> thread_, ancestor_;
+  // The numbers and links of every place, each kind in one block.
+  std::vector<double> numbers_;
+  std::vector<std::uint32_t> links_;
+  double *prelim_, *mod_, *shift_, *change_;
+  std::uint32_t *thread_, *ancestor_;
 };
 
 // The scene in the making: points turned for the direction (across and along the levels are x
@@ -1024,9 +1029,15 @@ double text_width(std::string_view text) {
 Scene lay_out(const Game& game, const Options& options) {
   const bool down = options.direction == Direction::down;
   Tree tree = occurrences(read_node(game.root.get()), down);
-  std::vector<bool> merged(tree.sets.size());
-  if (!tree.sets.empty()) {
-    merged = mergeable(tree);
+  // Where the members of every set lie at one depth, none lies below another, and each level
+  // is its depth already: nothing moves.
+  const bool flat = std::all_of(tree.sets.begin(), tree.sets.end(), [&](const auto& members) {
+    return std::all_of(members.begin(), members.end(), [&](std::uint32_t m) {
+      return tree.places[m].level == tree.places[members.front()].level;
+    });
+  });
+  if (!flat) {
+    std::vector<bool> merged = mergeable(tree);
     if (std::find(merged.begin(), merged.end(), true) != merged.end()) {
       assign_levels(tree, merged);
       const auto& all = tree.places;
@@ -1248,7 +1259,7 @@ Scene lay_out(const Game& game, const Options& options) {
 
 void Places::grow(std::size_t count) {
   if (count <= capacity_) return;
-  const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{1024}});
+  const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{64}});
   void* data = std::realloc(data_, capacity * sizeof(Place));
   if (data == nullptr) throw std::bad_alloc();
   data_ = static_cast<Place*>(data);

@@ -118,7 +118,7 @@ class Bytes {
 
  private:
   void grow(std::size_t count) {
-    const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{4096}});
+    const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{256}});
     void* data = std::realloc(data_, capacity);
     if (data == nullptr) throw std::bad_alloc();
     data_ = static_cast<char*>(data);
