@@ -77,13 +77,13 @@ class Start {
       point_ = point;
       size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
     }
-    return draw::put(at, std::string_view(text_, size_));
+    return put_short<64>(at, std::string_view(text_, size_));
   }
 
  private:
   layout::Point point_{0, 0};
   std::size_t size_ = 0;
-  char text_[point_size + fixed_size];
+  char text_[point_size + fixed_size + 64];
 };
 
 void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
@@ -100,7 +100,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   Start start;
   Numbers<2> numbers;
   for (const layout::Path& path : scene.paths) {
-    char* at = out.room(16 + point_size);
+    char* at = out.room(16 + point_size + 64);
     at = start.put(put(at, "<path d=\"M"), path.start, numbers);
     out.advance(at);
     layout::for_each_segment(
@@ -161,7 +161,8 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   for (const layout::Label& label : scene.labels) {
     release.before(scene.labels, &label);
     const std::string_view text = layout::text_of(scene, label);
-    char* at = put(out.room(96 + 2 * fixed_size + text.size()), "<text x=\"");
+    char* at = put(out.room(96 + 2 * fixed_size + layout::Bytes::slack + text.size()),
+                   "<text x=\"");
     at = put(numbers.put(at, label.at.x), "\" y=\"");
     at = numbers.put(at, label.at.y);
     if (label.anchor == Anchor::middle) at = put(at, "\" text-anchor=\"middle");
@@ -169,7 +170,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     if (label.kind == layout::LabelKind::action) at = put(at, "\" font-style=\"italic");
     at = put(at, "\">");
     if (label.widest == 0 && plain(text)) {
-      out.advance(put(put(at, text), "</text>\n"));
+      out.advance(put(put_short<layout::Bytes::slack>(at, text), "</text>\n"));
       continue;
     }
     out.advance(at);

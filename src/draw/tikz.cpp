@@ -110,13 +110,13 @@ class Start {
       point_ = point;
       size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
     }
-    return draw::put(at, std::string_view(text_, size_));
+    return put_short<64>(at, std::string_view(text_, size_));
   }
 
  private:
   layout::Point point_{0, 0};
   std::size_t size_ = 0;
-  char text_[point_size + fixed_size];
+  char text_[point_size + fixed_size + 64];
 };
 
 // The bytes of a name that tex_text() may change: TeX's special characters, those that the
@@ -138,7 +138,7 @@ void name_text(TexWriter& out, std::string_view text, unsigned widest) {
   bool found = widest != 0;
   for (const char c : text) found |= special.byte[static_cast<unsigned char>(c)];
   if (found) return tex_text(out, text);
-  out << text;
+  out.advance(put_short<layout::Bytes::slack>(out.room(text.size() + layout::Bytes::slack), text));
 }
 
 // "(3, $-2$, x)": every entry of the label's payoff, a negative number with a minus sign.
@@ -165,7 +165,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
   Numbers<3> numbers;
   for (const layout::Path& path : scene.paths) {
-    char* at = out.room(24 + point_size);
+    char* at = out.room(24 + point_size + 64);
     switch (path.kind) {
       case layout::PathKind::edge: at = put(at, "\\draw "); break;
       case layout::PathKind::thick_edge: at = put(at, "\\draw[very thick] "); break;

@@ -34,43 +34,56 @@ inline constexpr struct DigitPairs {
   }
 } digit_pairs;
 
-// The number of decimal digits of `value`.
+// The number of decimal digits of `value`: from its bit length, then one comparison.
 inline std::size_t digit_count(std::uint64_t value) {
-  std::size_t count = 1;
-  if (value >= 100000000) {
-    if (value >= 10000000000000000) {
-      count += 16;
-      value /= 10000000000000000;
-    } else {
-      count += 8;
-      value /= 100000000;
-    }
-  }
-  if (value >= 10000) {
-    count += 4;
-    value /= 10000;
-  }
-  if (value >= 100) {
-    count += 2;
-    value /= 100;
-  }
-  return count + (value >= 10);
+  static constexpr std::uint64_t powers[] = {0,
+                                             10,
+                                             100,
+                                             1000,
+                                             10000,
+                                             100000,
+                                             1000000,
+                                             10000000,
+                                             100000000,
+                                             1000000000,
+                                             10000000000,
+                                             100000000000,
+                                             1000000000000,
+                                             10000000000000,
+                                             100000000000000,
+                                             1000000000000000,
+                                             10000000000000000,
+                                             100000000000000000,
+                                             1000000000000000000,
+                                             10000000000000000000U};
+  const int bits = 64 - __builtin_clzll(value | 1);
+  const int guess = (bits * 1233) >> 12;  // log10 of 2**bits, rounded down
+  return static_cast<std::size_t>(guess + (value >= powers[guess]));
 }
 
-// Writes the decimal digits of `value` at `at`, two at a time from the last; returns the end.
-inline char* put_digits(char* at, std::uint64_t value) {
-  char* const end = at + digit_count(value);
-  char* digit = end;
+// Writes the decimal digits of `value` just before `end`, two at a time from the last.
+template <class Unsigned>
+void put_digits_before(char* end, Unsigned value) {
   while (value >= 100) {
-    const auto pair = static_cast<std::size_t>(value % 100) * 2;
-    value /= 100;
-    digit -= 2;
-    std::memcpy(digit, digit_pairs.text + pair, 2);
+    const Unsigned rest = value / 100;
+    end -= 2;
+    std::memcpy(end, digit_pairs.text + (value - rest * 100) * 2, 2);
+    value = rest;
   }
   if (value >= 10) {
-    std::memcpy(digit - 2, digit_pairs.text + value * 2, 2);
+    std::memcpy(end - 2, digit_pairs.text + value * 2, 2);
   } else {
-    digit[-1] = static_cast<char>('0' + value);
+    end[-1] = static_cast<char>('0' + value);
+  }
+}
+
+// Writes the decimal digits of `value` at `at`; returns the end.
+inline char* put_digits(char* at, std::uint64_t value) {
+  char* const end = at + digit_count(value);
+  if (value >> 32 == 0) {
+    put_digits_before(end, static_cast<std::uint32_t>(value));
+  } else {
+    put_digits_before(end, value);
   }
   return end;
 }
@@ -100,8 +113,17 @@ char* put_fixed(char* at, double value) {
         rounded < 0 ? 0 - static_cast<std::uint64_t>(rounded) : static_cast<std::uint64_t>(rounded);
   }
   if (scaled < 0 && units != 0) *at++ = '-';
-  at = put_digits(at, units / scale);
-  if (std::uint64_t fraction = units % scale; fraction != 0) {
+  std::uint64_t whole, fraction;
+  if (units >> 32 == 0) {
+    const auto small = static_cast<std::uint32_t>(units);
+    whole = small / static_cast<std::uint32_t>(scale);
+    fraction = small - static_cast<std::uint32_t>(whole) * static_cast<std::uint32_t>(scale);
+  } else {
+    whole = units / scale;
+    fraction = units % scale;
+  }
+  at = put_digits(at, whole);
+  if (fraction != 0) {
     *at++ = '.';
     char* end = at + Places;
     char* digit = end;
@@ -154,6 +176,18 @@ class Numbers {
 // Copies a text; returns the end.
 inline char* put(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
+// Copies a text that is followed by at least `Slack` readable bytes, into room for as many
+// more: a short one as a block of that size, in a few moves rather than a call.
+template <std::size_t Slack>
+char* put_short(char* at, std::string_view text) {
+  if (text.size() <= Slack) {
+    std::memcpy(at, text.data(), Slack);
+  } else {
+    std::memcpy(at, text.data(), text.size());
+  }
   return at + text.size();
 }
 

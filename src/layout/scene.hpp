@@ -82,7 +82,7 @@ struct Label {
 };
 
 // Bytes in one block that grows in place where the system can (realloc), appended to through
-// a pointer.
+// a pointer. `slack` bytes more than its size can always be read.
 class Bytes {
  public:
   Bytes() = default;
@@ -113,13 +113,15 @@ class Bytes {
     if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
   }
   void append(char c) { *extend(1) = c; }
+  static constexpr std::size_t slack = 16;
+
   // Forgets the bytes from `size` on.
   void cut(std::size_t size) { size_ = size; }
 
  private:
   void grow(std::size_t count) {
     const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{256}});
-    void* data = std::realloc(data_, capacity);
+    void* data = std::realloc(data_, capacity + slack);
     if (data == nullptr) throw std::bad_alloc();
     data_ = static_cast<char*>(data);
     capacity_ = capacity;
