@@ -4,6 +4,7 @@ drawings are checked for their geometry, not their bytes; rsvg-convert draws eve
 import errno
 import json
 import os
+import random
 import re
 import sys
 import xml.etree.ElementTree as ET
@@ -235,3 +236,28 @@ def test_notebook_shows_the_drawing(tmp_path, monkeypatch):
     printed, shown = notebook.cells[0].outputs
     assert printed["text"] == kelvora.__file__ + "\n"
     assert "(1, 2)" in rsvg_draws(shown["data"]["image/svg+xml"])
+
+
+def test_drawing_ignores_the_order_nodes_were_made_in():
+    """Nodes made in a shuffled order (scattered in memory) draw as those made in walk order."""
+    rng = random.Random(7)
+    plan = [(rng.randrange(k), rng.choice("LRM"), rng.choice([None, [k, -k]]),
+             rng.choice([None, None, 1, 2])) for k in range(1, 400)]
+
+    def build(order):
+        made = {}
+        for i in order:
+            _, action, payoff, information_set = plan[i - 1]
+            made[i] = Decision(A, action, utility=payoff, information_set=information_set)
+        g = Game("order")
+        made[0] = g.root
+        for i, (parent, *_) in enumerate(plan, 1):
+            made[parent].add_node(made[i])
+        return g
+
+    shuffled = list(range(1, len(plan) + 1))
+    rng.shuffle(shuffled)
+    walked, scattered = build(range(1, len(plan) + 1)), build(shuffled)
+    for direction in ("down", "right"):
+        assert walked.export_svg(direction=direction) == scattered.export_svg(direction=direction)
+        assert walked.export_tikz(direction=direction) == scattered.export_tikz(direction=direction)
