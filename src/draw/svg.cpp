@@ -161,8 +161,8 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   for (const layout::Label& label : scene.labels) {
     release.before(scene.labels, &label);
     const std::string_view text = layout::text_of(scene, label);
-    char* at = put(out.room(96 + 2 * fixed_size + layout::Bytes::slack + text.size()),
-                   "<text x=\"");
+    char* at =
+        put(out.room(96 + 2 * fixed_size + layout::Bytes::slack + text.size()), "<text x=\"");
     at = put(numbers.put(at, label.at.x), "\" y=\"");
     at = numbers.put(at, label.at.y);
     if (label.anchor == Anchor::middle) at = put(at, "\" text-anchor=\"middle");

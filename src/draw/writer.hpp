@@ -126,12 +126,8 @@ char* put_fixed(char* at, double value) {
   if (fraction != 0) {
     *at++ = '.';
     char* end = at + Places;
-    char* digit = end;
-    for (; digit - at >= 2; fraction /= 100) {
-      digit -= 2;
-      std::memcpy(digit, digit_pairs.text + fraction % 100 * 2, 2);
-    }
-    if (digit != at) *at = static_cast<char>('0' + fraction);
+    put_digits_before(end, static_cast<std::uint32_t>(fraction));
+    for (char* zero = end - digit_count(fraction); zero != at;) *--zero = '0';
     while (end[-1] == '0') --end;
     at = end;
   }
