@@ -227,7 +227,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
         }
         break;
       case layout::LabelKind::player:
-        name_text(out, text.substr(0, label.name_size), label.widest);
+        name_text(out, text.substr(0, layout::name_size(scene, label)), label.widest);
         if (label.entries != layout::Entries::none) {
           out << ' ';
           payoff_text(out, scene, label);

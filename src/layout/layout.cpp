@@ -229,13 +229,18 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
     const double room = place.action_across + 2 * pad;
     reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
+  // The size of the player's name in its label comes just before the label's text.
+  const std::size_t name_at = texts.size();
+  texts.extend(sizeof head.name);
   const std::size_t own = texts.size();
+  bool has_own = false;
   // The own label's text, its size and width.
   auto own_text = [&](unsigned widest) {
     head.own = static_cast<std::uint32_t>(texts.size() - own);
     if (head.entries == Entries::names)
       head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
     head.own_widest = static_cast<std::uint8_t>(widest);
+    has_own = true;
     return text_width(texts.view(own, head.own));
   };
   if (dot && !node.children.empty()) {
@@ -268,6 +273,11 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
     place.own_along = static_cast<float>(along(width));
     left = std::max(left, place.own_across / 2.0);
     right = std::max(right, place.own_across / 2.0);
+  }
+  if (has_own) {
+    std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
+  } else {
+    texts.cut(name_at);
   }
   if (texts.size() == at + sizeof head) {
     texts.cut(at);
@@ -836,13 +846,12 @@ class Builder {
     const double probability_at =
         anchor == Anchor::start ? name_at + widths.name + widths.space : high.x;
     if (widths.name > 0) {
-      scene_.labels.push_back(Label{Point{name_at, y}, text, head.action, head.action,
-                                    LabelKind::action, anchor, Entries::none, head.action_widest,
-                                    widths.probability > 0});
+      scene_.labels.push_back(Label{Point{name_at, y}, text, head.action, LabelKind::action, anchor,
+                                    Entries::none, head.action_widest, widths.probability > 0});
     }
     if (widths.probability > 0) {
       scene_.labels.push_back(Label{Point{probability_at, y}, text + head.action, head.probability,
-                                    head.probability, LabelKind::probability, anchor, Entries::none,
+                                    LabelKind::probability, anchor, Entries::none,
                                     head.probability_widest, false});
     }
     include(low, 0);
@@ -1204,8 +1213,8 @@ Scene lay_out(const Game& game, const Options& options) {
     Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
     if (place.text != no_text) std::memcpy(&head, tree.texts.data() + place.text, sizeof head);
     const std::uint64_t action_text = place.text + sizeof head,
-                        own_text = action_text + head.action + head.probability;
-    const Label own{{0, 0},        own_text,     head.own,        head.name, LabelKind::player,
+                        own_text = action_text + head.action + head.probability + sizeof head.name;
+    const Label own{{0, 0},        own_text,     head.own,        LabelKind::player,
                     Anchor::start, head.entries, head.own_widest, false};
     if (place.kind == PlaceKind::node) {
       out.dot(u, at,
@@ -1220,7 +1229,6 @@ Scene lay_out(const Game& game, const Options& options) {
       if (head.probability == 0) {
         out.label(Label{{0, 0},
                         action_text,
-                        head.action,
                         head.action,
                         LabelKind::action,
                         Anchor::start,

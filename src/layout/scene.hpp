@@ -65,7 +65,7 @@ enum class Anchor : std::uint8_t { start, middle, end };
 // fractions), or names of variables; none in a label without a payoff.
 enum class Entries : std::uint8_t { none, numbers, names };
 // A label's text is Scene::text[text, text + size), made once by the layout while it read the
-// node: the action's name; the player's name, then (after name_size bytes) a space and the
+// node: the action's name; the player's name, then (after name_size() bytes) a space and the
 // payoff; the payoff, "(3, -2)"; or the probability, "(1/3)" after a name, "1/3" without one. The
 // entries of a payoff of names are told apart by their sizes, which follow the text (see
 // for_each_entry).
@@ -73,13 +73,13 @@ struct Label {
   Point at;  // on the baseline
   std::uint64_t text;
   std::uint32_t size;
-  std::uint32_t name_size;  // of a player's label, the bytes of the name; else `size`
   LabelKind kind;
   Anchor anchor;  // of the text at `at`
   Entries entries;
-  std::uint8_t widest;  // the widest character of the text, as Text::width counts it
-  bool paired;          // of an action's name: the next label is the probability of its move
+  std::uint8_t widest : 2;  // the widest character of the text, as Text::width counts it
+  bool paired : 1;          // of an action's name: the next label is the probability of its move
 };
+static_assert(sizeof(Label) == 32);
 
 // Bytes in one block that grows in place where the system can (realloc), appended to through
 // a pointer. `slack` bytes more than its size can always be read.
@@ -161,13 +161,21 @@ inline std::string_view text_of(const Scene& scene, const Label& label) {
   return scene.text.view(label.text, label.size);
 }
 
+// Of a player's label, the bytes of the name in its text (kept just before the text); else all.
+inline std::uint32_t name_size(const Scene& scene, const Label& label) {
+  if (label.kind != LabelKind::player) return label.size;
+  std::uint32_t size;
+  std::memcpy(&size, scene.text.data() + label.text - sizeof size, sizeof size);
+  return size;
+}
+
 // Calls entry(text) for each entry of the label's payoff, in order ("3", "-2", "x"): the
 // entries stand between "(" and ")", ", " apart; those of names are cut by their sizes, kept
 // after the text (a count, then a size each, as 32-bit numbers), since a name may hold ", ".
 template <class Entry>
 void for_each_entry(const Scene& scene, const Label& label, Entry&& entry) {
   const char* text = scene.text.data() + label.text;
-  const char* at = text + (label.kind == LabelKind::player ? label.name_size + 1 : 0) + 1;
+  const char* at = text + (label.kind == LabelKind::player ? name_size(scene, label) + 1 : 0) + 1;
   const char* end = text + label.size - 1;
   if (label.entries == Entries::names) {
     const char* sizes = text + label.size;
