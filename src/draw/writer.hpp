@@ -126,8 +126,15 @@ char* put_fixed(char* at, double value) {
   if (fraction != 0) {
     *at++ = '.';
     char* end = at + Places;
-    put_digits_before(end, static_cast<std::uint32_t>(fraction));
-    for (char* zero = end - digit_count(fraction); zero != at;) *--zero = '0';
+    char* digit = end;
+    for (auto rest = static_cast<std::uint32_t>(fraction); digit != at; rest /= 100) {
+      if (digit - at == 1) {
+        *--digit = static_cast<char>('0' + rest);
+        break;
+      }
+      digit -= 2;
+      std::memcpy(digit, digit_pairs.text + rest % 100 * 2, 2);
+    }
     while (end[-1] == '0') --end;
     at = end;
   }
