@@ -576,10 +576,19 @@ Places with_bends(Tree& tree, bool down) {
 // no edge of a neighbour passes through it. A phantom is its leaf's only child, so it may come
 // last.
 void add_phantoms(Places& places) {
+  // The leaves with a payoff, less those on the deepest level, in one pass.
   std::uint32_t deepest = 0;
-  std::size_t count = 0;
-  for (const Place& place : places) deepest = std::max(deepest, place.level);
-  for (const Place& place : places) count += place.payoff_across() > 0 && place.level < deepest;
+  std::size_t count = 0, at_deepest = 0;
+  for (const Place& place : places) {
+    if (place.level > deepest) {
+      deepest = place.level;
+      at_deepest = 0;
+    }
+    const bool payoff = place.payoff_across() > 0;
+    count += payoff;
+    at_deepest += payoff && place.level == deepest;
+  }
+  count -= at_deepest;
   if (count == 0) return;
   if (places.size() + count >= none) too_large(places.size() + count);
   places.grow(places.size() + count);
@@ -1060,11 +1069,23 @@ Scene lay_out(const Game& game, const Options& options) {
   add_phantoms(places);
   Walker(places, down).run();
 
+  // In one pass: the number of levels, the sides, what the scene will hold, and the extent
+  // across the levels (where the spines of sets on several levels run, outside every place's
+  // room: an outline reaches `outline` beyond a member's centre, a label at most a few pixels
+  // beyond its place's room).
   std::uint32_t levels = 1;
-  for (std::uint32_t v = 1; v < places.size(); ++v) {
+  std::size_t labels = 0, dots = 0;
+  double low = places[0].x - places[0].left, high = places[0].x + places[0].right;
+  for (std::uint32_t v = 0; v < places.size(); ++v) {
     Place& place = places[v];
-    levels = std::max(levels, place.level + 1);
-    place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
+    if (v > 0) {
+      levels = std::max(levels, place.level + 1);
+      place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
+    }
+    labels += (place.action_across > 0) + (place.player_across() > 0) + (place.payoff_across() > 0);
+    dots += place.kind == PlaceKind::node;
+    low = std::min(low, place.x - place.left);
+    high = std::max(high, place.x + place.right);
   }
   std::vector<std::uint32_t> lanes(levels);
   const std::vector<Group> groups = plan_sets(tree, places, lanes);
@@ -1081,11 +1102,7 @@ Scene lay_out(const Game& game, const Options& options) {
 
   // Room for everything at once, so that a large scene is not copied as it grows.
   Scene scene;
-  std::size_t labels = 0, dots = 0, members = 0;
-  for (const Place& place : places) {
-    labels += (place.action_across > 0) + (place.player_across() > 0) + (place.payoff_across() > 0);
-    dots += place.kind == PlaceKind::node;
-  }
+  std::size_t members = 0;
   for (const auto& set : tree.sets) members += set.size();
   reserve(scene.labels, labels);
   reserve(scene.dots, dots);
@@ -1096,14 +1113,8 @@ Scene lay_out(const Game& game, const Options& options) {
   const PathKind set_kind =
       options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;
   const bool line = options.sets == SetStyle::line;
-  // The spines run outside the room of every place (an outline reaches `outline` beyond a
-  // member's centre, a label at most a few pixels beyond its place's room), each at its own
-  // distance, on the side nearer its set's members.
-  double low = places[0].x - places[0].left, high = places[0].x + places[0].right;
-  for (const Place& place : places) {
-    low = std::min(low, place.x - place.left);
-    high = std::max(high, place.x + place.right);
-  }
+  // The spines run outside [low, high], each at its own distance, on the side nearer its
+  // set's members.
   std::uint32_t left_spines = 0, right_spines = 0;
   std::size_t last_group = 0;
   double spine = 0;
