@@ -3,11 +3,9 @@
 // The writers only print; every decision about where things go is taken in layout/.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -119,13 +117,8 @@ class Bytes {
   void cut(std::size_t size) { size_ = size; }
 
  private:
-  void grow(std::size_t count) {
-    const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{256}});
-    void* data = std::realloc(data_, capacity + slack);
-    if (data == nullptr) throw std::bad_alloc();
-    data_ = static_cast<char*>(data);
-    capacity_ = capacity;
-  }
+  // Makes room for `count` bytes in all (std::bad_alloc when there is none).
+  void grow(std::size_t count);
 
   char* data_ = nullptr;
   std::size_t size_ = 0;
