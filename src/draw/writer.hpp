@@ -61,9 +61,19 @@ inline std::size_t digit_count(std::uint64_t value) {
   return static_cast<std::size_t>(guess + (value >= powers[guess]));
 }
 
-// Writes the decimal digits of `value` just before `end`, two at a time from the last.
+// Writes the decimal digits of `value` just before `end`, from the last.
 template <class Unsigned>
 void put_digits_before(char* end, Unsigned value) {
+  // Four digits at a time, each pair of them found apart from the other.
+  while (value >= 10000) {
+    const Unsigned rest = value / 10000;
+    const auto four = static_cast<std::uint32_t>(value - rest * 10000);
+    const std::uint32_t high = four / 100, low = four - high * 100;
+    end -= 4;
+    std::memcpy(end, digit_pairs.text + high * 2, 2);
+    std::memcpy(end + 2, digit_pairs.text + low * 2, 2);
+    value = rest;
+  }
   while (value >= 100) {
     const Unsigned rest = value / 100;
     end -= 2;
