@@ -143,6 +143,14 @@ void name_text(TexWriter& out, std::string_view text, unsigned widest) {
 
 // "(3, $-2$, x)": every entry of the label's payoff, a negative number with a minus sign.
 void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label& label) {
+  if (label.entries == layout::Entries::numbers) {
+    // Numbers without a minus sign are set as written, "(3, 2)".
+    const std::string_view text = layout::text_of(scene, label);
+    const std::string_view payoff = label.kind == layout::LabelKind::player
+                                        ? text.substr(layout::name_size(scene, label) + 1)
+                                        : text;
+    if (payoff.find('-') == std::string_view::npos) return static_cast<void>(out << payoff);
+  }
   out << '(';
   bool first = true;
   layout::for_each_entry(scene, label, [&](std::string_view entry) {
