@@ -933,20 +933,27 @@ std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::
       k = end;
     }
   }
-  // The nodes on the levels of groups, by level and then across.
-  std::vector<std::pair<std::uint32_t, double>> row;
-  for (const Place& place : places) {
-    if (place.kind == PlaceKind::node && place.level < wanted.size() && wanted[place.level]) {
-      row.emplace_back(place.level, place.x);
+  // The rank of each node among the nodes of its level (of those with groups), left to right.
+  // The tidy layout keeps every subtree to the right of its left siblings' on every level, so
+  // on a level the nodes lie in the order of a walk of the tree from the left (pre-order).
+  std::vector<std::uint32_t> rank(wanted.empty() ? 0 : places.size()), next(wanted.size());
+  std::vector<std::uint32_t> stack;
+  if (!wanted.empty()) stack.push_back(0);
+  while (!stack.empty()) {
+    const std::uint32_t v = stack.back();
+    stack.pop_back();
+    const Place& place = places[v];
+    if (place.kind == PlaceKind::node && wanted[place.level]) rank[v] = next[place.level]++;
+    if (place.level + 1 == wanted.size()) continue;  // nothing below is on a wanted level
+    for (std::uint32_t c = place.first_child + place.child_count; c-- > place.first_child;) {
+      stack.push_back(c);
     }
   }
-  std::sort(row.begin(), row.end());
   for (Group& group : groups) {
     const auto& members = tree.sets[group.set];
+    // A node lies between two members when their ranks are not consecutive.
     for (std::uint32_t k = group.first + 1; k < group.last && !group.lane; ++k) {
-      const Place &a = places[members[k - 1]], &b = places[members[k]];
-      group.lane = std::upper_bound(row.begin(), row.end(), std::pair(a.level, a.x)) <
-                   std::lower_bound(row.begin(), row.end(), std::pair(b.level, b.x));
+      group.lane = rank[members[k]] > rank[members[k - 1]] + 1;
     }
     if (group.lane) group.depth = lanes[places[members[group.first]].level - 1]++;
   }
