@@ -97,30 +97,42 @@ struct Texts {
 };
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
-// Appends the decimal form of `value`, its digits written in place.
-void append_integer(Bytes& out, std::int64_t value) {
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : value;
-  std::size_t digits = 1;
-  for (std::uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-  char* at = out.extend(digits + (value < 0));
+// Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
+char* put_integer(char* at, std::int32_t value) {
+  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
   if (value < 0) *at++ = '-';
+  std::size_t digits = 1;
+  for (std::uint32_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
   for (char* digit = at + digits; digit != at; magnitude /= 10) {
     *--digit = static_cast<char>('0' + magnitude % 10);
   }
+  return at + digits;
 }
 
 // Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
 // variables by name (then their sizes); returns what it is made of and its widest character.
 std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
-  out.append('(');
   unsigned widest = 0;
   if (payoff.is_numeric()) {
+    // At most 11 bytes a number and 2 between two, written in one piece of room.
     const auto numbers = payoff.numbers();
+    const std::size_t start = out.size();
+    char* const begin = out.extend(2 + 13 * numbers.size());
+    char* at = begin;
+    *at++ = '(';
     for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) out.append(", ");
-      append_integer(out, numbers[i]);
+      if (i > 0) {
+        *at++ = ',';
+        *at++ = ' ';
+      }
+      at = put_integer(at, numbers[i]);
     }
-  } else if (payoff.is_exact()) {
+    *at++ = ')';
+    out.cut(start + static_cast<std::size_t>(at - begin));
+    return {Entries::numbers, widest};
+  }
+  out.append('(');
+  if (payoff.is_exact()) {
     const Exacts& numbers = payoff.exacts();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       if (i > 0) out.append(", ");
