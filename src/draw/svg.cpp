@@ -1,8 +1,6 @@
 // The SVG writer: prints a laid-out scene, deciding nothing about where things go.
 #include "draw/svg.hpp"
 
-#include <algorithm>
-
 #include "draw/writer.hpp"
 
 namespace kelvora::draw {
@@ -136,18 +134,17 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   out << "</g>\n";
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6 && layout::font_size == 12,
                 "written as literals below");
+  // The dots by kind, the group of chance nodes only where there are some (counted on the way).
+  bool chances = false;
   for (const layout::DotKind kind :
        {layout::DotKind::decision, layout::DotKind::leaf, layout::DotKind::chance}) {
     const bool chance = kind == layout::DotKind::chance;
-    if (chance && std::none_of(scene.dots.begin(), scene.dots.end(), [](const layout::Dot& dot) {
-          return dot.kind == layout::DotKind::chance;
-        })) {
-      break;
-    }
+    if (chance && !chances) break;
     out << (kind == layout::DotKind::decision ? "<g fill=\"#000\" stroke=\"#000\">\n"
                                               : "<g fill=\"#fff\" stroke=\"#000\">\n");
     const std::string_view end = chance ? "\" r=\"6\"/>\n" : "\" r=\"4\"/>\n";
     for (const layout::Dot& dot : scene.dots) {
+      chances = chances || dot.kind == layout::DotKind::chance;
       if (dot.kind != kind) continue;
       char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
       at = put(numbers.put(at, dot.at.x), "\" cy=\"");
