@@ -58,13 +58,83 @@ void out_of_bounds(std::size_t len, std::size_t index) {
 }
 
 void Out::grow(std::size_t size) {
+  if (parts_ != nullptr) return parts_->make_room(*this, size);
   const std::size_t used = this->size();
   const std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
   const std::span<char> buffer =
-      destination_.grow(used, std::max(used + size + spare, capacity * 2));
+      destination_->grow(used, std::max(used + size + spare, capacity * 2));
   begin_ = buffer.data();
   at_ = begin_ + used;
   end_ = begin_ + buffer.size();
+}
+
+TwoParts::TwoParts(Destination& destination) : destination_(destination) {
+  head.destination_ = &destination;  // which the joined text is finished to
+  const std::span<char> buffer = destination.grow(0, 0);
+  buffer_ = buffer.data();
+  capacity_ = buffer.size();
+  head.begin_ = head.at_ = buffer_;
+  head.end_ = tail.begin_ = tail.at_ = buffer_ + capacity_ / 2;
+  tail.end_ = buffer_ + capacity_;
+}
+
+void TwoParts::make_room(const Out& part, std::size_t size) {
+  const std::size_t head_size = head.size(), tail_size = tail.size(),
+                    tail_at = static_cast<std::size_t>(tail.begin_ - buffer_);
+  const std::size_t needed = head_size + tail_size + size + 2 * Out::spare;
+  // A buffer at least half free is shared out again as it is; a fuller one grows first.
+  if (capacity_ < needed || capacity_ - head_size - tail_size < capacity_ / 2) {
+    const std::span<char> buffer =
+        destination_.grow(tail_at + tail_size, std::max(needed, capacity_ * 2));
+    buffer_ = buffer.data();
+    capacity_ = buffer.size();
+  }
+  // The free room goes to the parts in the proportion of their sizes (half each at first), but
+  // at least an eighth to each, so that a part that has only begun does not ask at every line.
+  const std::size_t head_need = Out::spare + (&part == &head ? size : 0),
+                    tail_need = Out::spare + (&part == &tail ? size : 0);
+  const std::size_t free = capacity_ - head_size - tail_size - head_need - tail_need;
+  const double head_share =
+      std::clamp(head_size + tail_size == 0
+                     ? 0.5
+                     : static_cast<double>(head_size) / static_cast<double>(head_size + tail_size),
+                 0.125, 0.875);
+  const std::size_t moved_to = std::min(
+      head_size + head_need + static_cast<std::size_t>(static_cast<double>(free) * head_share),
+      capacity_ - tail_size - tail_need);
+  std::memmove(buffer_ + moved_to, buffer_ + tail_at, tail_size);
+  head.begin_ = buffer_;
+  head.at_ = buffer_ + head_size;
+  head.end_ = tail.begin_ = buffer_ + moved_to;
+  tail.at_ = tail.begin_ + tail_size;
+  tail.end_ = buffer_ + capacity_;
+}
+
+void TwoParts::join() {
+  const std::size_t tail_size = tail.size();
+  char* const to = head.at_;
+  const char* const from = tail.begin_;
+  // A few MiB at a time; the whole 2 MiB pages (huge or not) of the tail's old place that lie
+  // beyond the joined text are given back as soon as they have been read.
+  constexpr std::size_t part = std::size_t{4} << 20;
+  constexpr std::uintptr_t page = std::uintptr_t{2} << 20;
+  const std::uintptr_t keep =
+      (reinterpret_cast<std::uintptr_t>(to + tail_size) + page - 1) & ~(page - 1);
+  std::uintptr_t released =
+      std::max(keep, (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1));
+  for (std::size_t at = 0; at < tail_size && from != to; at += part) {
+    std::memmove(to + at, from + at, std::min(part, tail_size - at));
+    const std::uintptr_t read =
+        reinterpret_cast<std::uintptr_t>(from + std::min(at + part, tail_size)) & ~(page - 1);
+    if (read > released) {
+      madvise(reinterpret_cast<void*>(released), read - released, MADV_DONTNEED);
+      released = read;
+    }
+  }
+  head.note_width(tail.widest());
+  head.at_ = to + tail_size;
+  head.end_ = buffer_ + capacity_;
+  tail.begin_ = tail.at_ = tail.end_ = buffer_ + capacity_;
 }
 
 void Progress::check(std::size_t text_size) {

@@ -11,6 +11,7 @@
 #include "export/destination.hpp"
 #include "export/failure.hpp"
 #include "tree/node.hpp"
+#include "tree/prefetch.hpp"
 
 namespace kelvora::walk {
 
@@ -23,11 +24,14 @@ inline const Text& first_child_player(const Decision& node) {
   return read_node(node.children.front()).player.name;
 }
 
+class TwoParts;
+
 // The text being written into a Destination's buffer, doubled on demand, with the widest
 // character of its names; room is kept for spare bytes, so short pieces move in fixed sizes.
+// An Out of a TwoParts writes one part of a buffer that it shares with the other.
 class Out {
  public:
-  explicit Out(Destination& destination) : destination_(destination) {
+  explicit Out(Destination& destination) : destination_(&destination) {
     const std::span<char> buffer = destination.grow(0, 0);
     begin_ = at_ = buffer.data();
     end_ = buffer.data() + buffer.size();
@@ -69,21 +73,54 @@ class Out {
   std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
   unsigned widest() const { return widest_; }
   // Hands the text to the destination.
-  void finish() { destination_.finish(size(), widest_); }
+  void finish() { destination_->finish(size(), widest_); }
 
  private:
+  friend class TwoParts;
   static constexpr std::size_t spare = 32;
 
+  explicit Out(TwoParts& parts) : destination_(nullptr), parts_(&parts) {}
   char* room(std::size_t size) {
     if (static_cast<std::size_t>(end_ - at_) < size + spare) grow(size);
     return at_;
   }
   void grow(std::size_t size);
-  Destination& destination_;
-  char* begin_;
-  char* at_;
-  char* end_;
+  Destination* destination_;
+  TwoParts* parts_ = nullptr;
+  char* begin_ = nullptr;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
   unsigned widest_ = 0;
+};
+
+// A text written as two parts at once, both in the one buffer of a destination: `head` from
+// its start and `tail` higher up, which join() slides down to follow the head once both are
+// written. When either part runs out of room the buffer grows (remapped, not copied) and the
+// tail moves up, the free room shared in the proportion of the two parts so far, so that the
+// gap left between them at the end, which the slide has to cross, stays small. The tail never
+// lives anywhere but in the text's own buffer.
+class TwoParts {
+ public:
+  explicit TwoParts(Destination& destination);
+  TwoParts(const TwoParts&) = delete;
+  TwoParts& operator=(const TwoParts&) = delete;
+
+  // Slides the tail down to follow the head, which then holds both (and can be written on),
+  // giving back the pages that only the tail's old place used.
+  void join();
+  std::size_t size() const { return head.size() + tail.size(); }
+
+  Out head{*this};
+  Out tail{*this};
+
+ private:
+  friend class Out;
+  // Room for `size` more bytes (and the spare ones) in `part`.
+  void make_room(const Out& part, std::size_t size);
+
+  Destination& destination_;
+  char* buffer_ = nullptr;
+  std::size_t capacity_ = 0;
 };
 
 // "(a, b)" from the first two entries of a payoff, integers in decimal, exact numbers as
@@ -162,6 +199,9 @@ class Path {
     return frame;
   }
   Frame& top() { return frames_[size_ - 1]; }
+  // The frame `k` below the top (0 is the top), k < size().
+  Frame& below(std::size_t k) { return frames_[size_ - 1 - k]; }
+  std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
  private:
@@ -171,10 +211,65 @@ class Path {
   std::size_t capacity_ = 0;
 };
 
+// Reads ahead of a walk into the subtrees that it will enter later, down the first path of each
+// (the nodes that the walk will enter one after the other, each found only through the one
+// before): a subtree's record is asked for, and a few steps of the walk later, when it should
+// have arrived, read, and its array of children asked for; a few steps later the array is read
+// and the children's records asked for; and so on down the path. A tree whose nodes lie far
+// apart in memory would otherwise cost one wait for memory after another on that path; this
+// way the loads of several paths overlap with each other and with the walk. Nodes are only
+// read here, never checked or marked (the walk does that), and a path is followed a bounded
+// number of levels, so a cycle merely ends it.
+class ReadAhead {
+ public:
+  // The subtree of `node`, whose record has just been asked for.
+  void add(PyObject* node) { push(node, 0, false); }
+  // One step of the walk: the reads that are due.
+  void step() {
+    ++now_;
+    for (unsigned k = 0; k < per_step && head_ != tail_; ++k) {
+      const Task task = tasks_[head_ % capacity];
+      if (task.due > now_) return;
+      ++head_;
+      const Decision& node = peek_node(task.node);
+      if (!task.children) {
+        prefetch_reached(node);
+        if (!node.children.empty() && task.level < levels) push(task.node, task.level, true);
+        continue;
+      }
+      const std::size_t n = std::min<std::size_t>(node.children.size(), fan);
+      for (std::size_t i = 0; i < n; ++i) prefetch_node(node.children[i]);
+      push(node.children.front(), task.level + 1, false);
+    }
+  }
+
+ private:
+  struct Task {
+    PyObject* node;
+    std::uint32_t due;    // the step at which it is read
+    std::uint16_t level;  // below the node it started from
+    bool children;        // reading the node's array, else its record
+  };
+  static constexpr std::uint32_t capacity = 64, delay = 3, per_step = 4, levels = 8, fan = 4;
+
+  void push(PyObject* node, std::uint32_t level, bool children) {
+    if (tail_ - head_ == capacity) return;  // too far ahead already: left to the walk
+    tasks_[tail_++ % capacity] =
+        Task{node, now_ + delay, static_cast<std::uint16_t>(level), children};
+  }
+
+  Task tasks_[capacity];
+  std::uint32_t head_ = 0, tail_ = 0, now_ = 0;
+};
+
 // Walks the tree below `root` in pre-order, with a Path: `enter(node, i)` returns the State of
 // a node entered as child i of its parent (the root as 0) and `leave(node, state, parent)` is
 // called as each node but the root is left; `size()` is the text's size, for the Progress. It
 // runs no Python code, so nothing can change or free a node until the text is finished.
+//
+// The loads of the nodes overlap: entering a node asks for its first children's records and
+// has the subtrees of all but the first (which comes next) read ahead (ReadAhead); under a node
+// of many children, entering one asks for the record a few siblings on.
 template <class State, class Enter, class Leave, class Size>
 void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
   struct Frame {
@@ -182,15 +277,33 @@ void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
     std::size_t next_child;
     State state;
   };
+  static constexpr std::size_t ahead = 8;  // children of a node asked for when it is entered
+  ReadAhead read_ahead;
+  auto ask_children = [&](const Decision& node) {
+    prefetch_reached(node);
+    const std::size_t n = std::min(node.children.size(), ahead);
+    for (std::size_t k = 0; k < n; ++k) {
+      prefetch_node(node.children[k]);
+      if (k > 0) read_ahead.add(node.children[k]);
+    }
+  };
   Path<Frame> path;
   Progress progress;
+  ask_children(root);
   path.push(Frame{&root, 0, State{}});
   path.top().state = enter(root, 0);
   while (!path.empty()) {
     Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
+    const Children& children = top.node->children;
+    if (top.next_child < children.size()) {
       const std::size_t i = top.next_child++;
-      const Decision& child = read_node(top.node->children[i]);
+      if (i + ahead < children.size()) {
+        prefetch_node(children[i + ahead]);
+        read_ahead.add(children[i + ahead]);
+      }
+      const Decision& child = read_node(children[i]);
+      ask_children(child);
+      read_ahead.step();
       path.push(Frame{&child, 0, State{}});
       path.top().state = enter(child, i);
       progress.step(size());
