@@ -211,55 +211,76 @@ class Path {
   std::size_t capacity_ = 0;
 };
 
-// Reads ahead of a walk into the subtrees that it will enter later, down the first path of each
-// (the nodes that the walk will enter one after the other, each found only through the one
-// before): a subtree's record is asked for, and a few steps of the walk later, when it should
-// have arrived, read, and its array of children asked for; a few steps later the array is read
-// and the children's records asked for; and so on down the path. A tree whose nodes lie far
-// apart in memory would otherwise cost one wait for memory after another on that path; this
-// way the loads of several paths overlap with each other and with the walk. Nodes are only
-// read here, never checked or marked (the walk does that), and a path is followed a bounded
-// number of levels, so a cycle merely ends it.
+// Reads ahead of a walk into the subtrees that it will enter later: a subtree's record is asked
+// for, and at the next step of the walk, when it is on its way, read, and its array of children
+// asked for; at the next step the array is read and the children's records asked for; and so
+// on for the first few levels of the subtree. A tree whose nodes lie far apart in memory would
+// otherwise cost a wait for memory at every node, above all at the nodes that the walk enters
+// one after the other, each found only through the one before (a first child, its first
+// child, ...); this way the loads of many nodes overlap with each other and with the walk.
+//
+// Where the walk finds each record close to the last (a tree made in the order of the walk,
+// which the processor's own prefetching serves), reading ahead would only cost time: the walk
+// reads ahead only while a quarter or more of its recent steps went far in memory. Nodes are only
+// read here, never checked or marked (the walk does that), and only a few levels below a node that
+// the walk has reached, so a cycle merely ends a subtree early.
 class ReadAhead {
  public:
+  // A step of the walk to the record `node`: the reads that are due. Returns whether the walk
+  // is reading ahead, that is, whether most of the recent steps went far in memory.
+  bool step(const Decision& node) {
+    const auto at = reinterpret_cast<std::uintptr_t>(&node);
+    const bool far = at - last_ + near > 2 * near;
+    last_ = at;
+    // 256 times the share of far steps, each step weighing 1/16 less than the next.
+    far_steps_ = far_steps_ - far_steps_ / 16 + (far ? 16 : 0);
+    ++now_;
+    run();
+    return far_steps_ >= 256 / 4;
+  }
   // The subtree of `node`, whose record has just been asked for.
   void add(PyObject* node) { push(node, 0, false); }
-  // One step of the walk: the reads that are due.
-  void step() {
-    ++now_;
-    for (unsigned k = 0; k < per_step && head_ != tail_; ++k) {
-      const Task task = tasks_[head_ % capacity];
-      if (task.due > now_) return;
-      ++head_;
-      const Decision& node = peek_node(task.node);
-      if (!task.children) {
-        prefetch_reached(node);
-        if (!node.children.empty() && task.level < levels) push(task.node, task.level, true);
-        continue;
-      }
-      const std::size_t n = std::min<std::size_t>(node.children.size(), fan);
-      for (std::size_t i = 0; i < n; ++i) prefetch_node(node.children[i]);
-      push(node.children.front(), task.level + 1, false);
-    }
-  }
 
  private:
   struct Task {
     PyObject* node;
     std::uint32_t due;    // the step at which it is read
-    std::uint16_t level;  // below the node it started from
+    std::uint16_t level;  // below the node that it started from
     bool children;        // reading the node's array, else its record
   };
-  static constexpr std::uint32_t capacity = 64, delay = 3, per_step = 4, levels = 8, fan = 4;
+  // Tasks kept at most; steps between asking and reading; tasks run per step; levels read
+  // below a subtree's node; children of a node asked for; the distance in bytes between
+  // records that counts as near.
+  static constexpr std::uint32_t capacity = 128, delay = 1, per_step = 8, levels = 4, fan = 4;
+  static constexpr std::uintptr_t near = 1024;
+
+  void run() {
+    for (unsigned k = 0; k < per_step && head_ != tail_; ++k) {
+      const Task task = tasks_[head_ % capacity];
+      if (task.due > now_) return;
+      ++head_;
+      const Decision& reached = peek_node(task.node);
+      if (!task.children) {
+        prefetch_reached(reached);
+        if (!reached.children.empty() && task.level < levels) push(task.node, task.level, true);
+        continue;
+      }
+      const std::size_t n = std::min<std::size_t>(reached.children.size(), fan);
+      for (std::size_t i = 0; i < n; ++i) prefetch_node(reached.children[i]);
+      for (std::size_t i = 0; i < n; ++i) push(reached.children[i], task.level + 1, false);
+    }
+  }
 
   void push(PyObject* node, std::uint32_t level, bool children) {
-    if (tail_ - head_ == capacity) return;  // too far ahead already: left to the walk
+    if (tail_ - head_ == capacity) return;  // far enough ahead already: left to the walk
     tasks_[tail_++ % capacity] =
         Task{node, now_ + delay, static_cast<std::uint16_t>(level), children};
   }
 
   Task tasks_[capacity];
   std::uint32_t head_ = 0, tail_ = 0, now_ = 0;
+  std::uintptr_t last_ = 0;
+  std::uint32_t far_steps_ = 0;
 };
 
 // Walks the tree below `root` in pre-order, with a Path: `enter(node, i)` returns the State of
@@ -267,9 +288,10 @@ class ReadAhead {
 // called as each node but the root is left; `size()` is the text's size, for the Progress. It
 // runs no Python code, so nothing can change or free a node until the text is finished.
 //
-// The loads of the nodes overlap: entering a node asks for its first children's records and
-// has the subtrees of all but the first (which comes next) read ahead (ReadAhead); under a node
-// of many children, entering one asks for the record a few siblings on.
+// Where nodes lie far apart in memory their loads overlap: entering a node asks for its first
+// children's records and has the subtrees of all but the first (which comes next) read ahead
+// (ReadAhead); under a node of many children, entering one asks for the record (and subtree)
+// a few siblings on.
 template <class State, class Enter, class Leave, class Size>
 void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
   struct Frame {
@@ -279,17 +301,16 @@ void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
   };
   static constexpr std::size_t ahead = 8;  // children of a node asked for when it is entered
   ReadAhead read_ahead;
+  // A node just entered, far from the last: its first children's records are asked for, and
+  // all but the first (which comes next) read ahead.
   auto ask_children = [&](const Decision& node) {
-    prefetch_reached(node);
+    if (const char* name = node.name.heap_block()) prefetch(name);  // for leaving it
     const std::size_t n = std::min(node.children.size(), ahead);
-    for (std::size_t k = 0; k < n; ++k) {
-      prefetch_node(node.children[k]);
-      if (k > 0) read_ahead.add(node.children[k]);
-    }
+    for (std::size_t k = 0; k < n; ++k) prefetch_node(node.children[k]);
+    for (std::size_t k = 1; k < n; ++k) read_ahead.add(node.children[k]);
   };
   Path<Frame> path;
   Progress progress;
-  ask_children(root);
   path.push(Frame{&root, 0, State{}});
   path.top().state = enter(root, 0);
   while (!path.empty()) {
@@ -297,13 +318,14 @@ void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
     const Children& children = top.node->children;
     if (top.next_child < children.size()) {
       const std::size_t i = top.next_child++;
-      if (i + ahead < children.size()) {
-        prefetch_node(children[i + ahead]);
-        read_ahead.add(children[i + ahead]);
-      }
       const Decision& child = read_node(children[i]);
-      ask_children(child);
-      read_ahead.step();
+      if (read_ahead.step(child)) {
+        if (i + ahead < children.size()) {
+          prefetch_node(children[i + ahead]);
+          read_ahead.add(children[i + ahead]);
+        }
+        ask_children(child);
+      }
       path.push(Frame{&child, 0, State{}});
       path.top().state = enter(child, i);
       progress.step(size());
