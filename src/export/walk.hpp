@@ -227,7 +227,7 @@ class Path {
 class ReadAhead {
  public:
   // A step of the walk to the record `node`: the reads that are due. Returns whether the walk
-  // is reading ahead, that is, whether most of the recent steps went far in memory.
+  // is reading ahead, that is, whether a quarter or more of its recent steps went far in memory.
   bool step(const Decision& node) {
     const auto at = reinterpret_cast<std::uintptr_t>(&node);
     const bool far = at - last_ + near > 2 * near;
@@ -251,7 +251,7 @@ class ReadAhead {
   // Tasks kept at most; steps between asking and reading; tasks run per step; levels read
   // below a subtree's node; children of a node asked for; the distance in bytes between
   // records that counts as near.
-  static constexpr std::uint32_t capacity = 128, delay = 1, per_step = 8, levels = 4, fan = 4;
+  static constexpr std::uint32_t capacity = 256, delay = 1, per_step = 8, levels = 5, fan = 4;
   static constexpr std::uintptr_t near = 1024;
 
   void run() {
