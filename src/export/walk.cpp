@@ -42,6 +42,48 @@ std::span<char> MemoryDestination::grow(std::size_t used, std::size_t size) {
 }
 
 namespace walk {
+namespace {
+
+constexpr std::uintptr_t release_page = std::uintptr_t{2} << 20;
+
+// Gives back the whole 2 MiB pages (huge or not) of [begin, end), bytes that will not be read
+// again: written again, they read as zeros first. Returns the part given back, empty (at
+// `begin`) if there was none.
+std::pair<const char*, const char*> release(const char* begin, const char* end) {
+  const auto at = reinterpret_cast<std::uintptr_t>(begin);
+  const std::uintptr_t first = (at + release_page - 1) & ~(release_page - 1),
+                       last = reinterpret_cast<std::uintptr_t>(end) & ~(release_page - 1);
+  if (begin >= end || first >= last) return {begin, begin};
+  madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+  return {begin + (first - at), begin + (last - at)};
+}
+
+// Moves `size` bytes from `from` to `to` a few MiB at a time, in the order that overlapping
+// places need, giving back the pages of the old place that lie outside the new one and at or
+// beyond `keep` as soon as they have been read: the two places are never both whole in memory.
+void move_giving_back(char* to, const char* from, std::size_t size, const char* keep) {
+  constexpr std::size_t part = std::size_t{4} << 20;
+  if (to < from) {
+    const char* free_from = std::max<const char*>({to + size, from, keep});
+    for (std::size_t at = 0; at < size; at += part) {
+      const std::size_t n = std::min(part, size - at);
+      std::memmove(to + at, from + at, n);
+      const auto [first, last] = release(free_from, from + at + n);
+      if (first != last) free_from = last;
+    }
+  } else if (to > from) {
+    const char* free_to = std::min(from + size, static_cast<const char*>(to));
+    for (std::size_t at = size; at > 0;) {
+      const std::size_t n = std::min(part, at);
+      at -= n;
+      std::memmove(to + at, from + at, n);
+      const auto [first, last] = release(std::max(from + at, keep), free_to);
+      if (first != last) free_to = first;
+    }
+  }
+}
+
+}  // namespace
 
 void out_of_bounds(std::size_t len, std::size_t index) {
   throw RenderFailure(RenderFailure::Kind::fault, "index out of bounds: the len is " +
@@ -95,6 +137,12 @@ void TwoParts::make_room(const Out& part, std::size_t size) {
       head_size + head_need + static_cast<std::size_t>(static_cast<double>(free) * head_share),
       capacity_ - tail_size - tail_need);
   std::memmove(buffer_ + moved_to, buffer_ + tail_at, tail_size);
+  // The tail's old place, where neither part has text now, is given back until written again:
+  // the text's memory stays that of its two parts, not of every place the tail has been.
+  const char* const old_end = buffer_ + tail_at + tail_size;
+  release(buffer_ + std::max(head_size, tail_at),
+          std::min<const char*>(old_end, buffer_ + moved_to));
+  release(buffer_ + std::max(tail_at, moved_to + tail_size), old_end);
   head.begin_ = buffer_;
   head.at_ = buffer_ + head_size;
   head.end_ = tail.begin_ = buffer_ + moved_to;
@@ -105,24 +153,7 @@ void TwoParts::make_room(const Out& part, std::size_t size) {
 void TwoParts::join() {
   const std::size_t tail_size = tail.size();
   char* const to = head.at_;
-  const char* const from = tail.begin_;
-  // A few MiB at a time; the whole 2 MiB pages (huge or not) of the tail's old place that lie
-  // beyond the joined text are given back as soon as they have been read.
-  constexpr std::size_t part = std::size_t{4} << 20;
-  constexpr std::uintptr_t page = std::uintptr_t{2} << 20;
-  const std::uintptr_t keep =
-      (reinterpret_cast<std::uintptr_t>(to + tail_size) + page - 1) & ~(page - 1);
-  std::uintptr_t released =
-      std::max(keep, (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1));
-  for (std::size_t at = 0; at < tail_size && from != to; at += part) {
-    std::memmove(to + at, from + at, std::min(part, tail_size - at));
-    const std::uintptr_t read =
-        reinterpret_cast<std::uintptr_t>(from + std::min(at + part, tail_size)) & ~(page - 1);
-    if (read > released) {
-      madvise(reinterpret_cast<void*>(released), read - released, MADV_DONTNEED);
-      released = read;
-    }
-  }
+  move_giving_back(to, tail.begin_, tail_size, to);
   head.note_width(tail.widest());
   head.at_ = to + tail_size;
   head.end_ = buffer_ + capacity_;
