@@ -16,6 +16,8 @@ integers and whose sibling pairs at depth 3 share an information set; a chain of
 the only child of the one above; a root with 10^5 leaves; a binary tree of 10^6 nodes whose
 sibling pairs at every odd depth share an information set (87,381 boxes). Every implementation builds a tree from
 the same list of node descriptions (parent, action, payoff, information set), made beforehand.
+Last, kelvora alone: every export and drawing of a binary tree made in walk order and of the same
+tree with its nodes made in a random order (--orders sizes), and the drawings on each shape.
 
 Times are in nanoseconds per node, the median of --repeat runs with the garbage collector off; a
 measurement stops repeating once its runs have taken --budget seconds together, and the table says
@@ -23,6 +25,7 @@ so. Memory is the growth of the resident set while one implementation builds the
 tree, each in a fresh interpreter.
 
     pip install '.[bench]' && python bench/compare.py [--repeat N] [--quick | --max-nodes N]
+                                                      [--orders SIZES] [--orders-only]
 """
 
 from __future__ import annotations
