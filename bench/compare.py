@@ -16,6 +16,8 @@ integers and whose sibling pairs at depth 3 share an information set; a chain of
 the only child of the one above; a root with 10^5 leaves; a binary tree of 10^6 nodes whose
 sibling pairs at every odd depth share an information set (87,381 boxes). Every implementation builds a tree from
 the same list of node descriptions (parent, action, payoff, information set), made beforehand.
+Last, kelvora alone: every export and drawing of a binary tree made in walk order and of the same
+tree with its nodes made in a random order (--orders sizes), and the drawings on each shape.
 
 Times are in nanoseconds per node, the median of --repeat runs with the garbage collector off; a
 measurement stops repeating once its runs have taken --budget seconds together, and the table says
@@ -23,6 +25,7 @@ so. Memory is the growth of the resident set while one implementation builds the
 tree, each in a fresh interpreter.
 
     pip install '.[bench]' && python bench/compare.py [--repeat N] [--quick | --max-nodes N]
+                                                      [--orders SIZES] [--orders-only]
 """
 
 from __future__ import annotations
@@ -32,6 +35,7 @@ import gc
 import json
 import math
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -108,6 +112,24 @@ def wide_plan(nodes: int) -> Plan:
     return [(0, "a", *payoff(k), None) for k in range(nodes - 1)]
 
 
+def walk_order(plan: Plan) -> Plan:
+    """The same tree with its nodes described in the order of the exports' walk (pre-order),
+    each parent's children still in their order."""
+    children: list[list[int]] = [[] for _ in range(len(plan) + 1)]
+    for i, entry in enumerate(plan, 1):
+        children[entry[0]].append(i)
+    number = [0] * (len(plan) + 1)
+    ordered: Plan = []
+    stack = list(reversed(children[0]))
+    while stack:
+        i = stack.pop()
+        entry = plan[i - 1]
+        ordered.append((number[entry[0]], *entry[1:]))
+        number[i] = len(ordered)
+        stack.extend(reversed(children[i]))
+    return ordered
+
+
 def infosets_plan(nodes: int) -> Plan:
     """A binary tree whose sibling pairs at every odd depth share an information set: of 2**20 - 1
     nodes, 87,381 boxes."""
@@ -135,6 +157,25 @@ def build_kelvora(plan: Plan) -> Game:
         node = Decision(player, action, None if a is None else [a, b], None, information_set)
         made[parent].add_node(node)
         made[i] = node
+    return game
+
+
+def build_kelvora_shuffled(plan: Plan, seed: int = 1) -> Game:
+    """The tree of `plan` with its nodes made in a random order and then attached in the plan's
+    order: the same tree as build_kelvora's, but its nodes lie in memory in no relation to the
+    order in which a walk meets them, as in a tree built by code that makes the nodes first and
+    attaches them later, or read from a file."""
+    game = Game("bench")
+    player = Player(PLAYER)
+    order = list(range(1, len(plan) + 1))
+    random.Random(seed).shuffle(order)
+    made: list[Any] = [None] * (len(plan) + 1)
+    made[0] = game.root
+    for i in order:
+        _, action, a, b, information_set = plan[i - 1]
+        made[i] = Decision(player, action, None if a is None else [a, b], None, information_set)
+    for i, (parent, *_) in enumerate(plan, 1):
+        made[parent].add_node(made[i])
     return game
 
 
@@ -356,6 +397,61 @@ def scattered(sizes: list[int], repeat: int, budget: float) -> dict[int, dict[st
     return measured
 
 
+EXPORTS = {"export": Game.export, "export_latex": Game.export_latex,
+           "export_svg": Game.export_svg, "export_tikz": Game.export_tikz}
+
+
+def walk_and_shuffled(sizes: list[int], repeat: int, budget: float) -> list[dict[str, Any]]:
+    """ns/node of every export and drawing of a binary tree built in the order of the walk and
+    of the same tree with its nodes made in a random order (build_kelvora_shuffled), each
+    against the fresh memory of its text; the texts of the two trees are checked to be the same
+    (but the LaTeX figure's, which names nodes by their numbers, which follow the order of
+    making)."""
+    rows = []
+    for size in sizes:
+        plan = walk_order(binary_plan(size))
+        nodes = len(plan) + 1
+        ns: dict[tuple[str, str], float] = {}
+        texts: dict[tuple[str, str], tuple[int, int]] = {}
+        for order, build in (("walk order", build_kelvora), ("shuffled", build_kelvora_shuffled)):
+            print(f"{order} binary, {nodes:,} nodes", file=sys.stderr, flush=True)
+            game = build(plan)
+            for name, method in EXPORTS.items():
+                runs, text = repeated(partial(method, game), repeat, budget)
+                ns[order, name] = runs.median_ns(nodes)
+                texts[order, name] = (len(text), hash(text))
+                text = None
+            game = None
+        for name in EXPORTS:
+            if name != "export_latex" and texts["walk order", name] != texts["shuffled", name]:
+                sys.exit(f"{name}() differs between the walk-order and the shuffled tree of "
+                         f"{nodes:,} nodes")
+            runs, _ = repeated(fresh_memory(texts["walk order", name][0]), repeat, budget)
+            rows.append({"export": name, "nodes": nodes, "fresh": runs.median_ns(nodes),
+                         "walk order": ns["walk order", name], "shuffled": ns["shuffled", name]})
+        plan = None
+    return rows
+
+
+def print_walk_and_shuffled(rows: list[dict[str, Any]]) -> None:
+    print("\nA binary tree made in the order of the walk and the same tree with its nodes made in "
+          "a random order: nanoseconds per node, and each over the fresh memory of its text "
+          "(smaller is better; targets: shuffled / walk order ≤ 1.5, and the largest tree's "
+          "ns/node ≤ 1.25 × the smallest's):\n")
+    print("| export | nodes | walk order | shuffled | shuffled / walk order | walk order / fresh "
+          "memory | shuffled / fresh memory | walk order, × smallest | shuffled, × smallest |")
+    print("|:--|--:|--:|--:|--:|--:|--:|--:|--:|")
+    smallest: dict[str, dict[str, Any]] = {}
+    for row in sorted(rows, key=lambda r: (list(EXPORTS).index(r["export"]), r["nodes"])):
+        first = smallest.setdefault(row["export"], row)
+        growth = ["–", "–"] if first is row else [
+            f"{row[order] / first[order]:.2f}" for order in ("walk order", "shuffled")]
+        print(f"| {row['export']}() | {row['nodes']:,} | {row['walk order']:,.1f} | "
+              f"{row['shuffled']:,.1f} | {row['shuffled'] / row['walk order']:.2f} | "
+              f"{row['walk order'] / row['fresh']:.2f} | {row['shuffled'] / row['fresh']:.2f} | "
+              f"{growth[0]} | {growth[1]} |")
+
+
 def status_kib(field_name: str) -> int:
     with open("/proc/self/status") as status:
         return next(int(line.split()[1]) for line in status if line.startswith(field_name))
@@ -519,6 +615,11 @@ def main() -> None:
     parser.add_argument("--scattered", type=int, default=10_000_000,
                         help="the large tree of the scattered-nodes measure, beside 10^5 nodes "
                         "(default 10_000_000; 0 leaves the measure out, as --quick does)")
+    parser.add_argument("--orders", default="100000,10000000",
+                        help="comma-separated sizes of the walk-order and shuffled binary trees "
+                        "(default 100000,10000000; 10000 with --quick; empty leaves them out)")
+    parser.add_argument("--orders-only", action="store_true",
+                        help="only the table of the walk-order and shuffled trees")
     parser.add_argument("--memory-of", help=argparse.SUPPRESS)
     parser.add_argument("--peaks-of", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--nodes", type=int, help=argparse.SUPPRESS)
@@ -533,13 +634,21 @@ def main() -> None:
     if args.quick:
         args.max_nodes = min(args.max_nodes, 10_000)
         args.scattered = 0
+        args.orders = "10000"
     repeat = args.repeat or (3 if args.quick else 5)
     if repeat < 1:
         parser.error("--repeat must be at least 1")
     if args.max_nodes < 1000:
         parser.error("--max-nodes must be at least 1000")
+    try:
+        orders = [int(size) for size in args.orders.replace("_", "").split(",") if size]
+    except ValueError:
+        parser.error("--orders takes comma-separated numbers of nodes, such as 100000,10000000")
     if args.drawings_only:
         measure_drawing(args.max_nodes, repeat, args.budget)
+        return
+    if args.orders_only:
+        print_walk_and_shuffled(walk_and_shuffled(orders, repeat, args.budget))
         return
 
     check_same_text()
@@ -563,6 +672,7 @@ def main() -> None:
     calls = call_costs(repeat)
     spread = scattered([10**5, args.scattered] if args.scattered else [], repeat, args.budget)
     peaks = peaks_in_subprocess(largest)
+    in_orders = walk_and_shuffled(orders, repeat, args.budget)
 
     print(f"\nkelvora side by side, Python {sys.version.split()[0]}, "
           f"{time.perf_counter() - started:.0f} s\n")
@@ -582,6 +692,7 @@ def main() -> None:
         print(f"| {name} | {value:,.0f} | {value / memory[KELVORA.name]:.3g} |")
     print_targets(largest_results, largest, memory)
     print_memory_targets(measured, calls, spread, peaks)
+    print_walk_and_shuffled(in_orders)
     measure_drawing(args.max_nodes, repeat, args.budget)
 
 

@@ -38,6 +38,8 @@ class Text {
     return {inline_, static_cast<std::size_t>(tag() & inline_size)};
   }
   operator std::string_view() const noexcept { return view(); }  // NOLINT
+  // The block that holds a text kept on the heap, or null for one kept inside.
+  const char* heap_block() const noexcept { return on_heap() ? heap_.data : nullptr; }
 
   // Whether the text holds a double quote, a backslash or a line feed.
   bool needs_escape() const noexcept { return (tag() & escape_bit) != 0; }

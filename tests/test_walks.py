@@ -2,6 +2,7 @@
 the nodes under shared borrows and changing nothing."""
 
 import os
+import random
 import re
 import signal
 import subprocess
@@ -92,6 +93,54 @@ def test_a_single_non_ascii_name_anywhere(export, where):
     # its characters need would not even equal the same text made in Python.
     for name in ("Zoë", "Zo€", "Zo𝄞"):
         assert text(name) == text("Zoe").replace("Zoe", name)
+
+
+def made_in_order(plan, order):
+    """The game of `plan` (parent and action of nodes 1, 2, ...; node 0 is the root), its nodes
+    made in the given order and then attached in the plan's."""
+    game = Game()
+    nodes = [game.root] + [None] * len(plan)
+    has_children = {parent for parent, _ in plan}
+    players = [P, Player("a player with a long name")]
+    for i in order:
+        nodes[i] = Decision(players[i % 2], plan[i - 1][1],
+                            utility=None if i in has_children else [i % 10, -i])
+    for i, (parent, _) in enumerate(plan, 1):
+        nodes[parent].add_node(nodes[i])
+    return game
+
+
+@pytest.mark.parametrize("export", EXPORTS)
+def test_nodes_far_apart_in_memory_give_the_same_text(export):
+    # Nodes made in a shuffled order lie in memory in no relation to the walk, which then reads
+    # them ahead of itself; their text (past a MiB, from a tree with deep, wide and binary
+    # parts, long and non-ASCII names) is byte for byte that of the nodes made in walk order.
+    rng = random.Random(7)
+    plan = []
+    for i in range(1, 30_000):
+        parent = 0 if i < 300 else rng.randrange(max(1, i - 40), i)
+        plan.append((parent, f"move {i} of a long game" if i % 5 == 0 else "Ré" if i == 9999
+                     else f"m{i % 7}"))
+    children = {}
+    for i, (parent, _) in enumerate(plan, 1):
+        children.setdefault(parent, []).append(i)
+    walk_order, stack = [], list(reversed(children[0]))
+    while stack:
+        walk_order.append(stack.pop())
+        stack.extend(reversed(children.get(walk_order[-1], [])))
+    shuffled = walk_order.copy()
+    rng.shuffle(shuffled)
+
+    def text(order):
+        # LaTeX names each node by its number, which follows the order of making: numbered
+        # here by first appearance instead.
+        made = getattr(made_in_order(plan, order), export)()
+        numbers = {}
+        return re.sub(r"\((\d+)\)", lambda m: f"({numbers.setdefault(m[1], len(numbers))})", made)
+
+    expected = text(walk_order)
+    assert len(expected) > 1 << 20 and "Ré" in expected
+    assert text(shuffled) == expected
 
 
 @pytest.mark.parametrize("export", EXPORTS)

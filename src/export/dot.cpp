@@ -1,6 +1,6 @@
 // The DOT renderer: the node lines in pre-order, then the edge lines, each edge after the
-// subtree of the child it leads to. One walk writes the node lines into the text and the edge
-// lines aside, to be appended when the walk is done.
+// subtree of the child it leads to. One walk writes both, the node lines as the head of the
+// text and the edge lines as its tail, in the same buffer (walk::TwoParts), joined at the end.
 #include "export/dot.hpp"
 
 #include "export/walk.hpp"
@@ -57,9 +57,8 @@ void render_dot(PyObject* root_node, Destination& destination) {
   const Decision& root = read_node(root_node);
   if (root.children.empty()) walk::out_of_bounds(0, 0);
 
-  walk::Out nodes(destination);
-  MemoryDestination aside;
-  walk::Out edges(aside);
+  walk::TwoParts text(destination);
+  walk::Out &nodes = text.head, &edges = text.tail;
   Index index;
   nodes.put("digraph {\n");
   // Every edge ends at a node entered after the root, so there is always one edge fewer
@@ -87,16 +86,8 @@ void render_dot(PyObject* root_node, Destination& destination) {
     put_escaped(edges, node.name);
     edges.put("\" ]\n");
   };
-  walk::depth_first<Index>(root, enter, leave, [&] { return nodes.size() + edges.size(); });
-  edges.finish();
-  // The edge lines join the text a few MiB at a time, each part given back once copied.
-  const std::string_view lines = aside.text();
-  constexpr std::size_t part = std::size_t{4} << 20;
-  nodes.note_width(edges.widest());
-  for (std::size_t at = 0; at < lines.size(); at += part) {
-    nodes.put(lines.substr(at, part));
-    aside.release_before(at + part);
-  }
+  walk::depth_first<Index>(root, enter, leave, [&] { return text.size(); });
+  text.join();
   nodes.put("}\n");
   nodes.finish();
 }

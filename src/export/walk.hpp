@@ -11,6 +11,7 @@
 #include "export/destination.hpp"
 #include "export/failure.hpp"
 #include "tree/node.hpp"
+#include "tree/prefetch.hpp"
 
 namespace kelvora::walk {
 
@@ -23,11 +24,14 @@ inline const Text& first_child_player(const Decision& node) {
   return read_node(node.children.front()).player.name;
 }
 
+class TwoParts;
+
 // The text being written into a Destination's buffer, doubled on demand, with the widest
 // character of its names; room is kept for spare bytes, so short pieces move in fixed sizes.
+// An Out of a TwoParts writes one part of a buffer that it shares with the other.
 class Out {
  public:
-  explicit Out(Destination& destination) : destination_(destination) {
+  explicit Out(Destination& destination) : destination_(&destination) {
     const std::span<char> buffer = destination.grow(0, 0);
     begin_ = at_ = buffer.data();
     end_ = buffer.data() + buffer.size();
@@ -69,21 +73,54 @@ class Out {
   std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
   unsigned widest() const { return widest_; }
   // Hands the text to the destination.
-  void finish() { destination_.finish(size(), widest_); }
+  void finish() { destination_->finish(size(), widest_); }
 
  private:
+  friend class TwoParts;
   static constexpr std::size_t spare = 32;
 
+  explicit Out(TwoParts& parts) : destination_(nullptr), parts_(&parts) {}
   char* room(std::size_t size) {
     if (static_cast<std::size_t>(end_ - at_) < size + spare) grow(size);
     return at_;
   }
   void grow(std::size_t size);
-  Destination& destination_;
-  char* begin_;
-  char* at_;
-  char* end_;
+  Destination* destination_;
+  TwoParts* parts_ = nullptr;
+  char* begin_ = nullptr;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
   unsigned widest_ = 0;
+};
+
+// A text written as two parts at once, both in the one buffer of a destination: `head` from
+// its start and `tail` higher up, which join() slides down to follow the head once both are
+// written. When either part runs out of room the buffer grows (remapped, not copied) and the
+// tail moves up, the free room shared in the proportion of the two parts so far, so that the
+// gap left between them at the end, which the slide has to cross, stays small. The tail never
+// lives anywhere but in the text's own buffer.
+class TwoParts {
+ public:
+  explicit TwoParts(Destination& destination);
+  TwoParts(const TwoParts&) = delete;
+  TwoParts& operator=(const TwoParts&) = delete;
+
+  // Slides the tail down to follow the head, which then holds both (and can be written on),
+  // giving back the pages that only the tail's old place used.
+  void join();
+  std::size_t size() const { return head.size() + tail.size(); }
+
+  Out head{*this};
+  Out tail{*this};
+
+ private:
+  friend class Out;
+  // Room for `size` more bytes (and the spare ones) in `part`.
+  void make_room(const Out& part, std::size_t size);
+
+  Destination& destination_;
+  char* buffer_ = nullptr;
+  std::size_t capacity_ = 0;
 };
 
 // "(a, b)" from the first two entries of a payoff, integers in decimal, exact numbers as
@@ -162,6 +199,9 @@ class Path {
     return frame;
   }
   Frame& top() { return frames_[size_ - 1]; }
+  // The frame `k` below the top (0 is the top), k < size().
+  Frame& below(std::size_t k) { return frames_[size_ - 1 - k]; }
+  std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
  private:
@@ -171,10 +211,87 @@ class Path {
   std::size_t capacity_ = 0;
 };
 
+// Reads ahead of a walk into the subtrees that it will enter later: a subtree's record is asked
+// for, and at the next step of the walk, when it is on its way, read, and its array of children
+// asked for; at the next step the array is read and the children's records asked for; and so
+// on for the first few levels of the subtree. A tree whose nodes lie far apart in memory would
+// otherwise cost a wait for memory at every node, above all at the nodes that the walk enters
+// one after the other, each found only through the one before (a first child, its first
+// child, ...); this way the loads of many nodes overlap with each other and with the walk.
+//
+// Where the walk finds each record close to the last (a tree made in the order of the walk,
+// which the processor's own prefetching serves), reading ahead would only cost time: the walk
+// reads ahead only while a quarter or more of its recent steps went far in memory. Nodes are only
+// read here, never checked or marked (the walk does that), and only a few levels below a node that
+// the walk has reached, so a cycle merely ends a subtree early.
+class ReadAhead {
+ public:
+  // A step of the walk to the record `node`: the reads that are due. Returns whether the walk
+  // is reading ahead, that is, whether a quarter or more of its recent steps went far in memory.
+  bool step(const Decision& node) {
+    const auto at = reinterpret_cast<std::uintptr_t>(&node);
+    const bool far = at - last_ + near > 2 * near;
+    last_ = at;
+    // 256 times the share of far steps, each step weighing 1/16 less than the next.
+    far_steps_ = far_steps_ - far_steps_ / 16 + (far ? 16 : 0);
+    ++now_;
+    run();
+    return far_steps_ >= 256 / 4;
+  }
+  // The subtree of `node`, whose record has just been asked for.
+  void add(PyObject* node) { push(node, 0, false); }
+
+ private:
+  struct Task {
+    PyObject* node;
+    std::uint32_t due;    // the step at which it is read
+    std::uint16_t level;  // below the node that it started from
+    bool children;        // reading the node's array, else its record
+  };
+  // Tasks kept at most; steps between asking and reading; tasks run per step; levels read
+  // below a subtree's node; children of a node asked for; the distance in bytes between
+  // records that counts as near.
+  static constexpr std::uint32_t capacity = 256, delay = 1, per_step = 8, levels = 5, fan = 4;
+  static constexpr std::uintptr_t near = 1024;
+
+  void run() {
+    for (unsigned k = 0; k < per_step && head_ != tail_; ++k) {
+      const Task task = tasks_[head_ % capacity];
+      if (task.due > now_) return;
+      ++head_;
+      const Decision& reached = peek_node(task.node);
+      if (!task.children) {
+        prefetch_reached(reached);
+        if (!reached.children.empty() && task.level < levels) push(task.node, task.level, true);
+        continue;
+      }
+      const std::size_t n = std::min<std::size_t>(reached.children.size(), fan);
+      for (std::size_t i = 0; i < n; ++i) prefetch_node(reached.children[i]);
+      for (std::size_t i = 0; i < n; ++i) push(reached.children[i], task.level + 1, false);
+    }
+  }
+
+  void push(PyObject* node, std::uint32_t level, bool children) {
+    if (tail_ - head_ == capacity) return;  // far enough ahead already: left to the walk
+    tasks_[tail_++ % capacity] =
+        Task{node, now_ + delay, static_cast<std::uint16_t>(level), children};
+  }
+
+  Task tasks_[capacity];
+  std::uint32_t head_ = 0, tail_ = 0, now_ = 0;
+  std::uintptr_t last_ = 0;
+  std::uint32_t far_steps_ = 0;
+};
+
 // Walks the tree below `root` in pre-order, with a Path: `enter(node, i)` returns the State of
 // a node entered as child i of its parent (the root as 0) and `leave(node, state, parent)` is
 // called as each node but the root is left; `size()` is the text's size, for the Progress. It
 // runs no Python code, so nothing can change or free a node until the text is finished.
+//
+// Where nodes lie far apart in memory their loads overlap: entering a node asks for its first
+// children's records and has the subtrees of all but the first (which comes next) read ahead
+// (ReadAhead); under a node of many children, entering one asks for the record (and subtree)
+// a few siblings on.
 template <class State, class Enter, class Leave, class Size>
 void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
   struct Frame {
@@ -182,15 +299,33 @@ void depth_first(const Decision& root, Enter enter, Leave leave, Size size) {
     std::size_t next_child;
     State state;
   };
+  static constexpr std::size_t ahead = 8;  // children of a node asked for when it is entered
+  ReadAhead read_ahead;
+  // A node just entered, far from the last: its first children's records are asked for, and
+  // all but the first (which comes next) read ahead.
+  auto ask_children = [&](const Decision& node) {
+    if (const char* name = node.name.heap_block()) prefetch(name);  // for leaving it
+    const std::size_t n = std::min(node.children.size(), ahead);
+    for (std::size_t k = 0; k < n; ++k) prefetch_node(node.children[k]);
+    for (std::size_t k = 1; k < n; ++k) read_ahead.add(node.children[k]);
+  };
   Path<Frame> path;
   Progress progress;
   path.push(Frame{&root, 0, State{}});
   path.top().state = enter(root, 0);
   while (!path.empty()) {
     Frame& top = path.top();
-    if (top.next_child < top.node->children.size()) {
+    const Children& children = top.node->children;
+    if (top.next_child < children.size()) {
       const std::size_t i = top.next_child++;
-      const Decision& child = read_node(top.node->children[i]);
+      const Decision& child = read_node(children[i]);
+      if (read_ahead.step(child)) {
+        if (i + ahead < children.size()) {
+          prefetch_node(children[i + ahead]);
+          read_ahead.add(children[i + ahead]);
+        }
+        ask_children(child);
+      }
       path.push(Frame{&child, 0, State{}});
       path.top().state = enter(child, i);
       progress.step(size());

@@ -80,6 +80,13 @@ class Payoff {
   const Symbolic& variables() const noexcept { return *variables_; }
   // The numbers of an exact payoff.
   const Exacts& exacts() const noexcept { return *exacts_; }
+  // The heap block that holds the entries (a list, for variables and exact numbers), or null
+  // when they are kept inside.
+  const void* heap_block() const noexcept {
+    if (kind_ == Kind::symbolic) return variables_;
+    if (kind_ == Kind::exact) return exacts_;
+    return kind_ == Kind::numeric && size_ > inline_count ? numbers_ : nullptr;
+  }
 
  private:
   static constexpr std::uint32_t inline_count = 2;
