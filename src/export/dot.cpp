@@ -1,6 +1,8 @@
 // The DOT renderer: the node lines in pre-order, then the edge lines, each edge after the
-// subtree of the child it leads to. One walk writes both, the node lines as the head of the
-// text and the edge lines as its tail, in the same buffer (walk::TwoParts), joined at the end.
+// subtree of the child it leads to. Two walks number the nodes alike: the first writes the node
+// lines, the second the edge lines after them, straight into the one text. Nothing is written
+// aside and copied, so the text is all the memory an export takes. No Python code runs between
+// the walks (an interrupt is only read as a flag), so both see the same tree.
 #include "export/dot.hpp"
 
 #include "export/walk.hpp"
@@ -57,39 +59,43 @@ void render_dot(PyObject* root_node, Destination& destination) {
   const Decision& root = read_node(root_node);
   if (root.children.empty()) walk::out_of_bounds(0, 0);
 
-  walk::TwoParts text(destination);
-  walk::Out &nodes = text.head, &edges = text.tail;
+  walk::Out out(destination);
   Index index;
-  nodes.put("digraph {\n");
-  // Every edge ends at a node entered after the root, so there is always one edge fewer
-  // than nodes and the edge indices stay below the reserved one as well.
-  auto enter = [&](const Decision& node, std::size_t) {
-    nodes.put("    ");
-    nodes.put_padded(index.digits, index.size);
-    nodes.put(" [ label = \"");
-    put_label(nodes, node);
-    nodes.put("\" ]\n");
-    if (index.size == 10 && std::memcmp(index.digits, reserved_index, 10) == 0) {
-      throw RenderFailure(RenderFailure::Kind::fault,
-                          "node index out of range: a graph holds at most 4294967295 nodes");
-    }
+  out.put("digraph {\n");
+  auto enter_counting = [&index](const Decision&, std::size_t) {
     const Index entered = index;
     index.next();
     return entered;
   };
-  auto leave = [&](const Decision& node, const Index& done, const Index& parent) {
-    edges.put("    ");
-    edges.put_padded(parent.digits, parent.size);
-    edges.put(" -> ");
-    edges.put_padded(done.digits, done.size);
-    edges.put(" [ label = \"");
-    put_escaped(edges, node.name);
-    edges.put("\" ]\n");
+  auto enter = [&](const Decision& node, std::size_t depth) {
+    out.put("    ");
+    out.put_padded(index.digits, index.size);
+    out.put(" [ label = \"");
+    put_label(out, node);
+    out.put("\" ]\n");
+    // Every edge ends at a node entered after the root, so there is always one edge fewer
+    // than nodes and the edge indices stay below the reserved one as well.
+    if (index.size == 10 && std::memcmp(index.digits, reserved_index, 10) == 0) {
+      throw RenderFailure(RenderFailure::Kind::fault,
+                          "node index out of range: a graph holds at most 4294967295 nodes");
+    }
+    return enter_counting(node, depth);
   };
-  walk::depth_first<Index>(root, enter, leave, [&] { return text.size(); });
-  text.join();
-  nodes.put("}\n");
-  nodes.finish();
+  auto leave = [&](const Decision& node, const Index& done, const Index& parent) {
+    out.put("    ");
+    out.put_padded(parent.digits, parent.size);
+    out.put(" -> ");
+    out.put_padded(done.digits, done.size);
+    out.put(" [ label = \"");
+    put_escaped(out, node.name);
+    out.put("\" ]\n");
+  };
+  auto size = [&] { return out.size(); };
+  walk::depth_first<Index>(root, enter, [](const Decision&, const Index&, const Index&) {}, size);
+  index = Index{};
+  walk::depth_first<Index>(root, enter_counting, leave, size);
+  out.put("}\n");
+  out.finish();
 }
 
 }  // namespace kelvora

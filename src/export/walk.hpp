@@ -24,14 +24,11 @@ inline const Text& first_child_player(const Decision& node) {
   return read_node(node.children.front()).player.name;
 }
 
-class TwoParts;
-
 // The text being written into a Destination's buffer, doubled on demand, with the widest
 // character of its names; room is kept for spare bytes, so short pieces move in fixed sizes.
-// An Out of a TwoParts writes one part of a buffer that it shares with the other.
 class Out {
  public:
-  explicit Out(Destination& destination) : destination_(&destination) {
+  explicit Out(Destination& destination) : destination_(destination) {
     const std::span<char> buffer = destination.grow(0, 0);
     begin_ = at_ = buffer.data();
     end_ = buffer.data() + buffer.size();
@@ -73,54 +70,21 @@ class Out {
   std::size_t size() const { return static_cast<std::size_t>(at_ - begin_); }
   unsigned widest() const { return widest_; }
   // Hands the text to the destination.
-  void finish() { destination_->finish(size(), widest_); }
+  void finish() { destination_.finish(size(), widest_); }
 
  private:
-  friend class TwoParts;
   static constexpr std::size_t spare = 32;
 
-  explicit Out(TwoParts& parts) : destination_(nullptr), parts_(&parts) {}
   char* room(std::size_t size) {
     if (static_cast<std::size_t>(end_ - at_) < size + spare) grow(size);
     return at_;
   }
   void grow(std::size_t size);
-  Destination* destination_;
-  TwoParts* parts_ = nullptr;
-  char* begin_ = nullptr;
-  char* at_ = nullptr;
-  char* end_ = nullptr;
-  unsigned widest_ = 0;
-};
-
-// A text written as two parts at once, both in the one buffer of a destination: `head` from
-// its start and `tail` higher up, which join() slides down to follow the head once both are
-// written. When either part runs out of room the buffer grows (remapped, not copied) and the
-// tail moves up, the free room shared in the proportion of the two parts so far, so that the
-// gap left between them at the end, which the slide has to cross, stays small. The tail never
-// lives anywhere but in the text's own buffer.
-class TwoParts {
- public:
-  explicit TwoParts(Destination& destination);
-  TwoParts(const TwoParts&) = delete;
-  TwoParts& operator=(const TwoParts&) = delete;
-
-  // Slides the tail down to follow the head, which then holds both (and can be written on),
-  // giving back the pages that only the tail's old place used.
-  void join();
-  std::size_t size() const { return head.size() + tail.size(); }
-
-  Out head{*this};
-  Out tail{*this};
-
- private:
-  friend class Out;
-  // Room for `size` more bytes (and the spare ones) in `part`.
-  void make_room(const Out& part, std::size_t size);
-
   Destination& destination_;
-  char* buffer_ = nullptr;
-  std::size_t capacity_ = 0;
+  char* begin_;
+  char* at_;
+  char* end_;
+  unsigned widest_ = 0;
 };
 
 // "(a, b)" from the first two entries of a payoff, integers in decimal, exact numbers as

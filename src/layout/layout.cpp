@@ -15,6 +15,7 @@
 #include "cell.hpp"
 #include "export/walk.hpp"
 #include "machine.hpp"
+#include "tree/prefetch.hpp"
 
 namespace kelvora::layout {
 namespace {
@@ -161,9 +162,6 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
 
 // How far ahead of its use a node of a list of children is fetched.
 constexpr std::size_t ahead = 8;
-
-// Fetches the record of the node object `node` ahead of its use.
-void prefetch_node(PyObject* node) { prefetch(node, sizeof(Cell<Decision>)); }
 
 // Whether any of the children carries a probability; their records are fetched ahead.
 bool any_probability(const Children& children) {

@@ -39,14 +39,6 @@ constexpr double margin = 8;         // round the drawing
 // The estimated width in pixels of a UTF-8 text.
 double text_width(std::string_view text);
 
-// Asks the processor to fetch the memory [begin, begin + size) ahead of its use, so that the
-// fetches of records met in a scattered order overlap. A hint only.
-inline void prefetch(const void* begin, std::size_t size = 1) {
-  const char* at = static_cast<const char*>(begin);
-  for (std::size_t offset = 0; offset < size; offset += 64) __builtin_prefetch(at + offset);
-  __builtin_prefetch(at + size - 1);
-}
-
 // Which side of its edge a node's labels stand on: left of the parent's centre they go left,
 // right of it right; a child between the first and the last is decided by where it lands.
 enum class Side : std::uint8_t { middle, left, right };
