@@ -28,7 +28,8 @@ import timeit
 from fractions import Fraction
 
 sys.path.insert(0, __file__.rsplit("/", 1)[0])
-from compare import PLAYER, SHAPES, build_kelvora, fresh_memory  # noqa: E402
+from compare import (PLAYER, SHAPES, build_kelvora, build_kelvora_shuffled,  # noqa: E402
+                     fresh_memory)
 
 from kelvora import Decision, Game, Player, Variable  # noqa: E402
 
@@ -82,26 +83,9 @@ def call(repeat: int) -> None:
         print(f"2-node {name}: {value:,.0f} ns / length() {base:,.0f} ns = {value / base:.1f}")
 
 
-def build_shuffled(plan, seed: int = 1) -> Game:
-    """The tree of `plan`, its nodes made in a shuffled order (so scattered in memory), then
-    attached in the plan's order."""
-    game = Game("bench")
-    player = Player(PLAYER)
-    order = list(range(1, len(plan) + 1))
-    random.Random(seed).shuffle(order)
-    made = [None] * (len(plan) + 1)
-    made[0] = game.root
-    for i in order:
-        _, action, a, b, information_set = plan[i - 1]
-        made[i] = Decision(player, action, None if a is None else [a, b], None, information_set)
-    for i, (parent, *_rest) in enumerate(plan, 1):
-        made[parent].add_node(made[i])
-    return game
-
-
 def scattered_of(method: str, order: str, nodes: int, repeat: int) -> None:
     plan = SHAPES["binary"](nodes)
-    game = build_shuffled(plan) if order == "shuffled" else build_kelvora(plan)
+    game = build_kelvora_shuffled(plan) if order == "shuffled" else build_kelvora(plan)
     print(seconds(lambda: METHODS[method](game), repeat) / (len(plan) + 1) * 1e9)
 
 

@@ -66,23 +66,7 @@ char* put_point(char* at, layout::Point point, Numbers<2>& numbers) {
 }
 constexpr std::size_t point_size = 2 * fixed_size + 1;
 
-// The start of the last path written and its text: the edges from one node follow each other,
-// and all start at the node.
-class Start {
- public:
-  char* put(char* at, layout::Point point, Numbers<2>& numbers) {
-    if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
-      point_ = point;
-      size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
-    }
-    return put_short<64>(at, std::string_view(text_, size_));
-  }
-
- private:
-  layout::Point point_{0, 0};
-  std::size_t size_ = 0;
-  char text_[point_size + fixed_size + 64];
-};
+using Start = PathStart<2, point_size>;
 
 void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   const double width = scene.right - scene.left, height = scene.bottom - scene.top;
@@ -99,7 +83,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   Numbers<2> numbers;
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(16 + point_size + 64);
-    at = start.put(put(at, "<path d=\"M"), path.start, numbers);
+    at = start.put(put(at, "<path d=\"M"), path.start, numbers, put_point);
     out.advance(at);
     layout::for_each_segment(
         scene, path,

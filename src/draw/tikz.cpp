@@ -101,23 +101,7 @@ char* put_point(char* at, layout::Point point, Numbers<3>& numbers) {
 }
 constexpr std::size_t point_size = 2 * fixed_size + 3;
 
-// The start of the last path written and its text: the edges from one node follow each other,
-// and all start at the node.
-class Start {
- public:
-  char* put(char* at, layout::Point point, Numbers<3>& numbers) {
-    if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
-      point_ = point;
-      size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
-    }
-    return put_short<64>(at, std::string_view(text_, size_));
-  }
-
- private:
-  layout::Point point_{0, 0};
-  std::size_t size_ = 0;
-  char text_[point_size + fixed_size + 64];
-};
+using Start = PathStart<3, point_size>;
 
 // The bytes of a name that tex_text() may change: TeX's special characters, those that the
 // default font encoding sets as other glyphs, a hyphen or comma (which may be doubled), the
@@ -180,7 +164,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
       case layout::PathKind::set_line:
       case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
-    out.advance(start.put(at, path.start, numbers));
+    out.advance(start.put(at, path.start, numbers, put_point));
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {

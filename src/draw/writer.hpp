@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/destination.hpp"
+#include "layout/scene.hpp"
 #include "text.hpp"
 
 namespace kelvora::draw {
@@ -301,6 +302,27 @@ class Writer {
   char* at_;
   char* end_;
   unsigned widest_ = 0;
+};
+
+// The text of the point where the last path began: the edges from one node follow each other
+// and all begin at the node, so that point is written out once. `put_point` writes a point in
+// at most `PointSize` bytes.
+template <int Places, std::size_t PointSize>
+class PathStart {
+ public:
+  template <class PutPoint>
+  char* put(char* at, layout::Point point, Numbers<Places>& numbers, PutPoint put_point) {
+    if (size_ == 0 || std::memcmp(&point, &point_, sizeof point) != 0) {
+      point_ = point;
+      size_ = static_cast<std::size_t>(put_point(text_, point, numbers) - text_);
+    }
+    return put_short<64>(at, std::string_view(text_, size_));
+  }
+
+ private:
+  layout::Point point_{0, 0};
+  std::size_t size_ = 0;
+  char text_[PointSize + fixed_size + 64];
 };
 
 }  // namespace kelvora::draw
