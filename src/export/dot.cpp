@@ -1,8 +1,6 @@
 // The DOT renderer: the node lines in pre-order, then the edge lines, each edge after the
-// subtree of the child it leads to. Two walks number the nodes alike: the first writes the node
-// lines, the second the edge lines after them, straight into the one text. Nothing is written
-// aside and copied, so the text is all the memory an export takes. No Python code runs between
-// the walks (an interrupt is only read as a flag), so both see the same tree.
+// subtree of the child it leads to. One walk writes the node lines into the text and the edge
+// lines aside, to be appended when the walk is done.
 #include "export/dot.hpp"
 
 #include "export/walk.hpp"
@@ -59,43 +57,48 @@ void render_dot(PyObject* root_node, Destination& destination) {
   const Decision& root = read_node(root_node);
   if (root.children.empty()) walk::out_of_bounds(0, 0);
 
-  walk::Out out(destination);
+  walk::Out nodes(destination);
+  MemoryDestination aside;
+  walk::Out edges(aside);
   Index index;
-  out.put("digraph {\n");
-  auto enter_counting = [&index](const Decision&, std::size_t) {
-    const Index entered = index;
-    index.next();
-    return entered;
-  };
-  auto enter = [&](const Decision& node, std::size_t depth) {
-    out.put("    ");
-    out.put_padded(index.digits, index.size);
-    out.put(" [ label = \"");
-    put_label(out, node);
-    out.put("\" ]\n");
-    // Every edge ends at a node entered after the root, so there is always one edge fewer
-    // than nodes and the edge indices stay below the reserved one as well.
+  nodes.put("digraph {\n");
+  // Every edge ends at a node entered after the root, so there is always one edge fewer
+  // than nodes and the edge indices stay below the reserved one as well.
+  auto enter = [&](const Decision& node, std::size_t) {
+    nodes.put("    ");
+    nodes.put_padded(index.digits, index.size);
+    nodes.put(" [ label = \"");
+    put_label(nodes, node);
+    nodes.put("\" ]\n");
     if (index.size == 10 && std::memcmp(index.digits, reserved_index, 10) == 0) {
       throw RenderFailure(RenderFailure::Kind::fault,
                           "node index out of range: a graph holds at most 4294967295 nodes");
     }
-    return enter_counting(node, depth);
+    const Index entered = index;
+    index.next();
+    return entered;
   };
   auto leave = [&](const Decision& node, const Index& done, const Index& parent) {
-    out.put("    ");
-    out.put_padded(parent.digits, parent.size);
-    out.put(" -> ");
-    out.put_padded(done.digits, done.size);
-    out.put(" [ label = \"");
-    put_escaped(out, node.name);
-    out.put("\" ]\n");
+    edges.put("    ");
+    edges.put_padded(parent.digits, parent.size);
+    edges.put(" -> ");
+    edges.put_padded(done.digits, done.size);
+    edges.put(" [ label = \"");
+    put_escaped(edges, node.name);
+    edges.put("\" ]\n");
   };
-  auto size = [&] { return out.size(); };
-  walk::depth_first<Index>(root, enter, [](const Decision&, const Index&, const Index&) {}, size);
-  index = Index{};
-  walk::depth_first<Index>(root, enter_counting, leave, size);
-  out.put("}\n");
-  out.finish();
+  walk::depth_first<Index>(root, enter, leave, [&] { return nodes.size() + edges.size(); });
+  edges.finish();
+  // The edge lines join the text a few MiB at a time, each part given back once copied.
+  const std::string_view lines = aside.text();
+  constexpr std::size_t part = std::size_t{4} << 20;
+  nodes.note_width(edges.widest());
+  for (std::size_t at = 0; at < lines.size(); at += part) {
+    nodes.put(lines.substr(at, part));
+    aside.release_before(at + part);
+  }
+  nodes.put("}\n");
+  nodes.finish();
 }
 
 }  // namespace kelvora

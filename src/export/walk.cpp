@@ -41,6 +41,14 @@ std::span<char> MemoryDestination::grow(std::size_t used, std::size_t size) {
   return {data_, capacity_};
 }
 
+void MemoryDestination::release_before(std::size_t offset) {
+  const auto at = reinterpret_cast<std::uintptr_t>(data_), page = std::uintptr_t{4096};
+  const auto begin = (at + page - 1) / page * page,
+             end = (at + std::min(offset, size_)) / page * page;
+  if (data_ != local_ && end > begin)
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
 namespace walk {
 
 void out_of_bounds(std::size_t len, std::size_t index) {
