@@ -13,9 +13,9 @@
 #include <utility>
 
 #include "cell.hpp"
-#include "export/walk.hpp"
 #include "machine.hpp"
 #include "tree/prefetch.hpp"
+#include "write/walk.hpp"
 
 namespace kelvora::layout {
 namespace {

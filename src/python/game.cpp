@@ -14,11 +14,11 @@
 #include "draw/tikz.hpp"
 #include "entry.hpp"
 #include "export/dot.hpp"
-#include "export/failure.hpp"
 #include "export/latex.hpp"
 #include "layout/layout.hpp"
 #include "python/node.hpp"
 #include "python/output.hpp"
+#include "write/failure.hpp"
 
 namespace kelvora {
 namespace {
