@@ -18,18 +18,19 @@ struct Refusal {
   std::string message;
 };
 
-// Makes the object that holds a node record (the module's Decision class), numbered.
+// Makes the object that holds a node record (the module's Decision class).
 using MakeNode = Ref (*)(Decision node);
 
-// The game of a .efg text: its title, "Nature" and the file's players (Nature gets a name that
+// Reads the game of a .efg text: its title, "Nature" and the file's players (Nature gets a name that
 // no player has), and a tree whose root is the file's first node, named "root". Each other node
 // is named by the action that leads to it and reached by the player who moves at its parent
 // (Nature at a chance node, with the action's probability); an outcome's payoffs stay on the
 // node where it stands, one entry per player, each number as written. Information sets of two
 // or more members are numbered 1, 2, ... in order of first appearance over all players; a set
 // of one node is none. Text that is not UTF-8 (unless `utf8_known`), or not such a file, is
-// refused at its place. Reads in one pass without recursion; runs no Python code.
-Game read(std::string_view text, bool utf8_known, MakeNode make);
+// refused at its place. Reads in one pass without recursion; runs no Python code. `game` is
+// filled in, and the nodes draw their numbers (next_node_id), only once nothing can fail.
+void read(std::string_view text, bool utf8_known, MakeNode make, Game& game);
 
 // Writes `game` as a .efg text. `players` are the players whom its payoffs are for, in order
 // (check::Problems::players of a game that passed the check). A node's mover is its first

@@ -211,13 +211,12 @@ class Reader {
  public:
   Reader(std::string_view text, MakeNode make) : lexer_(text), make_(make) {}
 
-  Game read() {
-    Game game;
-    game.gametype = Type{Type::Extensive};
-    header(game);
+  void read(Game& game) {
+    std::string title = header();
     // The root of the game is the file's first node.
     const Line first = line();
     Ref root = make_(make_node(Player{"player"}, "root", std::nullopt, std::nullopt, std::nullopt));
+    nodes_.push_back(root.get());
     fill(root.get(), first);
     struct Frame {
       PyObject* node;
@@ -245,6 +244,7 @@ class Reader {
         set_probability(record(child.get()), probabilities_[parent_set.first_probability + i]);
       }
       PyObject* const child_node = child.get();
+      nodes_.push_back(child_node);
       record(parent_node).children.push_back(std::move(child));
       if (here.set != none) stack.push_back(Frame{child_node, here.set, 0});
     }
@@ -262,9 +262,12 @@ class Reader {
       member.information_set_number = numbers[set];
       member.has_information_set = true;
     }
+    // Nothing fails from here on: the nodes draw their numbers, and the game is filled in.
+    for (PyObject* node : nodes_) record(node).node_id = next_node_id();
+    game.title = std::move(title);
     game.player = std::move(players_);
+    game.gametype = Type{Type::Extensive};
     game.root = std::move(root);
-    return game;
   }
 
  private:
@@ -316,11 +319,12 @@ class Reader {
     return std::move(*parsed.value);
   }
 
-  void header(Game& game) {
+  // Reads up to the first node and returns the title.
+  std::string header() {
     expect_word("EFG", "EFG (a Gambit extensive-form game file)");
     expect_word("2", "the version 2");
     expect_word("R", "R");
-    game.title = std::string(string("the game's title (a quoted string)"));
+    std::string title(string("the game's title (a quoted string)"));
     punctuation(Token::open, "'{' before the players' names");
     std::vector<Player> players{Player{"Nature"}};
     while (lexer_.peek().kind != Token::close) {
@@ -339,6 +343,7 @@ class Reader {
     players[0].name = nature;
     players_ = std::move(players);
     if (lexer_.peek().kind == Token::string) lexer_.take();  // the comment
+    return title;
   }
 
   void expect_word(std::string_view word, std::string_view what) {
@@ -527,11 +532,12 @@ class Reader {
   std::vector<Token> outcome_declared_;
   std::unordered_map<std::uint64_t, std::size_t> outcome_index_;
   std::vector<std::pair<PyObject*, std::size_t>> members_;
+  std::vector<PyObject*> nodes_;  // in pre-order
 };
 
 }  // namespace
 
-Game read(std::string_view text, bool utf8_known, MakeNode make) {
+void read(std::string_view text, bool utf8_known, MakeNode make, Game& game) {
   if (!utf8_known) {
     if (const std::optional<std::size_t> bad = invalid_utf8(text)) {
       std::size_t line = 1, line_start = 0;
@@ -547,7 +553,7 @@ Game read(std::string_view text, bool utf8_known, MakeNode make) {
                             std::string{hex[byte & 15]}, ")"})};
     }
   }
-  return Reader(text, make).read();
+  Reader(text, make).read(game);
 }
 
 }  // namespace kelvora::efg

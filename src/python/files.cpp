@@ -16,12 +16,8 @@
 namespace kelvora {
 namespace {
 
-// A node object of the module's Decision class, numbered as new_node numbers it.
-Ref make_decision(Decision node) {
-  Ref object = wrap(std::move(node));
-  new_value<Decision>(object).node_id = next_node_id();
-  return object;
-}
+// A node object of the module's Decision class, numbered by the reader once it is done.
+Ref make_decision(Decision node) { return wrap(std::move(node)); }
 
 // The Game of a .efg text held by `data` (a str, bytes or bytearray); `what` names the argument
 // or the call that gave it.
@@ -45,8 +41,10 @@ Ref game_of(PyObject* data, std::string_view what) {
   }
   try {
     // No Python code runs while the text is read, so the buffer stays as it is.
-    Game game = efg::read(text, utf8_known, make_decision);
-    return wrap(std::move(game));
+    // The game first, which the reader fills in only once it has read the whole text.
+    Ref game = wrap(Game{});
+    efg::read(text, utf8_known, make_decision, new_value<Game>(game));
+    return game;
   } catch (efg::Refusal& refusal) {
     throw Error::with_message(PyExc_ValueError, std::move(refusal.message));
   }
