@@ -21,9 +21,9 @@ struct Refusal {
 // Makes the object that holds a node record (the module's Decision class).
 using MakeNode = Ref (*)(Decision node);
 
-// Reads the game of a .efg text: its title, "Nature" and the file's players (Nature gets a name that
-// no player has), and a tree whose root is the file's first node, named "root". Each other node
-// is named by the action that leads to it and reached by the player who moves at its parent
+// Reads the game of a .efg text: its title, "Nature" and the file's players (Nature gets a name
+// that no player has), and a tree whose root is the file's first node, named "root". Each other
+// node is named by the action that leads to it and reached by the player who moves at its parent
 // (Nature at a chance node, with the action's probability); an outcome's payoffs stay on the
 // node where it stands, one entry per player, each number as written. Information sets of two
 // or more members are numbered 1, 2, ... in order of first appearance over all players; a set

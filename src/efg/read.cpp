@@ -1,11 +1,10 @@
 // Reading a .efg file: a tokenizer that knows where each token stands, and one pass over the
 // nodes in pre-order with an explicit stack of the nodes whose children are still to come.
+#include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 
 #include "efg/efg.hpp"
@@ -116,8 +115,9 @@ class Lexer {
         if (i >= text_.size()) {
           Token open = next_;
           open.size = 1;
-          throw Refusal{concat({place(open), ": this string is never closed: expected a '\"' "
-                                             "before the end of the file"})};
+          throw Refusal{concat({place(open),
+                                ": this string is never closed: expected a '\"' "
+                                "before the end of the file"})};
         }
         if (text_[i] == '\\' && i + 1 < text_.size() && text_[i + 1] == '"') {
           ++i;
@@ -186,17 +186,77 @@ std::optional<std::size_t> invalid_utf8(std::string_view text) {
 // An information set: its player (0 for chance), its actions (and their probabilities, for
 // chance) and how many nodes it has.
 struct Set {
-  std::uint64_t player;
+  std::uint64_t player, number;
   std::size_t first_action, action_count;
   std::size_t first_probability;  // of a chance set
   std::size_t members = 0;
   Token declared;  // where its actions were given
 };
 
-struct PairHash {
-  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& key) const {
-    return std::hash<std::uint64_t>()(key.first * 0x9E3779B97F4A7C15ull ^ key.second);
+// Entries of a table found by a key of two numbers: a hash table of the entries' indices (four
+// bytes each), probed linearly, whose keys the table itself keeps (`key_of(i)`). A file of a
+// million sets or outcomes allocates no memory per entry and keeps the hash table small.
+//
+// Files number their sets (of each player) and outcomes 1, 2, 3, ...: the hash keeps such
+// numbers side by side, so that the table is read in order rather than at random (a miss of the
+// cache for every node otherwise). Numbers chosen to collide so (multiples of a power of two)
+// make a probe run long: the table then spreads its keys by a mixing hash instead, so that no
+// file takes more than linear time.
+class Index {
+ public:
+  // Keys (a, b) with a < `stride` lie side by side in the order of b, then of a.
+  void set_stride(std::uint64_t stride) { stride_ = stride; }
+  // The entry of key (a, b), else `fresh` (the next index), which is then kept; and whether it
+  // is new.
+  template <class KeyOf>
+  std::pair<std::size_t, bool> find_or_add(std::uint64_t a, std::uint64_t b, std::size_t fresh,
+                                           KeyOf key_of) {
+    if ((size_ + 1) * 2 > slots_.size()) rebuild(slots_.size() * 2, key_of);
+    for (;;) {
+      const std::size_t mask = slots_.size() - 1;
+      std::size_t i = hash(a, b) & mask;
+      for (std::size_t probes = 0; probes < long_run || mixed_; ++probes, i = (i + 1) & mask) {
+        if (slots_[i] == 0) {
+          if (fresh >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+          slots_[i] = static_cast<std::uint32_t>(fresh + 1);
+          ++size_;
+          return {fresh, true};
+        }
+        if (key_of(slots_[i] - 1) == std::pair(a, b)) return {slots_[i] - 1, false};
+      }
+      mixed_ = true;
+      rebuild(slots_.size(), key_of);
+    }
   }
+
+ private:
+  static constexpr std::size_t long_run = 64;
+
+  std::size_t hash(std::uint64_t a, std::uint64_t b) const {
+    std::uint64_t h = b * stride_ + a;
+    if (!mixed_) return static_cast<std::size_t>(h);
+    // SplitMix64's finalizer, which spreads numbers that differ in any bit.
+    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<std::size_t>(h ^ (h >> 31));
+  }
+  template <class KeyOf>
+  void rebuild(std::size_t size, KeyOf key_of) {
+    std::vector<std::uint32_t> old(std::max<std::size_t>(16, size), 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint32_t entry : old) {
+      if (entry == 0) continue;
+      const auto [a, b] = key_of(entry - 1);
+      std::size_t i = hash(a, b) & mask;
+      while (slots_[i] != 0) i = (i + 1) & mask;
+      slots_[i] = entry;
+    }
+  }
+  std::vector<std::uint32_t> slots_;  // an entry's index + 1, or 0
+  std::size_t size_ = 0;
+  std::uint64_t stride_ = 1;
+  bool mixed_ = false;
 };
 
 // A node line: the node's information set (an index into the sets, or none for a terminal
@@ -235,9 +295,8 @@ class Reader {
       PyObject* const parent_node = top.node;
       const Set parent_set = parent;  // `line` may move the sets
       const Line here = line();
-      Decision node =
-          make_node(players_[parent_set.player], actions_[parent_set.first_action + i],
-                    std::nullopt, std::nullopt, std::nullopt);
+      Decision node = make_node(players_[parent_set.player], actions_[parent_set.first_action + i],
+                                std::nullopt, std::nullopt, std::nullopt);
       Ref child = make_(std::move(node));
       fill(child.get(), here);
       if (parent_set.player == 0) {
@@ -290,8 +349,10 @@ class Reader {
     if (token.kind != kind) lexer_.expected(token, what);
   }
 
-  // A whole number of at most 18 digits, from `least` to `most`.
-  std::uint64_t whole(std::string_view what, std::uint64_t least, std::uint64_t most) {
+  // A whole number of at most 18 digits, from `least` to `most`; `what()` says what was
+  // expected otherwise.
+  template <class What>
+  std::uint64_t whole(What what, std::uint64_t least, std::uint64_t most) {
     const Token token = lexer_.take();
     const std::string_view digits = lexer_.raw(token);
     std::uint64_t value = 0;
@@ -300,7 +361,7 @@ class Reader {
       ok = digits[i] >= '0' && digits[i] <= '9';
       value = value * 10 + static_cast<std::uint64_t>(digits[i] - '0');
     }
-    if (!ok || value < least || value > most) lexer_.expected(token, what);
+    if (!ok || value < least || value > most) lexer_.expected(token, what());
     return value;
   }
 
@@ -342,6 +403,7 @@ class Reader {
     }
     players[0].name = nature;
     players_ = std::move(players);
+    set_index_.set_stride(players_.size());
     if (lexer_.peek().kind == Token::string) lexer_.take();  // the comment
     return title;
   }
@@ -363,16 +425,23 @@ class Reader {
     }
     string("the node's name (a quoted string)");
     Line here;
+    constexpr std::uint64_t any = std::numeric_limits<std::uint64_t>::max();
     if (kind == "c") {
-      here.set = information_set(0, whole("a chance information set's number (from 1)", 1,
-                                          std::numeric_limits<std::uint64_t>::max()));
-    } else if (kind == "p") {
-      const std::uint64_t player = whole(
-          concat({"a player's number from 1 to ", std::to_string(count)}), 1, count);
       here.set = information_set(
-          player, whole(concat({"an information set number of player ", std::to_string(player),
-                                " (from 1)"}),
-                        1, std::numeric_limits<std::uint64_t>::max()));
+          0,
+          whole([] { return std::string("a chance information set's number (from 1)"); }, 1, any));
+    } else if (kind == "p") {
+      const std::uint64_t player =
+          whole([&] { return concat({"a player's number from 1 to ", std::to_string(count)}); }, 1,
+                count);
+      here.set = information_set(player, whole(
+                                             [&] {
+                                               return concat(
+                                                   {"an information set number of "
+                                                    "player ",
+                                                    std::to_string(player), " (from 1)"});
+                                             },
+                                             1, any));
     }
     here.outcome = outcome();
     return here;
@@ -385,13 +454,13 @@ class Reader {
   }
 
   std::size_t information_set(std::uint64_t player, std::uint64_t number) {
-    const auto [at, is_new] = set_index_.try_emplace({player, number}, sets_.size());
-    const std::size_t index = at->second;
+    const auto [index, is_new] = set_index_.find_or_add(
+        player, number, sets_.size(),
+        [&](std::size_t i) { return std::pair(sets_[i].player, sets_[i].number); });
     if (lexer_.peek().kind != Token::string) {
       if (is_new) {
-        lexer_.expected(lexer_.peek(),
-                        concat({"the name and actions of ", set_name(player, number),
-                                ", which is new here"}));
+        lexer_.expected(lexer_.peek(), concat({"the name and actions of ", set_name(player, number),
+                                               ", which is new here"}));
       }
       ++sets_[index].members;
       return index;
@@ -424,7 +493,8 @@ class Reader {
     }
     const std::size_t action_count = actions_.size() - first_action;
     if (is_new) {
-      sets_.push_back(Set{player, first_action, action_count, first_probability, 1, declared});
+      sets_.push_back(
+          Set{player, number, first_action, action_count, first_probability, 1, declared});
       return index;
     }
     // Repeated: it must agree, and is then forgotten.
@@ -444,28 +514,29 @@ class Reader {
                                     lexer_.place(set.declared)}));
     }
     actions_.erase(actions_.begin() + static_cast<std::ptrdiff_t>(first_action), actions_.end());
-    probabilities_.erase(
-        probabilities_.begin() + static_cast<std::ptrdiff_t>(first_probability),
-        probabilities_.end());
+    probabilities_.erase(probabilities_.begin() + static_cast<std::ptrdiff_t>(first_probability),
+                         probabilities_.end());
     ++set.members;
     return index;
   }
 
   std::size_t outcome() {
-    const std::uint64_t id =
-        whole("an outcome number (0 for none)", 0, std::numeric_limits<std::uint64_t>::max());
+    const std::uint64_t id = whole([] { return std::string("an outcome number (0 for none)"); }, 0,
+                                   std::numeric_limits<std::uint64_t>::max());
     const bool given = lexer_.peek().kind == Token::string;
     if (id == 0) {
       if (given) lexer_.expected(lexer_.peek(), "the next node (outcome 0 has no name or payoffs)");
       return none;
     }
-    const auto [at, is_new] = outcome_index_.try_emplace(id, outcomes_.size());
+    const auto [index, is_new] = outcome_index_.find_or_add(
+        0, id, outcomes_.size(),
+        [&](std::size_t i) { return std::pair(std::uint64_t{0}, outcome_ids_[i]); });
     if (!given) {
       if (is_new) {
         lexer_.expected(lexer_.peek(), concat({"the name and payoffs of outcome ",
                                                std::to_string(id), ", which is new here"}));
       }
-      return at->second;
+      return index;
     }
     Token declared;
     string("", &declared);
@@ -482,9 +553,9 @@ class Reader {
         break;
       }
       if (values.size() == count) {
-        lexer_.expected(token, concat({"'}' after the ", std::to_string(count),
-                                       count == 1 ? " payoff (one per player)"
-                                                  : " payoffs (one per player)"}));
+        lexer_.expected(
+            token, concat({"'}' after the ", std::to_string(count),
+                           count == 1 ? " payoff (one per player)" : " payoffs (one per player)"}));
       }
       values.push_back(exact(token, wanted(), false));
       token = lexer_.take();
@@ -493,14 +564,15 @@ class Reader {
     if (is_new) {
       outcomes_.push_back(payoff_of(std::move(values)));
       outcome_declared_.push_back(declared);
-      return at->second;
+      outcome_ids_.push_back(id);
+      return index;
     }
-    if (!same_payoff(outcomes_[at->second], values)) {
-      lexer_.fail(declared, concat({"outcome ", std::to_string(id),
-                                    " has other payoffs here than at ",
-                                    lexer_.place(outcome_declared_[at->second])}));
+    if (!same_payoff(outcomes_[index], values)) {
+      lexer_.fail(declared,
+                  concat({"outcome ", std::to_string(id), " has other payoffs here than at ",
+                          lexer_.place(outcome_declared_[index])}));
     }
-    return at->second;
+    return index;
   }
 
   static bool same_payoff(const Payoff& kept, const Exacts& values) {
@@ -525,12 +597,13 @@ class Reader {
   MakeNode make_;
   std::vector<Player> players_;
   std::vector<Set> sets_;
-  std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::size_t, PairHash> set_index_;
+  Index set_index_;  // by player (0 for chance) and number
   std::vector<Text> actions_;
   std::vector<Exact> probabilities_;
   std::vector<Payoff> outcomes_;
   std::vector<Token> outcome_declared_;
-  std::unordered_map<std::uint64_t, std::size_t> outcome_index_;
+  std::vector<std::uint64_t> outcome_ids_;
+  Index outcome_index_;  // by 0 and number
   std::vector<std::pair<PyObject*, std::size_t>> members_;
   std::vector<PyObject*> nodes_;  // in pre-order
 };

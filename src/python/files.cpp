@@ -31,13 +31,14 @@ Ref game_of(PyObject* data, std::string_view what) {
     text = std::string_view(utf8, static_cast<std::size_t>(size));
     utf8_known = true;
   } else if (PyBytes_Check(data)) {
-    text = std::string_view(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+    text =
+        std::string_view(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
   } else if (PyByteArray_Check(data)) {
     text = std::string_view(PyByteArray_AS_STRING(data),
                             static_cast<std::size_t>(PyByteArray_GET_SIZE(data)));
   } else {
-    throw Error::with_message(PyExc_TypeError, concat({what, ": expected a str or bytes, got ",
-                                                       Py_TYPE(data)->tp_name}));
+    throw Error::with_message(
+        PyExc_TypeError, concat({what, ": expected a str or bytes, got ", Py_TYPE(data)->tp_name}));
   }
   try {
     // No Python code runs while the text is read, so the buffer stays as it is.
@@ -74,9 +75,9 @@ PyObject* load_efg(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject
   return entry([&] {
     auto matched = match_fast<1>(load_spec, args, nargsf, kwnames);
     PyObject* file = matched.slot[0];
-    const bool is_path = PyUnicode_Check(file) || PyBytes_Check(file) ||
-                         PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(file)),
-                                                "__fspath__");
+    const bool is_path =
+        PyUnicode_Check(file) || PyBytes_Check(file) ||
+        PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(file)), "__fspath__");
     if (is_path) {
       // Opened as open(file, "rb") opens it, and closed however the reading ends.
       Ref io = Ref::steal(PyImport_ImportModule("io"));
