@@ -1,6 +1,7 @@
 // The module's entry point: makes the module once per process and registers its classes.
 #include "classes.hpp"
 #include "entry.hpp"
+#include "python/files.hpp"
 #include "python/game.hpp"
 #include "python/node.hpp"
 #include "python/variable.hpp"
@@ -31,6 +32,7 @@ ClassDef& (*const registration[])() = {
 
 void module_body(PyObject* module) {
   for (auto def : registration) register_class(module, def());
+  if (PyModule_AddFunctions(module, file_functions) != 0) throw Error::fetch();
 }
 
 // Only the main interpreter may own the module: the type objects are process-wide and made in

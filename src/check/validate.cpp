@@ -135,6 +135,7 @@ class Checker {
              [&](const Decision& child) {
                report_at(walk.path(&child), "a cycle: this node is one of its own ancestors");
              });
+    problems_.players = players_;
     return std::move(problems_);
   }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tree/game.hpp"
@@ -12,9 +13,12 @@ namespace kelvora::check {
 
 // What is wrong with a game: the first `limit` problems found, each "<path>: <what>", and how
 // many there are in all.
+// Also the players whom the payoffs are for, in the order of their entries (by the rule below;
+// views of the game's names, valid while the game and its tree are unchanged).
 struct Problems {
   std::vector<std::string> messages;
   std::size_t count = 0;
+  std::vector<std::string_view> players;
 };
 
 // Checks the game in pre-order, without recursion, visiting a node shared under several
