@@ -106,15 +106,6 @@ constexpr std::size_t fixed_size = 32;
 // trailing zeros; returns the end. A number that rounds to zero has no sign.
 template <int Places>
 char* put_fixed(char* at, double value) {
-  // A whole number (as most lengths of a small drawing are) at once: its digits are those below.
-  if (std::fabs(value) < 1e9) {
-    const auto whole = static_cast<std::int32_t>(value);
-    if (static_cast<double>(whole) == value) {
-      if (whole < 0) *at++ = '-';
-      return put_digits(at, whole < 0 ? 0u - static_cast<std::uint32_t>(whole)
-                                      : static_cast<std::uint32_t>(whole));
-    }
-  }
   constexpr std::int64_t scale = [] {
     std::int64_t power = 1;
     for (int i = 0; i < Places; ++i) power *= 10;
