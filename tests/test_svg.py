@@ -6,6 +6,7 @@ import json
 import os
 import random
 import re
+import subprocess
 import sys
 import xml.etree.ElementTree as ET
 from pathlib import Path
@@ -261,3 +262,27 @@ def test_drawing_ignores_the_order_nodes_were_made_in():
     for direction in ("down", "right"):
         assert walked.export_svg(direction=direction) == scattered.export_svg(direction=direction)
         assert walked.export_tikz(direction=direction) == scattered.export_tikz(direction=direction)
+
+
+def test_drawings_carry_nothing_from_one_call_to_the_next():
+    """Memory that a drawing leaves for the next is written afresh: a small game draws the same
+    in a fresh interpreter and after drawings of larger trees, with sets, in every style."""
+    script = """if True:
+        import json
+        from kelvora import Decision, Game, Player
+        a, b = Player("Ann"), Player("Bob")
+        g = Game("small")
+        x, y = Decision(a, "x", utility=[1, -2]), Decision(a, "y", information_set=1)
+        x.probability, y.probability = "2/3", "1/3"
+        g.root.add_nodes(x, y.add_node(Decision(b, "z", utility=[3, 4])))
+        print(json.dumps([g.export_svg(direction=d, infosets=s) + g.export_tikz(direction=d)
+                          for d in ("down", "right") for s in ("line", "outline")]))
+    """
+    fresh = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                           check=True).stdout
+    for big in (chain(3000), horse(), mutual(), chain(2)):
+        for draw in (big.export_svg, big.export_tikz):
+            draw(direction="right")
+            namespace = {}
+            exec(script.replace("print(", "out = ("), namespace)
+            assert namespace["out"] == fresh.strip()

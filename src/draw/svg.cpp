@@ -70,17 +70,26 @@ using Start = PathStart<2, point_size>;
 
 void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   const double width = scene.right - scene.left, height = scene.bottom - scene.top;
-  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << width
-      << "\" height=\"" << height << "\" viewBox=\"" << scene.left << ' ' << scene.top << ' '
-      << width << ' ' << height << "\">\n<title>";
-  escaped(out, title, Text::width_of(title));
-  out << "</title>\n<rect x=\"" << scene.left << "\" y=\"" << scene.top << "\" width=\"" << width
-      << "\" height=\"" << height << "\" fill=\"#fff\"/>\n";
-
-  out << "<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n";
-  Start start;
+  // The head in one piece of room, its numbers (each written more than once) through the cache.
   Numbers<2> numbers;
+  char* at = out.room(256 + 6 * fixed_size);
+  at = put(at,
+           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"");
+  at = put(numbers.put(at, width), "\" height=\"");
+  at = put(numbers.put(at, height), "\" viewBox=\"");
+  at = put(put_point(at, {scene.left, scene.top}, numbers), " ");
+  at = put(put_point(at, {width, height}, numbers), "\">\n<title>");
+  out.advance(at);
+  escaped(out, title, Text::width_of(title));
+  at = put(out.room(160 + 4 * fixed_size), "</title>\n<rect x=\"");
+  at = put(numbers.put(at, scene.left), "\" y=\"");
+  at = put(numbers.put(at, scene.top), "\" width=\"");
+  at = put(numbers.put(at, width), "\" height=\"");
+  at = put(numbers.put(at, height),
+           "\" fill=\"#fff\"/>\n<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n");
+  out.advance(at);
+  Start start;
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(16 + point_size + 64);
     at = start.put(put(at, "<path d=\"M"), path.start, numbers, put_point);

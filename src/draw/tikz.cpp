@@ -193,7 +193,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   }
   Release::all(scene.dots);
   Release release;
-  const std::vector<layout::Label>& labels = scene.labels;
+  const auto& labels = scene.labels;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const layout::Label& label = labels[i];
     release.before(labels, &label);

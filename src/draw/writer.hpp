@@ -211,16 +211,16 @@ class Release {
  public:
   // Frees the whole array, its pages given back first: a block that the allocator keeps for
   // reuse would still count as the process's.
-  template <class T>
-  static void all(std::vector<T>& items) {
+  template <class Items>
+  static void all(Items& items) {
     Release release;
     release.before(items, items.data() + items.size(), 0);
-    std::vector<T>().swap(items);
+    items = Items();
   }
   // The items of `items` before `done` are written out: their pages are given back a few MiB
   // at a time.
-  template <class T>
-  void before(const std::vector<T>& items, const T* done, std::uintptr_t least = step) {
+  template <class Items, class T>
+  void before(const Items& items, const T* done, std::uintptr_t least = step) {
     const auto begin = reinterpret_cast<std::uintptr_t>(items.data());
     const auto end = reinterpret_cast<std::uintptr_t>(done) & ~(page - 1);
     if (released_ < begin) released_ = (begin + page - 1) & ~(page - 1);
@@ -255,6 +255,14 @@ class Writer {
 
   Writer& operator<<(std::string_view text) {
     advance(put(room(text.size()), text));
+    return *this;
+  }
+  // A literal, copied in a size known when compiling.
+  template <std::size_t Size>
+  Writer& operator<<(const char (&text)[Size]) {
+    char* at = room(Size - 1);
+    std::memcpy(at, text, Size - 1);
+    advance(at + Size - 1);
     return *this;
   }
   Writer& operator<<(char c) {

@@ -18,6 +18,63 @@
 #include "write/walk.hpp"
 
 namespace kelvora::layout {
+
+namespace spares {
+namespace {
+
+// The kept blocks. The module's calls hold the interpreter lock while they draw, so they never
+// overlap (as the kept block of python/output.cpp), and the blocks need no lock of their own.
+class Kept {
+ public:
+  ~Kept() {
+    for (std::size_t k = 0; k < count_; ++k) std::free(blocks_[k].data);
+  }
+  void* take(std::size_t& bytes) {
+    if (count_ > 0 && blocks_[count_ - 1].bytes >= bytes) {
+      const Entry& top = blocks_[--count_];
+      bytes = top.bytes;
+      total_ -= bytes;
+      return top.data;
+    }
+    for (std::size_t k = count_; k-- > 0;) {
+      if (blocks_[k].bytes < bytes) continue;
+      void* data = blocks_[k].data;
+      bytes = blocks_[k].bytes;
+      total_ -= bytes;
+      blocks_[k] = blocks_[--count_];
+      return data;
+    }
+    return nullptr;
+  }
+  void give(void* data, std::size_t bytes) {
+    if (count_ == slots || bytes > most - total_) return std::free(data);
+    blocks_[count_++] = {data, bytes};
+    total_ += bytes;
+  }
+
+ private:
+  static constexpr std::size_t slots = 16, most = std::size_t{1} << 20;
+  struct Entry {
+    void* data;
+    std::size_t bytes;
+  };
+  Entry blocks_[slots];
+  std::size_t count_ = 0, total_ = 0;
+};
+Kept kept;
+
+}  // namespace
+
+void* take(std::size_t& bytes) { return kept.take(bytes); }
+void give(void* block, std::size_t bytes) {
+  if (block != nullptr) kept.give(block, bytes);
+}
+void advise(void* block, std::size_t bytes) {
+  advise_huge_pages(block, static_cast<char*>(block) + bytes);
+}
+
+}  // namespace spares
+
 namespace {
 
 // Advance widths of DejaVu Sans for the printable ASCII characters, in thousandths of an em,
@@ -46,11 +103,10 @@ void reserve(std::vector<T>& items, std::size_t count) {
   advise_huge_pages(items.data(), items.data() + count);
 }
 
-// `count` copies of `value` in a fresh block, as above.
+// `count` copies of `value` in a block.
 template <class T>
-std::vector<T> filled(std::size_t count, T value) {
-  std::vector<T> items;
-  reserve(items, count);
+Block<T, 64> filled(std::size_t count, T value) {
+  Block<T, 64> items;
   items.assign(count, value);
   return items;
 }
@@ -765,8 +821,8 @@ class Walker {
   Places& places_;
   double beside_;
   // The numbers and links of every place, each kind in one block.
-  std::vector<double> numbers_;
-  std::vector<std::uint32_t> links_;
+  Block<double, 64> numbers_;
+  Block<std::uint32_t, 64> links_;
   double *prelim_, *mod_, *shift_, *change_;
   std::uint32_t *thread_, *ancestor_;
 };
@@ -921,7 +977,7 @@ struct Group {
 
 // Groups each set's members by level, decides how each group is joined, and numbers the lanes
 // of each band (the band before level L is band L - 1).
-std::vector<Group> plan_sets(Tree& tree, const Places& places, std::vector<std::uint32_t>& lanes) {
+std::vector<Group> plan_sets(Tree& tree, const Places& places, Block<std::uint32_t, 16>& lanes) {
   std::vector<Group> groups;
   std::vector<bool> wanted;
   for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {
@@ -995,8 +1051,9 @@ void clear_edge(float& least, double a, double s, double x, double alpha, double
   if (pull > 0) least = std::max(least, static_cast<float>(pull / std::max(slack, 0.5)) + 1);
 }
 
-std::vector<Band> measure_bands(const Places& places, std::uint32_t levels, bool down) {
-  std::vector<Band> bands = filled(levels, Band{0, 0, 0, static_cast<float>(min_band(down))});
+Block<Band, 16> measure_bands(const Places& places, std::uint32_t levels, bool down) {
+  Block<Band, 16> bands;
+  bands.assign(levels, Band{0, 0, 0, static_cast<float>(min_band(down))});
   const double off = beside(down);
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     const Place& place = places[v];
@@ -1104,10 +1161,12 @@ Scene lay_out(const Game& game, const Options& options) {
     low = std::min(low, place.x - place.left);
     high = std::max(high, place.x + place.right);
   }
-  std::vector<std::uint32_t> lanes(levels);
+  Block<std::uint32_t, 16> lanes;
+  lanes.assign(levels, 0);
   const std::vector<Group> groups = plan_sets(tree, places, lanes);
-  const std::vector<Band> bands = measure_bands(places, levels, down);
-  std::vector<double> along(levels);
+  const Block<Band, 16> bands = measure_bands(places, levels, down);
+  Block<double, 16> along;
+  along.assign(levels, 0);
   for (std::uint32_t band = 0; band + 1 < levels; ++band) {
     const Band& sizes = bands[band];
     const double top = lift + sizes.payoff + row;
@@ -1121,11 +1180,11 @@ Scene lay_out(const Game& game, const Options& options) {
   Scene scene;
   std::size_t members = 0;
   for (const auto& set : tree.sets) members += set.size();
-  reserve(scene.labels, labels);
-  reserve(scene.dots, dots);
-  reserve(scene.paths, places.size() + 3 * members);
-  reserve(scene.segments, places.size() + 12 * members);
-  reserve(scene.points, places.size() + 16 * members);
+  scene.labels.grow(labels);
+  scene.dots.grow(dots);
+  scene.paths.grow(places.size() + 3 * members);
+  scene.segments.grow(places.size() + 12 * members);
+  scene.points.grow(places.size() + 16 * members);
   Builder out(scene, down);
   const PathKind set_kind =
       options.sets == SetStyle::line ? PathKind::set_line : PathKind::set_outline;

@@ -84,9 +84,25 @@ struct Label {
 };
 static_assert(sizeof(Label) == 32);
 
+// Blocks of memory that arrays of drawings gave back, kept for the next drawing to take, so that a
+// small drawing does not go to the allocator for each of its arrays. At most a MiB is kept; a
+// larger block, or one more, goes back to the allocator.
+namespace spares {
+// The size of the least block that an array starts with: any kept block serves any small array.
+constexpr std::size_t least = 8192;
+// A kept block of at least `bytes` (then set to its size), or null when none is that large.
+void* take(std::size_t& bytes);
+// Keeps a block of `bytes` (from malloc) or frees it; null is ignored.
+void give(void* block, std::size_t bytes);
+// Asks for huge pages under a block of `bytes`, which only one of `huge` bytes or more can have.
+constexpr std::size_t huge = (std::size_t{1} << 21) - 16384;
+void advise(void* block, std::size_t bytes);
+}  // namespace spares
+
 // Elements of a trivially copyable type in one block that grows in place where the system can
 // (realloc, with huge pages advised), appended to through a pointer. `Slack` elements more than
-// its size can always be read.
+// its size can always be read. A block that is dropped is given to `spares`, and a new one first
+// asks there.
 template <class T, std::size_t Minimum, std::size_t Slack = 0>
 class Block {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -105,13 +121,16 @@ class Block {
     std::swap(capacity_, other.capacity_);
     return *this;
   }
-  ~Block() { std::free(data_); }
+  ~Block() { spares::give(data_, (capacity_ + Slack) * sizeof(T)); }
 
   std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
   T* data() { return data_; }
   const T* data() const { return data_; }
   T& operator[](std::size_t i) { return data_[i]; }
   const T& operator[](std::size_t i) const { return data_[i]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
   const T* begin() const { return data_; }
   const T* end() const { return data_ + size_; }
   T& back() { return data_[size_ - 1]; }
@@ -126,16 +145,29 @@ class Block {
   void push_back(const T& value) { *extend(1) = value; }
   // Forgets the elements from `size` on.
   void cut(std::size_t size) { size_ = size; }
+  // Just `count` copies of `value`.
+  void assign(std::size_t count, const T& value) {
+    grow(count);
+    size_ = count;
+    std::fill(data_, data_ + count, value);
+  }
 
   // Makes room for `count` elements in all (std::bad_alloc when there is none).
   void grow(std::size_t count) {
     if (count <= capacity_) return;
-    const std::size_t capacity = std::max({count, 2 * capacity_, Minimum});
-    void* data = std::realloc(data_, (capacity + Slack) * sizeof(T));
-    if (data == nullptr) throw std::bad_alloc();
+    std::size_t bytes = (std::max({count, 2 * capacity_, Minimum}) + Slack) * sizeof(T);
+    void* data = data_;
+    if (data_ == nullptr) {
+      data = spares::take(bytes);
+      if (data == nullptr) bytes = std::max(bytes, spares::least);
+    }
+    if (data == data_) {
+      data = std::realloc(data_, bytes);
+      if (data == nullptr) throw std::bad_alloc();
+    }
     data_ = static_cast<T*>(data);
-    capacity_ = capacity;
-    advise_huge_pages(data_, data_ + capacity_ + Slack);
+    capacity_ = bytes / sizeof(T) - Slack;
+    if (bytes >= spares::huge) spares::advise(data, bytes);
   }
 
  private:
@@ -155,11 +187,11 @@ class Bytes : public Block<char, 256, 16> {
 };
 
 struct Scene {
-  std::vector<Dot> dots;
-  std::vector<Path> paths;  // in the order they are drawn
-  std::vector<Segment> segments;
-  std::vector<Point> points;
-  std::vector<Label> labels;
+  Block<Dot, 16> dots;
+  Block<Path, 16> paths;  // in the order they are drawn
+  Block<Segment, 16> segments;
+  Block<Point, 16> points;
+  Block<Label, 16> labels;
   Bytes text;                       // of the labels
   double left, top, right, bottom;  // the box holding everything drawn, margin included
 };

@@ -345,7 +345,11 @@ PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nar
     const CallSpec& spec = export_tikz_spec;
     auto matched = match_fast<6>(spec, args, nargsf, kwnames);
     auto path = optional_argument(spec, 0, matched.slot[0], to_path);
-    draw::Fit fit{fit_length(spec, 1, matched.slot[1], "\\linewidth", "0.8\\linewidth"),
+    // The width of the line unless another is given (as tex_length reads "\\linewidth").
+    constexpr draw::TexLength line_width{100000, "\\linewidth"};
+    draw::Fit fit{given(matched.slot[1])
+                      ? fit_length(spec, 1, matched.slot[1], "", "0.8\\linewidth")
+                      : line_width,
                   std::nullopt};
     if (given(matched.slot[2])) {
       fit.height = fit_length(spec, 2, matched.slot[2], "", "0.8\\textheight");
