@@ -3,6 +3,7 @@
 #include "entry.hpp"
 #include "python/game.hpp"
 #include "python/node.hpp"
+#include "python/solution.hpp"
 #include "python/variable.hpp"
 
 namespace kelvora {
@@ -31,6 +32,12 @@ ClassDef& (*const registration[])() = {
 
 void module_body(PyObject* module) {
   for (auto def : registration) register_class(module, def());
+  // What Game.backward_induction returns: reachable as kelvora.Equilibrium, but not one of
+  // the classes that `from kelvora import *` brings in.
+  PyTypeObject* equilibrium = get_or_make_type(class_def<Solution>());
+  if (PyModule_AddObjectRef(module, "Equilibrium", reinterpret_cast<PyObject*>(equilibrium)) < 0) {
+    throw Error::fetch();
+  }
 }
 
 // Only the main interpreter may own the module: the type objects are process-wide and made in

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tree/game.hpp"
@@ -36,6 +37,14 @@ struct Problems {
 // different actions (names and order); a leaf without payoff; a payoff whose length is not the
 // number of players; a cycle. Needs the interpreter lock; runs no Python code.
 Problems validate(const Game& game, std::size_t limit = 20);
+
+// The players that payoff entries are for, by the rule above: entry i of every payoff belongs
+// to the player named names[i]. Walks the tree once; a cycle is not followed round.
+std::vector<std::string_view> payoff_players(const Game& game);
+
+// The name of a node given the names of the nodes from the root down to it: joined by " > ",
+// with the middle of a path deeper than 40 nodes left out, as validate's messages name nodes.
+std::string path_text(const std::vector<std::string_view>& names);
 
 // "the game has 3 problems:\n  <message>\n  ..." with "  ... and N more" after the shown.
 std::string describe(const Problems& problems);
