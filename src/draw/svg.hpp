@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "export/destination.hpp"
 #include "layout/layout.hpp"
+#include "write/destination.hpp"
 
 namespace kelvora::draw {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "export/destination.hpp"
 #include "layout/scene.hpp"
+#include "write/destination.hpp"
 
 namespace kelvora::draw {
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "export/destination.hpp"
 #include "layout/scene.hpp"
 #include "text.hpp"
+#include "write/destination.hpp"
 
 namespace kelvora::draw {
 

@@ -3,7 +3,7 @@
 // lines aside, to be appended when the walk is done.
 #include "export/dot.hpp"
 
-#include "export/walk.hpp"
+#include "write/walk.hpp"
 
 namespace kelvora {
 namespace {

@@ -1,8 +1,8 @@
 // The game tree as a Graphviz DOT graph.
 #pragma once
 
-#include "export/destination.hpp"
 #include "tree/node.hpp"
+#include "write/destination.hpp"
 
 namespace kelvora {
 

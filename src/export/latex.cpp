@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "export/file.hpp"
-#include "export/walk.hpp"
+#include "write/file.hpp"
+#include "write/walk.hpp"
 
 namespace kelvora {
 namespace {

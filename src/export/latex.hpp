@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "export/destination.hpp"
 #include "tree/node.hpp"
+#include "write/destination.hpp"
 
 namespace kelvora {
 
@@ -23,7 +23,7 @@ struct IoFailure {
 };
 
 // Renders the figure and only then writes it to `path`, which then holds exactly the text: a
-// regular file is replaced only once the text is written whole (export/file.hpp). Rendering
+// regular file is replaced only once the text is written whole (write/file.hpp). Rendering
 // failures, and Ctrl-C during a blocked open, are thrown; a failure to write is returned.
 std::optional<IoFailure> write_latex_file(PyObject* root, float scale, const std::string& path);
 

@@ -13,9 +13,9 @@
 #include <utility>
 
 #include "cell.hpp"
-#include "export/walk.hpp"
 #include "machine.hpp"
 #include "tree/prefetch.hpp"
+#include "write/walk.hpp"
 
 namespace kelvora::layout {
 namespace {
@@ -1291,25 +1291,6 @@ Scene lay_out(const Game& game, const Options& options) {
   out.finish();
   scene.text = std::move(tree.texts);
   return scene;
-}
-
-void Places::grow(std::size_t count) {
-  if (count <= capacity_) return;
-  const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{64}});
-  void* data = std::realloc(data_, capacity * sizeof(Place));
-  if (data == nullptr) throw std::bad_alloc();
-  data_ = static_cast<Place*>(data);
-  capacity_ = capacity;
-  advise_huge_pages(data_, data_ + capacity_);
-}
-
-void Bytes::grow(std::size_t count) {
-  const std::size_t capacity = std::max({count, 2 * capacity_, std::size_t{256}});
-  void* data = std::realloc(data_, capacity + slack);
-  if (data == nullptr) throw std::bad_alloc();
-  data_ = static_cast<char*>(data);
-  capacity_ = capacity;
-  advise_huge_pages(data_, data_ + capacity_ + slack);
 }
 
 std::size_t count_occurrences(const Game& game, std::size_t bound) {

@@ -72,41 +72,9 @@ struct Place {
 };
 static_assert(std::is_trivially_copyable_v<Place>);
 
-// The places, in one block that grows in place where the system can (realloc), so that the
-// places of a large tree are neither copied nor written afresh each time the block grows.
-class Places {
- public:
-  Places() = default;
-  Places(Places&& other) noexcept
-      : data_(std::exchange(other.data_, nullptr)),
-        size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
-  Places& operator=(Places&& other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(capacity_, other.capacity_);
-    return *this;
-  }
-  ~Places() { std::free(data_); }
-
-  std::size_t size() const { return size_; }
-  Place& operator[](std::size_t i) { return data_[i]; }
-  const Place& operator[](std::size_t i) const { return data_[i]; }
-  const Place* begin() const { return data_; }
-  const Place* end() const { return data_ + size_; }
-  Place& back() { return data_[size_ - 1]; }
-  void push_back(const Place& place) {
-    if (size_ == capacity_) grow(size_ + 1);
-    data_[size_++] = place;
-  }
-  // Makes room for `count` places in all (std::bad_alloc when there is none).
-  void grow(std::size_t count);
-
- private:
-  Place* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
+// The places, in one block that grows in place where the system can, so that the places of a
+// large tree are neither copied nor written afresh each time the block grows.
+using Places = Block<Place, 64>;
 
 // Lays out the game's tree. A node among its own descendants is a cycle; a tree too large for
 // this machine's memory, or Ctrl-C, stops it (each thrown as RenderFailure).

@@ -3,13 +3,18 @@
 // The writers only print; every decision about where things go is taken in layout/.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "machine.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora::layout {
@@ -79,50 +84,74 @@ struct Label {
 };
 static_assert(sizeof(Label) == 32);
 
-// Bytes in one block that grows in place where the system can (realloc), appended to through
-// a pointer. `slack` bytes more than its size can always be read.
-class Bytes {
+// Elements of a trivially copyable type in one block that grows in place where the system can
+// (realloc, with huge pages advised), appended to through a pointer. `Slack` elements more than
+// its size can always be read.
+template <class T, std::size_t Minimum, std::size_t Slack = 0>
+class Block {
+  static_assert(std::is_trivially_copyable_v<T>);
+
  public:
-  Bytes() = default;
-  Bytes(Bytes&& other) noexcept
+  static constexpr std::size_t slack = Slack;
+
+  Block() = default;
+  Block(Block&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
         capacity_(std::exchange(other.capacity_, 0)) {}
-  Bytes& operator=(Bytes&& other) noexcept {
+  Block& operator=(Block&& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
     return *this;
   }
-  ~Bytes() { std::free(data_); }
+  ~Block() { std::free(data_); }
 
-  const char* data() const { return data_; }
-  char* data() { return data_; }
   std::size_t size() const { return size_; }
-  std::string_view view(std::size_t at, std::size_t size) const { return {data_ + at, size}; }
-  // `count` more bytes at the end, to be written.
-  char* extend(std::size_t count) {
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  T& back() { return data_[size_ - 1]; }
+
+  // `count` more elements at the end, to be written.
+  T* extend(std::size_t count) {
     if (capacity_ - size_ < count) grow(size_ + count);
-    char* at = data_ + size_;
+    T* at = data_ + size_;
     size_ += count;
     return at;
   }
+  void push_back(const T& value) { *extend(1) = value; }
+  // Forgets the elements from `size` on.
+  void cut(std::size_t size) { size_ = size; }
+
+  // Makes room for `count` elements in all (std::bad_alloc when there is none).
+  void grow(std::size_t count) {
+    if (count <= capacity_) return;
+    const std::size_t capacity = std::max({count, 2 * capacity_, Minimum});
+    void* data = std::realloc(data_, (capacity + Slack) * sizeof(T));
+    if (data == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(data);
+    capacity_ = capacity;
+    advise_huge_pages(data_, data_ + capacity_ + Slack);
+  }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// The labels' texts, in one block.
+class Bytes : public Block<char, 256, 16> {
+ public:
+  std::string_view view(std::size_t at, std::size_t size) const { return {data() + at, size}; }
   void append(std::string_view text) {
     if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
   }
   void append(char c) { *extend(1) = c; }
-  static constexpr std::size_t slack = 16;
-
-  // Forgets the bytes from `size` on.
-  void cut(std::size_t size) { size_ = size; }
-
- private:
-  // Makes room for `count` bytes in all (std::bad_alloc when there is none).
-  void grow(std::size_t count);
-
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
 };
 
 struct Scene {

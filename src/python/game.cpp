@@ -14,12 +14,12 @@
 #include "draw/tikz.hpp"
 #include "entry.hpp"
 #include "export/dot.hpp"
-#include "export/failure.hpp"
 #include "export/latex.hpp"
 #include "layout/layout.hpp"
 #include "python/node.hpp"
 #include "python/output.hpp"
 #include "python/solution.hpp"
+#include "write/failure.hpp"
 
 namespace kelvora {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "export/file.hpp"
 #include "machine.hpp"
+#include "write/file.hpp"
 
 namespace kelvora {
 namespace {

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "error.hpp"
-#include "export/destination.hpp"
-#include "export/failure.hpp"
 #include "ref.hpp"
+#include "write/destination.hpp"
+#include "write/failure.hpp"
 
 namespace kelvora {
 
@@ -65,7 +65,7 @@ struct FilePath {
 };
 FilePath to_path(PyObject* obj);
 
-// Writes `text` to the file at `path` as replace_file does (export/file.hpp): a regular file is
+// Writes `text` to the file at `path` as replace_file does (write/file.hpp): a regular file is
 // replaced only once the text is written whole. A failure raises what open() or write() would;
 // a signal whose handler raises stops a blocked open with that exception.
 void write_file(const FilePath& path, std::string_view text);

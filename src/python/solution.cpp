@@ -42,8 +42,8 @@ Ref make_solution(solve::Equilibrium& found) {
   }
   Ref proxy = Ref::steal(PyDictProxy_New(choices.get()));
   if (!proxy) throw Error::fetch();
-  return wrap(Solution{tuple_of(std::move(payoff)), tuple_of(std::move(found.path)),
-                       std::move(proxy)});
+  return wrap(
+      Solution{tuple_of(std::move(payoff)), tuple_of(std::move(found.path)), std::move(proxy)});
 }
 
 // `limit` as a count of at least 1; a count beyond the machine's is no limit.
@@ -117,8 +117,7 @@ PyObject* Solution_repr(PyObject* self) {
 
 PyGetSetDef solution_getset[] = {
     {"payoff", Solution_get_payoff, nullptr,
-     "The expected payoff of the play, one entry per player: int, Fraction or Variable.",
-     nullptr},
+     "The expected payoff of the play, one entry per player: int, Fraction or Variable.", nullptr},
     {"path", Solution_get_path, nullptr,
      "The nodes reached with positive probability, root first, in pre-order.", nullptr},
     {"choices", Solution_get_choices, nullptr,

@@ -458,14 +458,15 @@ class Solver {
   // they cannot be compared.
   int compare(const Entry& a, const Entry& b, Index u) {
     if (a.variable == nullptr && b.variable == nullptr) return compare_numbers(a.number, b.number);
-    const int order =
-        a.variable != nullptr && b.variable != nullptr ? order_.compare(*a.variable, *b.variable) : 2;
+    const int order = a.variable != nullptr && b.variable != nullptr
+                          ? order_.compare(*a.variable, *b.variable)
+                          : 2;
     if (order <= 1) return order;
-    throw Refusal(false, concat({path(u), ": cannot compare ", described(a), " with ",
-                                 described(b),
-                                 order == 3 ? ": the relations recorded with <, > and == put "
-                                              "each below the other"
-                                            : ": no relation recorded with <, > or == orders them"}));
+    throw Refusal(false,
+                  concat({path(u), ": cannot compare ", described(a), " with ", described(b),
+                          order == 3 ? ": the relations recorded with <, > and == put "
+                                       "each below the other"
+                                     : ": no relation recorded with <, > or == orders them"}));
   }
 
   // --- Solving ---
@@ -574,7 +575,8 @@ class Solver {
       Index inner;  // index in region.inner, or none
     };
     std::vector<Dimension> dims;
-    for (const Index g : region.groups) dims.push_back({groups_[g].actions, groups_[g].mover, none});
+    for (const Index g : region.groups)
+      dims.push_back({groups_[g].actions, groups_[g].mover, none});
     for (Index j = 0; j < region.inner.size(); ++j) {
       const Index count = occurrences_[region.inner[j]].solution_count;
       if (count > 1) dims.push_back({count, none, j});
@@ -583,8 +585,8 @@ class Solver {
     for (const Dimension& d : dims) {
       if (__builtin_mul_overflow(profiles, std::uint64_t{d.size}, &profiles) ||
           profiles > max_profiles) {
-        throw Refusal(false, concat({path(r),
-                                     ": the subgame here has more than ", std::to_string(max_profiles),
+        throw Refusal(false, concat({path(r), ": the subgame here has more than ",
+                                     std::to_string(max_profiles),
                                      " pure behaviour profiles, more than kelvora enumerates"}));
       }
     }
@@ -716,7 +718,8 @@ class Solver {
         const Region& region = regions_[region_of_.at(u)];
         for (Index j = 0; j < region.groups.size(); ++j) action[region.groups[j]] = links[j];
         links += region.groups.size();
-        for (Index j = 0; j < region.inner.size(); ++j) stack.emplace_back(region.inner[j], links[j]);
+        for (Index j = 0; j < region.inner.size(); ++j)
+          stack.emplace_back(region.inner[j], links[j]);
         continue;
       }
       if (at.kind == Kind::decision) action[at.group] = *links++;

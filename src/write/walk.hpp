@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "export/destination.hpp"
-#include "export/failure.hpp"
 #include "tree/node.hpp"
 #include "tree/prefetch.hpp"
+#include "write/destination.hpp"
+#include "write/failure.hpp"
 
 namespace kelvora::walk {
 

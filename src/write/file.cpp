@@ -1,5 +1,5 @@
 // Replacing a file by a new one written whole beside it.
-#include "export/file.hpp"
+#include "write/file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // The failures that both renderers share, and the memory that their texts grow in.
-#include "export/walk.hpp"
+#include "write/walk.hpp"
 
 #include <sys/mman.h>
 
