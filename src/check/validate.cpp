@@ -127,13 +127,8 @@ class Checker {
              [&](const Decision& child) {
                report_at(walk.path(&child), "a cycle: this node is one of its own ancestors");
              });
+    problems_.players = players_;
     return std::move(problems_);
-  }
-
-  // The players that payoff entries are for, by the rule in validate.hpp.
-  std::vector<std::string_view> players(const Decision& root) {
-    learn_players(root);
-    return std::move(players_);
   }
 
  private:
@@ -269,10 +264,6 @@ class Checker {
 }  // namespace
 
 Problems validate(const Game& game, std::size_t limit) { return Checker(game, limit).run(); }
-
-std::vector<std::string_view> payoff_players(const Game& game) {
-  return Checker(game, 0).players(read_node(game.root.get()));
-}
 
 std::string path_text(const std::vector<std::string_view>& names) {
   std::string out;

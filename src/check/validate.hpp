@@ -16,6 +16,9 @@ namespace kelvora::check {
 struct Problems {
   std::vector<std::string> messages;
   std::size_t count = 0;
+  // The players that payoff entries are for, by the rule below: entry i of every payoff
+  // belongs to the player named players[i] (names held by the game and its nodes).
+  std::vector<std::string_view> players;
 };
 
 // Checks the game in pre-order, without recursion, visiting a node shared under several
@@ -37,10 +40,6 @@ struct Problems {
 // different actions (names and order); a leaf without payoff; a payoff whose length is not the
 // number of players; a cycle. Needs the interpreter lock; runs no Python code.
 Problems validate(const Game& game, std::size_t limit = 20);
-
-// The players that payoff entries are for, by the rule above: entry i of every payoff belongs
-// to the player named names[i]. Walks the tree once; a cycle is not followed round.
-std::vector<std::string_view> payoff_players(const Game& game);
 
 // The name of a node given the names of the nodes from the root down to it: joined by " > ",
 // with the middle of a path deeper than 40 nodes left out, as validate's messages name nodes.

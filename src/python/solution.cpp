@@ -152,7 +152,7 @@ PyObject* Game_backward_induction(PyObject* self, PyObject* const* args, Py_ssiz
         throw Error::with_message(PyExc_ValueError, check::describe(problems));
       }
       try {
-        found = solve::backward_induction(*game, limit);
+        found = solve::backward_induction(*game, problems, limit);
       } catch (const solve::Refusal& refusal) {
         throw Error::with_message(refusal.overflow() ? PyExc_OverflowError : PyExc_ValueError,
                                   refusal.what());

@@ -57,6 +57,7 @@ struct Occurrence {
   Index first_solution = 0;
   Index solution_count = 0;
   Kind kind = Kind::leaf;
+  Index mover = none;  // the payoff entry of a decision's mover
   bool subgame = false;
   bool enumerated = false;  // a subgame whose profiles are enumerated
   bool below_enumerated = false;
@@ -90,7 +91,8 @@ struct Entry {
 
 class Solver {
  public:
-  Solver(const Game& game, std::size_t limit) : game_(game), limit_(limit) {}
+  Solver(const Game& game, const check::Problems& checked, std::size_t limit)
+      : game_(game), players_(checked.players), limit_(limit) {}
   ~Solver() {
     for (const Occurrence& occurrence : occurrences_) occurrence.node->seen = false;
   }
@@ -123,8 +125,9 @@ class Solver {
   // --- The tree ---
 
   void learn_players() {
-    players_ = check::payoff_players(game_);
-    for (Index i = 0; i < players_.size(); ++i) player_index_.emplace(players_[i], i);
+    if (players_.size() > 8) {
+      for (Index i = 0; i < players_.size(); ++i) player_index_.emplace(players_[i], i);
+    }
     if (!game_.player.empty()) nature_ = game_.player[0].name.view();
     stride_ = players_.size();
   }
@@ -136,7 +139,12 @@ class Solver {
     const Decision& node = read_node(object);
     const Index k = static_cast<Index>(node.children.size());
     Kind kind = Kind::leaf;
-    if (k > 0) kind = read_node(node.children[0]).has_probability ? Kind::chance : Kind::decision;
+    Index mover = none;
+    if (k > 0) {
+      const Decision& first = read_node(node.children[0]);
+      kind = first.has_probability ? Kind::chance : Kind::decision;
+      if (kind == Kind::decision) mover = player_of(first.player.name.view());
+    }
     const Index first_child = static_cast<Index>(children_.size());
     children_.resize(children_.size() + k, none);
     Occurrence& added = occurrences_.emplace_back();
@@ -146,6 +154,7 @@ class Solver {
     added.first_child = first_child;
     added.child_count = k;
     added.kind = kind;
+    added.mover = mover;
     if (kind == Kind::leaf && node.payoff.is_symbolic()) {
       for (const Variable& v : node.payoff.variables()) order_.learn(v);
     }
@@ -191,15 +200,28 @@ class Solver {
     return read_node(at.node->children[0]).player.name.view();
   }
 
+  // The payoff entry of the player of that name, or none: a look through a short list, else
+  // in the table.
+  Index player_of(std::string_view name) const {
+    if (players_.size() <= 8) {
+      for (Index i = 0; i < players_.size(); ++i) {
+        if (players_[i] == name) return i;
+      }
+      return none;
+    }
+    const auto it = player_index_.find(name);
+    return it == player_index_.end() ? none : it->second;
+  }
+
   void make_groups() {
     std::unordered_map<std::uint64_t, Index> sets;
     std::unordered_map<const Decision*, Index> shared;
     for (Index u = 0; u < occurrences_.size(); ++u) {
       Occurrence& at = occurrences_[u];
       if (at.kind != Kind::decision) continue;
-      const std::string_view name = mover_name(u);
-      const auto mover = player_index_.find(name);
-      if (mover == player_index_.end()) {
+      const Index mover = at.mover;
+      if (mover == none) {
+        const std::string_view name = mover_name(u);
         throw Refusal(false, concat({path(u), ": ",
                                      name == nature_ ? "Nature moves here without probabilities"
                                                      : "the mover here has no payoff entry"}));
@@ -215,7 +237,7 @@ class Solver {
         g = it->second;
         fresh = added;
       }
-      if (fresh) groups_.push_back(Group{mover->second, at.child_count});
+      if (fresh) groups_.push_back(Group{mover, at.child_count});
       Group& group = groups_[g];
       group.first = std::min(group.first, u);
       group.last = std::max(group.last, u);
@@ -762,8 +784,8 @@ class Solver {
   }
 
   const Game& game_;
+  const std::vector<std::string_view>& players_;
   std::size_t limit_;
-  std::vector<std::string_view> players_;
   std::unordered_map<std::string_view, Index> player_index_;
   std::string_view nature_;
   std::size_t stride_ = 0;
@@ -784,8 +806,9 @@ class Solver {
 
 }  // namespace
 
-std::vector<Equilibrium> backward_induction(const Game& game, std::size_t limit) {
-  return Solver(game, limit).run();
+std::vector<Equilibrium> backward_induction(const Game& game, const check::Problems& checked,
+                                            std::size_t limit) {
+  return Solver(game, checked, limit).run();
 }
 
 }  // namespace kelvora::solve

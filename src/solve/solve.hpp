@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "check/validate.hpp"
 #include "ref.hpp"
 #include "tree/game.hpp"
 
@@ -46,7 +47,7 @@ struct Equilibrium {
     Number number;      // unless is_variable
     Variable variable;  // a copy of the leaf's, if is_variable
   };
-  // One entry per player whom payoffs count, as check::payoff_players orders them: the
+  // One entry per player whom payoffs count, as check::Problems::players orders them: the
   // expected payoff of the play the equilibrium prescribes.
   std::vector<Entry> payoff;
   // The nodes reached with positive probability, in pre-order from the root.
@@ -56,7 +57,8 @@ struct Equilibrium {
   std::vector<std::pair<Ref, Ref>> choices;
 };
 
-// The pure-strategy subgame-perfect equilibria of a game that check::validate finds sound, at
+// The pure-strategy subgame-perfect equilibria of a game that check::validate finds sound (with
+// `checked` what it found), at
 // most `limit` of them (limit >= 1), in a fixed order: at a node of perfect information, the
 // combinations of its children's equilibria in order (the first child's varying slowest),
 // each with every maximising action in turn; in an enumerated subgame, its profiles in the
@@ -64,6 +66,7 @@ struct Equilibrium {
 // formed an information set. Walks the tree without recursion; needs the interpreter lock and
 // runs no Python code. Throws Refusal for symbolic payoffs that the recorded relations do not
 // order, for Nature moving without probabilities, and for a subgame above max_profiles.
-std::vector<Equilibrium> backward_induction(const Game& game, std::size_t limit);
+std::vector<Equilibrium> backward_induction(const Game& game, const check::Problems& checked,
+                                            std::size_t limit);
 
 }  // namespace kelvora::solve
