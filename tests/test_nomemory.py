@@ -72,6 +72,7 @@ del C, W
 """
 # Two equilibria: a tie below a chance move, a set of player 2's over both of its branches.
 SOLVABLE = """
+import fractions  # imported beforehand: the import system can hang when allocation fails
 S = Game("S", players=2)
 nature, one, two = S.player
 heads, tails = Decision(nature, "H"), Decision(nature, "T")
