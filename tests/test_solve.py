@@ -2,6 +2,7 @@
 brute force over every pure strategy profile, on textbook games, and drawn."""
 
 import itertools
+import os
 import random
 import re
 from fractions import Fraction
@@ -9,6 +10,11 @@ from fractions import Fraction
 import pytest
 
 from kelvora import Decision, Equilibrium, Game, Player, Variable
+
+# Under the sanitizers every allocation is checked: fewer games and a shallower chain, still far
+# deeper than any recursion over the tree could go.
+UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
+GAMES, DEPTH = (60, 10 ** 5) if UNDER_ASAN else (300, 10 ** 6)
 
 
 # --- An independent brute force: every pure profile, kept where it is a Nash equilibrium of
@@ -111,7 +117,7 @@ def random_game(rng):
 def test_matches_brute_force_on_random_games():
     rng = random.Random(20261208)
     checked = 0
-    while checked < 300:
+    while checked < GAMES:
         game = random_game(rng)
         try:
             game.validate()
@@ -238,11 +244,11 @@ def test_a_million_deep_chain_solves():
     game = Game(players=1)
     one = game.player[1]
     chain = Decision(one, "end", utility=[1])
-    for _ in range(10 ** 6):
+    for _ in range(DEPTH):
         chain = Decision(one, "on").add_nodes(chain, Decision(one, "off", utility=[0]))
     (found,) = (game + chain).backward_induction()
-    assert found.payoff == (1,) and len(found.path) == 10 ** 6 + 2
-    assert len(found.choices) == 10 ** 6 + 1
+    assert found.payoff == (1,) and len(found.path) == DEPTH + 2
+    assert len(found.choices) == DEPTH + 1
 
 
 def test_highlight_draws_the_chosen_actions_everywhere():
