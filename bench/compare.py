@@ -17,8 +17,10 @@ the only child of the one above; a root with 10^5 leaves; a binary tree of 10^6 
 sibling pairs at every odd depth share an information set (87,381 boxes). Every implementation builds a tree from
 the same list of node descriptions (parent, action, payoff, information set), made beforehand.
 Last, kelvora alone: every export and drawing of a binary tree made in walk order and of the same
-tree with its nodes made in a random order (--orders sizes), the drawings on each shape, and
-Game.backward_induction() beside Game.export() on a chain and a binary tree of perfect information.
+tree with its nodes made in a random order (--orders sizes), the drawings on each shape,
+Game.backward_induction() beside Game.export() on a chain and a binary tree of perfect information
+(--solving-only), and game files: Game.export_efg() and loads_efg() of its text beside export()
+(--files-only).
 
 Times are in nanoseconds per node, the median of --repeat runs with the garbage collector off; a
 measurement stops repeating once its runs have taken --budget seconds together, and the table says
@@ -55,6 +57,7 @@ import networkx as nx
 import numpy
 import pure
 
+import kelvora
 from kelvora import Decision, Game, Player
 
 # ---------------------------------------------------------------------------------------------
@@ -644,6 +647,48 @@ def measure_solving(max_nodes: int, repeat: int, budget: float) -> None:
         game = None
 
 
+# ---------------------------------------------------------------------------------------------
+# Game files: Game.export_efg() and loads_efg() of its text, beside export() of the same tree.
+# The tree is built with the game's own first player at every move, so that it passes
+# validate(), which export_efg() runs first.
+
+
+def build_for_files(plan: Plan) -> Game:
+    game = Game("bench", players=2)
+    player = game.player[1]
+    made: list[Any] = [None] * (len(plan) + 1)
+    made[0] = game.root
+    for i, (parent, action, a, b, information_set) in enumerate(plan, 1):
+        node = Decision(player, action, None if a is None else [a, b], None, information_set)
+        made[parent].add_node(node)
+        made[i] = node
+    return game
+
+
+def measure_files(max_nodes: int, repeat: int, budget: float) -> None:
+    print(f"\nGame files, nanoseconds per node (median of {repeat} runs), and (×r) the time over "
+          f"export()'s on the same tree:\n")
+    print("| tree (nodes) | `export()` | `export_efg()` | `loads_efg()` | .efg bytes/node |")
+    print("|:--|--:|--:|--:|--:|")
+    for shape in ("binary", "chain", "infosets"):
+        plan = SHAPES[shape](max_nodes)
+        nodes = len(plan) + 1
+        print(f"files, {shape}, {nodes:,} nodes", file=sys.stderr, flush=True)
+        game = build_for_files(plan)
+        plan = None
+        text = game.export_efg()
+        assert kelvora.loads_efg(text).export_efg() == text
+        dot, _ = repeated(game.export, repeat, budget)
+        write, _ = repeated(game.export_efg, repeat, budget)
+        read, _ = repeated(partial(kelvora.loads_efg, text), repeat, budget)
+        base = dot.median_ns(nodes)
+        cells = [f"{runs.median_ns(nodes):,.0f} (×{runs.median_ns(nodes) / base:.2g})"
+                 for runs in (write, read)]
+        print(f"| {shape} ({nodes:,}) | {base:,.0f} | {cells[0]} | {cells[1]} | "
+              f"{len(text) / nodes:.1f} |")
+        game = text = None
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -668,6 +713,8 @@ def main() -> None:
                         help="only the table of the walk-order and shuffled trees")
     parser.add_argument("--solving-only", action="store_true",
                         help="only the timing of Game.backward_induction() beside export()")
+    parser.add_argument("--files-only", action="store_true",
+                        help="only the timing of Game.export_efg() and loads_efg()")
     parser.add_argument("--memory-of", help=argparse.SUPPRESS)
     parser.add_argument("--peaks-of", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--nodes", type=int, help=argparse.SUPPRESS)
@@ -697,6 +744,9 @@ def main() -> None:
         return
     if args.solving_only:
         measure_solving(args.max_nodes, repeat, args.budget)
+        return
+    if args.files_only:
+        measure_files(args.max_nodes, repeat, args.budget)
         return
     if args.orders_only:
         print_walk_and_shuffled(walk_and_shuffled(orders, repeat, args.budget))
@@ -746,6 +796,7 @@ def main() -> None:
     print_walk_and_shuffled(in_orders)
     measure_drawing(args.max_nodes, repeat, args.budget)
     measure_solving(args.max_nodes, repeat, args.budget)
+    measure_files(args.max_nodes, repeat, args.budget)
 
 
 if __name__ == "__main__":

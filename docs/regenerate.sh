@@ -84,3 +84,16 @@ for name in horse centipede trust ultimatum signalling poker specials; do
   cp "$work/$name.svg" "docs/$name.svg"
   echo "docs/$name-picture.png docs/$name.svg"
 done
+
+# A game of pygambit's catalog, read from its .efg file and drawn as docs/poker-efg.svg. The
+# catalog is not part of this repository: .ci/corpus fetches it into build/corpus (or
+# KELVORA_EFG_CORPUS names where it is); without it the picture is left as it is.
+corpus=${KELVORA_EFG_CORPUS:-build/corpus}
+catalog_game=$corpus/catalog/books/myerson1991/fig2_1.efg
+if [ -f "$catalog_game" ]; then
+  "$python" -c 'import sys, kelvora; kelvora.load_efg(sys.argv[1]).export_svg(sys.argv[2])' \
+    "$catalog_game" docs/poker-efg.svg
+  echo "docs/poker-efg.svg"
+else
+  echo "docs/poker-efg.svg left as it is: $catalog_game is missing (run .ci/corpus)" >&2
+fi

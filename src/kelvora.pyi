@@ -4,7 +4,17 @@ from collections.abc import Iterable, Mapping, Sequence
 from decimal import Decimal
 from fractions import Fraction
 from os import PathLike
-from typing import ClassVar, Literal, Never, SupportsFloat, SupportsIndex, TypeAlias, final, overload
+from typing import (
+    ClassVar,
+    Literal,
+    Never,
+    Protocol,
+    SupportsFloat,
+    SupportsIndex,
+    TypeAlias,
+    final,
+    overload,
+)
 
 __all__ = ["Game", "Type", "Variable", "Decision", "Player"]
 
@@ -95,6 +105,14 @@ class Game:
         infosets: _SetStyle = "line",
         highlight: Iterable[Decision] | Equilibrium = (),
     ) -> None: ...
+    @overload
+    def export_efg(self, /, filename: None = None) -> str:
+        """The game as a Gambit .efg file (version 2), if it passes validate(): returned as
+        text, or written whole to `filename`. Nature's nodes are chance nodes; information
+        sets are numbered per player and outcomes by distinct payoff, in order of first
+        appearance."""
+    @overload
+    def export_efg(self, /, filename: _Path) -> None: ...
     def _repr_svg_(self) -> str | None:
         """export_svg() for IPython and Jupyter; None above 5,000 node occurrences."""
     def validate(self) -> None:
@@ -216,3 +234,14 @@ class Player:
     def name(self) -> str: ...
     @name.setter
     def name(self, value: str) -> None: ...
+
+# What load_efg reads a game from besides a path: any object with read().
+class _Readable(Protocol):
+    def read(self) -> str | bytes: ...
+
+def loads_efg(text: str | bytes | bytearray) -> Game:
+    """The Game of a Gambit .efg text: the file's first node is the root, each node named by
+    its action; a malformed text raises ValueError with its line and column."""
+
+def load_efg(file: _Path | _Readable) -> Game:
+    """The Game of a Gambit .efg file: a path, or a binary or text file object."""

@@ -1,6 +1,7 @@
 // The module's entry point: makes the module once per process and registers its classes.
 #include "classes.hpp"
 #include "entry.hpp"
+#include "python/files.hpp"
 #include "python/game.hpp"
 #include "python/node.hpp"
 #include "python/solution.hpp"
@@ -38,6 +39,7 @@ void module_body(PyObject* module) {
   if (PyModule_AddObjectRef(module, "Equilibrium", reinterpret_cast<PyObject*>(equilibrium)) < 0) {
     throw Error::fetch();
   }
+  if (PyModule_AddFunctions(module, file_functions) != 0) throw Error::fetch();
 }
 
 // Only the main interpreter may own the module: the type objects are process-wide and made in

@@ -85,6 +85,10 @@ S = S + heads + tails
 """
 WHOLE_OR_NOTHING = ("assert (open(FILE).read() == G.export_latex(scale=1.5)) "
                     "if os.path.exists(FILE) else exc is not None")
+# A game file of four nodes, with a chance node and an outcome on an inner node.
+EFG = ("from kelvora import load_efg, loads_efg\n"
+       "TEXT = 'EFG 2 R \"F\" { \"A\" \"B\" }\\n\"\"\\n\\nc \"\" 1 \"\" { \"x\" 1/3 \"y\" 2/3 } "
+       "0\\np \"\" 1 1 \"\" { \"a\" } 1 \"\" { 1, 0.5 }\\nt \"\" 2 \"\" { -1, 2 }\\nt \"\" 1\\n'\n")
 ATTACHED = "assert names(X) == (['Y'] if exc is None else {0}), names(X)"
 
 # (name, setup code, operation code, check code). The setup runs after BASE (unless it is None:
@@ -194,6 +198,16 @@ OPERATIONS = [
      "BAD.export_latex(filename=FILE)", "assert not os.path.exists(FILE)"),
     ("export_latex(no directory)", "ORDINARY = 'PanicException'",
      "G.export_latex(filename=os.path.join(TMP, 'no', 'f.tex'))", ""),
+    ("loads_efg", EFG + "DRAWS = (4, 0)", "result = loads_efg(TEXT)",
+     "assert exc or result.export_efg() == TEXT"),
+    ("loads_efg(malformed)", EFG + "ORDINARY = ValueError", "loads_efg(TEXT[:-3])", ""),
+    ("load_efg(path)", EFG + "DRAWS = (4, 0); open(FILE, 'w').write(TEXT)",
+     "result = load_efg(FILE)", "assert exc or result.export_efg() == TEXT"),
+    ("export_efg", EFG + "L = loads_efg(TEXT)", "result = L.export_efg()",
+     "assert exc or result == TEXT"),
+    ("export_efg(filename)", EFG + "L = loads_efg(TEXT)", "result = L.export_efg(FILE)",
+     "assert (open(FILE).read() == TEXT) if os.path.exists(FILE) else exc is not None"),
+    ("export_efg(invalid)", "ORDINARY = ValueError", "G.export_efg()", ""),
     ("Type", "", "result = (Type.Normal == 0, Type.Extensive != Type.Normal, "
      "Type.Normal != 2 ** 70, repr(Type.Extensive), int(Type.Extensive))", ""),
     ("Type()", "ORDINARY = TypeError", "Type()", ""),

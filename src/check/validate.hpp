@@ -13,11 +13,11 @@ namespace kelvora::check {
 
 // What is wrong with a game: the first `limit` problems found, each "<path>: <what>", and how
 // many there are in all.
+// Also the players whom the payoffs are for, in the order of their entries (by the rule below;
+// views of the game's names, valid while the game and its tree are unchanged).
 struct Problems {
   std::vector<std::string> messages;
   std::size_t count = 0;
-  // The players that payoff entries are for, by the rule below: entry i of every payoff
-  // belongs to the player named players[i] (names held by the game and its nodes).
   std::vector<std::string_view> players;
 };
 

@@ -16,6 +16,7 @@
 #include "export/dot.hpp"
 #include "export/latex.hpp"
 #include "layout/layout.hpp"
+#include "python/files.hpp"
 #include "python/node.hpp"
 #include "python/output.hpp"
 #include "python/solution.hpp"
@@ -468,6 +469,15 @@ PyMethodDef game_methods[] = {
      "them; other scripts pass through as UTF-8, for LuaLaTeX with fontspec. A name wholly\n"
      "enclosed in $...$, such as \"$\\alpha$\", goes through unchanged, as math.\n\n"
      "direction, infosets, highlight: as for export_svg()."},
+    {"export_efg", as_method(Game_export_efg), METH_FASTCALL | METH_KEYWORDS,
+     "export_efg($self, /, filename=None)\n--\n\n"
+     "The game as a Gambit .efg file (version 2): returned as a str, or written whole to\n"
+     "`filename` as export_svg() writes it. The game must pass validate() (else that\n"
+     "ValueError). Nature's nodes are chance nodes, whose actions need probabilities;\n"
+     "information sets are numbered per player and outcomes by distinct payoff, in order of\n"
+     "first appearance, all named \"\"; the same game always gives the same text. A payoff of\n"
+     "Variables, or a name with a backslash before a double quote or at its end, cannot be\n"
+     "written: ValueError."},
     {"_repr_svg_", Game_repr_svg, METH_NOARGS,
      "_repr_svg_($self, /)\n--\n\n"
      "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"

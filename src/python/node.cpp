@@ -164,18 +164,7 @@ Payoff to_payoff(PyObject* value) {
         concat({"payoff: expected None or a list of numbers or of Variables; ", err.text()}));
   }
   if (!variables.empty()) return Payoff(std::move(variables));
-  Int32List integers;
-  for (const Exact& number : numbers) {
-    const bool plain =
-        number.is_integer() && number.text.view().find_first_of("./") == std::string_view::npos;
-    const std::uint64_t limit =
-        number.negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
-    if (!plain || number.numerator > limit) return Payoff(std::move(numbers));
-    integers.push_back(
-        static_cast<std::int32_t>(number.negative ? -static_cast<std::int64_t>(number.numerator)
-                                                  : static_cast<std::int64_t>(number.numerator)));
-  }
-  return Payoff(integers.view());
+  return payoff_of(std::move(numbers));
 }
 
 int Decision_set_payoff(PyObject* self, PyObject* value, void*) {

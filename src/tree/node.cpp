@@ -137,6 +137,22 @@ Decision make_node(Player player, Text name, std::optional<std::span<const std::
                   information_set.has_value()};
 }
 
+Payoff payoff_of(Exacts numbers) {
+  std::vector<std::int32_t> integers;
+  integers.reserve(numbers.size());
+  for (const Exact& number : numbers) {
+    const bool plain =
+        number.is_integer() && number.text.view().find_first_of("./") == std::string_view::npos;
+    const std::uint64_t limit =
+        number.negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    if (!plain || number.numerator > limit) return Payoff(std::move(numbers));
+    integers.push_back(
+        static_cast<std::int32_t>(number.negative ? -static_cast<std::int64_t>(number.numerator)
+                                                  : static_cast<std::int64_t>(number.numerator)));
+  }
+  return Payoff(std::span<const std::int32_t>(integers));
+}
+
 void append_payoff_entry(const Payoff& payoff, std::size_t i, std::string& out) {
   if (payoff.is_numeric()) {
     out += std::to_string(payoff.numbers()[i]);

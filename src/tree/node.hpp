@@ -101,6 +101,10 @@ class Payoff {
   };
 };
 
+// A payoff of exact numbers: kept as 32-bit integers (as a payoff of integers is) when every
+// entry is an integer within 32 bits written as one, else as the exact numbers.
+Payoff payoff_of(Exacts numbers);
+
 // Appends entry i of a payoff (i < size()) as it was written: an integer in decimal, an exact
 // number as its text ("1.5", "-3/2"), a variable by name. Drawings show payoffs through this.
 void append_payoff_entry(const Payoff& payoff, std::size_t i, std::string& out);
