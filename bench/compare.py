@@ -17,8 +17,10 @@ the only child of the one above; a root with 10^5 leaves; a binary tree of 10^6 
 sibling pairs at every odd depth share an information set (87,381 boxes). Every implementation builds a tree from
 the same list of node descriptions (parent, action, payoff, information set), made beforehand.
 Last, kelvora alone: every export and drawing of a binary tree made in walk order and of the same
-tree with its nodes made in a random order (--orders sizes), the drawings on each shape, and
-game files: Game.export_efg() and loads_efg() of its text beside export() (--files-only).
+tree with its nodes made in a random order (--orders sizes), the drawings on each shape,
+Game.backward_induction() beside Game.export() on a chain and a binary tree of perfect information
+(--solving-only), and game files: Game.export_efg() and loads_efg() of its text beside export()
+(--files-only).
 
 Times are in nanoseconds per node, the median of --repeat runs with the garbage collector off; a
 measurement stops repeating once its runs have taken --budget seconds together, and the table says
@@ -27,6 +29,7 @@ tree, each in a fresh interpreter.
 
     pip install '.[bench]' && python bench/compare.py [--repeat N] [--quick | --max-nodes N]
                                                       [--orders SIZES] [--orders-only]
+                                                      [--solving-only]
 """
 
 from __future__ import annotations
@@ -601,6 +604,50 @@ def measure_drawing(max_nodes: int, repeat: int, budget: float) -> None:
 
 
 # ---------------------------------------------------------------------------------------------
+# Solving: Game.backward_induction() beside Game.export() of the same tree, on trees of perfect
+# information whose payoffs have no ties (one equilibrium), so that the time is the walk's.
+
+
+def solving_games(nodes: int) -> dict[str, Game]:
+    """A chain of `nodes` // 2 decisions, each between going on and a leaf, and a full binary
+    tree of about `nodes` nodes; two players alternate by depth, every payoff is different."""
+    chain_game = Game("chain", players=2)
+    movers = chain_game.player[1:]
+    chain = Decision(movers[0], "end", utility=[1, -1])
+    for k in range(nodes // 2):
+        off = Decision(movers[k % 2], "off", utility=[-k, k])
+        chain = Decision(movers[(k + 1) % 2], "on").add_nodes(chain, off)
+    binary_game = Game("binary", players=2)
+    levels = max(1, round(math.log2(nodes + 1)) - 1)
+    level = []
+    for k in range(2 ** levels):
+        level.append(Decision(movers[levels % 2], f"a{k % 2}", utility=[k, -k]))
+    for depth in range(levels - 1, 0, -1):
+        level = [Decision(movers[depth % 2], f"a{k % 2}").add_nodes(level[2 * k], level[2 * k + 1])
+                 for k in range(len(level) // 2)]
+    for child in level:
+        binary_game = binary_game + child
+    return {"chain": chain_game + chain, "binary": binary_game}
+
+
+def measure_solving(max_nodes: int, repeat: int, budget: float) -> None:
+    print(f"\nGame.backward_induction() beside Game.export() of the same tree, nanoseconds per "
+          f"node (median of {repeat} runs):\n")
+    print("| tree | nodes | backward_induction() | export() | backward_induction() / export() |")
+    print("|:--|--:|--:|--:|--:|")
+    for shape, game in solving_games(max_nodes).items():
+        nodes = game.export().count(" -> ") + 1
+        print(f"backward_induction, {shape}, {nodes:,} nodes", file=sys.stderr, flush=True)
+        solve, found = repeated(game.backward_induction, repeat, budget)
+        assert len(found) == 1
+        found = None
+        export, _ = repeated(game.export, repeat, budget)
+        print(f"| {shape} | {nodes:,} | {solve.median_ns(nodes):,.0f} | "
+              f"{export.median_ns(nodes):,.0f} | {solve.median_ns(nodes) / export.median_ns(nodes):.2f} |")
+        game = None
+
+
+# ---------------------------------------------------------------------------------------------
 # Game files: Game.export_efg() and loads_efg() of its text, beside export() of the same tree.
 # The tree is built with the game's own first player at every move, so that it passes
 # validate(), which export_efg() runs first.
@@ -664,6 +711,8 @@ def main() -> None:
                         "(default 100000,10000000; 10000 with --quick; empty leaves them out)")
     parser.add_argument("--orders-only", action="store_true",
                         help="only the table of the walk-order and shuffled trees")
+    parser.add_argument("--solving-only", action="store_true",
+                        help="only the timing of Game.backward_induction() beside export()")
     parser.add_argument("--files-only", action="store_true",
                         help="only the timing of Game.export_efg() and loads_efg()")
     parser.add_argument("--memory-of", help=argparse.SUPPRESS)
@@ -692,6 +741,9 @@ def main() -> None:
         parser.error("--orders takes comma-separated numbers of nodes, such as 100000,10000000")
     if args.drawings_only:
         measure_drawing(args.max_nodes, repeat, args.budget)
+        return
+    if args.solving_only:
+        measure_solving(args.max_nodes, repeat, args.budget)
         return
     if args.files_only:
         measure_files(args.max_nodes, repeat, args.budget)
@@ -743,6 +795,7 @@ def main() -> None:
     print_memory_targets(measured, calls, spread, peaks)
     print_walk_and_shuffled(in_orders)
     measure_drawing(args.max_nodes, repeat, args.budget)
+    measure_solving(args.max_nodes, repeat, args.budget)
     measure_files(args.max_nodes, repeat, args.budget)
 
 

@@ -2,7 +2,8 @@
 # Redraws the pictures in docs/ from the examples: for each example, docs/<name>-dot.png from its
 # DOT text (Graphviz), docs/<name>-tikz.png from its LaTeX figure (pdflatex, poppler), and
 # kelvora's own drawing, as the example writes it with export_svg(), as docs/<name>.svg (the
-# trust game of symbolic.py as docs/trust.svg); and kelvora's own tikzpictures of the games of
+# trust game of symbolic.py as docs/trust.svg; the centipede also with its equilibrium drawn
+# thick, as docs/centipede-equilibrium.svg); and kelvora's own tikzpictures of the games of
 # examples/figures.py as docs/<name>-picture.png, beside their drawings as docs/<name>.svg.
 #
 # Run from anywhere with kelvora importable, e.g. after `pip install .`:
@@ -61,6 +62,10 @@ for name in "${examples[@]}"; do
   drawing=docs/$name.svg
   if [ "$name" = symbolic ]; then drawing=docs/trust.svg; fi
   cp "$work/$name.svg" "$drawing"
+  if [ "$name" = centipede ]; then
+    cp "$work/centipede-equilibrium.svg" docs/
+    drawing="$drawing docs/centipede-equilibrium.svg"
+  fi
 
   echo "docs/$name-dot.png docs/$name-tikz.png $drawing"
 done

@@ -3,7 +3,8 @@ game, or Pass, which grows the pot for both. Payoffs are (player 1, player 2).
 
 Prints the game as Graphviz DOT text and writes its LaTeX/TikZ figure to centipede.tex and its
 drawing to centipede.svg in the directory given as the first argument (the current directory by
-default).
+default); then solves it by backward induction and writes the drawing with the equilibrium's
+choices drawn thick to centipede-equilibrium.svg.
 """
 
 from kelvora import Decision, Game, Type
@@ -24,4 +25,12 @@ for stage, (mover, take) in enumerate(STAGES, 1):
     at = passed
 
 if __name__ == "__main__":
+    import sys
+    from pathlib import Path
+
     draw(game, __file__)
+    (equilibrium,) = game.backward_induction()  # take at once, at every stage
+    print(equilibrium, file=sys.stderr)
+    out_dir = Path(sys.argv[1] if len(sys.argv) > 1 else ".")
+    game.export_svg(out_dir / "centipede-equilibrium.svg", direction="right",
+                    highlight=equilibrium)

@@ -1,6 +1,6 @@
 """All of kelvora's structures and functions are packed into the kelvora module."""
 
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Mapping, Sequence
 from decimal import Decimal
 from fractions import Fraction
 from os import PathLike
@@ -61,7 +61,7 @@ class Game:
         *,
         direction: _Direction = "down",
         infosets: _SetStyle = "line",
-        highlight: Iterable[Decision] = (),
+        highlight: Iterable[Decision] | Equilibrium = (),
     ) -> str:
         """The tree drawn by kelvora's own layout, as an SVG document: growing `direction`
         ("down" or "right"), each information set drawn as a dashed `line` or `outline`, the
@@ -75,7 +75,7 @@ class Game:
         *,
         direction: _Direction = "down",
         infosets: _SetStyle = "line",
-        highlight: Iterable[Decision] = (),
+        highlight: Iterable[Decision] | Equilibrium = (),
     ) -> None: ...
     @overload
     def export_tikz(
@@ -87,7 +87,7 @@ class Game:
         height: str | None = None,
         direction: _Direction = "down",
         infosets: _SetStyle = "line",
-        highlight: Iterable[Decision] = (),
+        highlight: Iterable[Decision] | Equilibrium = (),
     ) -> str:
         """The same drawing as a bare tikzpicture at its natural size, shrunk as a whole only
         to fit `width` (a TeX length, \\linewidth by default) and `height` (no limit by
@@ -103,7 +103,7 @@ class Game:
         height: str | None = None,
         direction: _Direction = "down",
         infosets: _SetStyle = "line",
-        highlight: Iterable[Decision] = (),
+        highlight: Iterable[Decision] | Equilibrium = (),
     ) -> None: ...
     @overload
     def export_efg(self, /, filename: None = None) -> str:
@@ -120,11 +120,32 @@ class Game:
         node names from the root ("root > In > Fight"). Payoff entry i is game.player[i + 1]
         when any mover has one of the game's player names, else the i-th mover (not Nature)
         in order of first appearance."""
+    def backward_induction(self, /, limit: int = 100) -> list[Equilibrium]:
+        """The pure-strategy subgame-perfect equilibria, at most `limit` (>= 1) of them, in a
+        fixed order; [] when there is none. Backward induction where every information set is
+        one node, exact expected payoffs at chance nodes, and the pure profiles of a subgame
+        with larger sets (at most 1,000,000) kept where no player gains by changing their
+        actions. Variables compare through their recorded relations. ValueError for a game
+        that validate() refuses, payoffs that cannot be compared, or a subgame too large."""
     def get_ref(self) -> Game: ...
     def length(self) -> int: ...
     def __add__(self, other: Decision, /) -> Game: ...
     # Present because `+` is defined, but only ever declines: a game adds only on the left.
     def __radd__(self, other: Never, /) -> Never: ...
+
+@final
+class Equilibrium:
+    """A subgame-perfect equilibrium, made by Game.backward_induction(); immutable."""
+
+    @property
+    def payoff(self) -> tuple[int | Fraction | Variable, ...]:
+        """The expected payoff of its play, one entry per player that payoffs count."""
+    @property
+    def path(self) -> tuple[Decision, ...]:
+        """The nodes reached with positive probability, root first, in pre-order."""
+    @property
+    def choices(self) -> Mapping[Decision, Decision]:
+        """Every node where a player moves, mapped to the child chosen there."""
 
 @final
 class Type:

@@ -4,6 +4,7 @@
 #include "python/files.hpp"
 #include "python/game.hpp"
 #include "python/node.hpp"
+#include "python/solution.hpp"
 #include "python/variable.hpp"
 
 namespace kelvora {
@@ -32,6 +33,12 @@ ClassDef& (*const registration[])() = {
 
 void module_body(PyObject* module) {
   for (auto def : registration) register_class(module, def());
+  // What Game.backward_induction returns: reachable as kelvora.Equilibrium, but not one of
+  // the classes that `from kelvora import *` brings in.
+  PyTypeObject* equilibrium = get_or_make_type(class_def<Solution>());
+  if (PyModule_AddObjectRef(module, "Equilibrium", reinterpret_cast<PyObject*>(equilibrium)) < 0) {
+    throw Error::fetch();
+  }
   if (PyModule_AddFunctions(module, file_functions) != 0) throw Error::fetch();
 }
 

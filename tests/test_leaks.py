@@ -6,9 +6,9 @@ import sys
 
 import pytest
 
-from kelvora import Decision, Game, Player, Type, Variable
+from kelvora import Decision, Equilibrium, Game, Player, Type, Variable
 
-CLASSES = (Game, Type, Variable, Decision, Player)
+CLASSES = (Game, Type, Variable, Decision, Player, Equilibrium)
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
 # Under AddressSanitizer, freed memory sits in quarantine (resident memory tells nothing) and
 # the interpreter's allocator is off (no block count): only instances are counted, and fewer
@@ -27,6 +27,15 @@ GAME = Game(BIG, players=100, gametype=Type.Extensive) + NODE + TWIN
 LOOP = Decision(P, "loop")
 LOOP.add_node(LOOP)  # never freed, by design; made once, refused by every export
 LOOPED = Game() + LOOP
+ONE, TWO = Player("Player 1"), Player("Player 2")
+# Ties at every node of player 2's (four equilibria), one set of player 2's at the top.
+SOLVABLE = Game(BIG) + Decision(ONE, BIG).add_nodes(
+    Decision(TWO, "x", utility=[1, 1]), Decision(TWO, "y", utility=[2, 1])) + Decision(
+    ONE, "b").add_nodes(Decision(TWO, "x", utility=[0, 3]), Decision(TWO, "y", utility=[5, 3]))
+HIGH, LOW = Variable(BIG), Variable("low")
+LOW < HIGH
+SYMBOLIC = Game() + Decision(ONE, "a", variable=[LOW, HIGH]) + Decision(ONE, "b", variable=[HIGH, LOW])
+UNDECIDED = Game() + Decision(ONE, "a", variable=[A, B]) + Decision(ONE, "b", variable=[B, A])
 
 
 def refused(call):
@@ -98,6 +107,13 @@ OPERATIONS = {
     "export_latex(bad file)": refused(lambda: GAME.export_latex(filename="/nonexistent/f.tex")),
     "export_latex(/dev/full)": refused(lambda: GAME.export_latex(filename="/dev/full")),
     "export_latex(bad scale)": refused(lambda: GAME.export_latex(scale=BIG)),
+    "backward_induction": lambda: [repr(e) for e in SOLVABLE.backward_induction()],
+    "backward_induction(symbolic)": lambda: SYMBOLIC.backward_induction()[0].payoff,
+    "export_svg(highlight=equilibrium)": lambda: SOLVABLE.export_svg(
+        highlight=SOLVABLE.backward_induction()[0]),
+    "backward_induction(unsound)": refused(GAME.backward_induction),
+    "backward_induction(undecided)": refused(UNDECIDED.backward_induction),
+    "backward_induction(limit=0)": refused(lambda: SOLVABLE.backward_induction(0)),
 }
 
 

@@ -22,13 +22,16 @@ CLASSES = {
     kelvora.Variable: lambda: kelvora.Variable("v"),
     kelvora.Decision: lambda: kelvora.Decision(kelvora.Player(), "a"),
     kelvora.Player: kelvora.Player,
+    kelvora.Equilibrium: lambda: (kelvora.Game() + kelvora.Decision(
+        kelvora.Player("Player 1"), "a", utility=[1, 2])).backward_induction()[0],
 }
 
 
 def test_all_lists_the_registered_classes_in_order():
     assert kelvora.__all__ == REGISTERED
     public = [name for name in dir(kelvora) if not name.startswith("__")]
-    assert sorted(public) == sorted(REGISTERED + FUNCTIONS)
+    # Equilibrium, which only Game.backward_induction makes, is reachable but not exported.
+    assert sorted(public) == sorted(REGISTERED + FUNCTIONS + ["Equilibrium"])
     assert sorted(n for n in dir(kelvora)
                   if callable(getattr(kelvora, n)) and not isinstance(getattr(kelvora, n), type)
                   ) == FUNCTIONS

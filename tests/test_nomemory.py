@@ -70,6 +70,19 @@ W = Decision(P, "W").add_nodes(*[Decision(P, "w") for _ in range(100)], C, Decis
 X = Decision(P, "X").add_node(W)
 del C, W
 """
+# Two equilibria: a tie below a chance move, a set of player 2's over both of its branches.
+SOLVABLE = """
+import fractions  # imported beforehand: the import system can hang when allocation fails
+S = Game("S", players=2)
+nature, one, two = S.player
+heads, tails = Decision(nature, "H"), Decision(nature, "T")
+heads.probability = tails.probability = "1/2"
+for node, x in ((heads, 1), (tails, 3)):
+    move = Decision(one, "m", information_set=1).add_nodes(
+        Decision(two, "l", utility=[x, 1]), Decision(two, "r", utility=[0, 1]))
+    node.add_nodes(move, Decision(one, "stop", utility=[1, 0]))
+S = S + heads + tails
+"""
 WHOLE_OR_NOTHING = ("assert (open(FILE).read() == G.export_latex(scale=1.5)) "
                     "if os.path.exists(FILE) else exc is not None")
 # A game file of four nodes, with a chance node and an outcome on an inner node.
@@ -175,6 +188,11 @@ OPERATIONS = [
      "assert exc or result == G.export_tikz(width='12cm')"),
     ("export_tikz(filename)", "", "result = G.export_tikz(FILE)",
      "assert (open(FILE).read() == G.export_tikz()) if os.path.exists(FILE) else exc is not None"),
+    ("backward_induction", SOLVABLE, "result = [(e.payoff, e.path, dict(e.choices), repr(e)) "
+     "for e in S.backward_induction()]",
+     "assert exc or result == [(e.payoff, e.path, dict(e.choices), repr(e)) "
+     "for e in S.backward_induction()]"),
+    ("backward_induction(unsound)", "ORDINARY = ValueError", "G.backward_induction()", ""),
     ("export(undrawable)", "ORDINARY = 'PanicException'", "BAD.export()", ""),
     ("export_latex(undrawable)", "ORDINARY = 'PanicException'",
      "BAD.export_latex(filename=FILE)", "assert not os.path.exists(FILE)"),

@@ -108,8 +108,8 @@ def test_options_and_their_refusals(tmp_path):
                 getattr(g, method)(target, **keywords)
             assert target.read_text() == "old"
             assert str(info.value).startswith(f"argument '{next(iter(keywords))}': ")
-    assert str(info.value) == ("argument 'highlight': expected an iterable of Decision nodes, "
-                               "got an iterable holding str")
+    assert str(info.value) == ("argument 'highlight': expected an Equilibrium or an iterable of "
+                               "Decision nodes, got an iterable holding str")
     with pytest.raises(ValueError) as info:
         g.export_tikz(height="16384pt")
     assert str(info.value) == (

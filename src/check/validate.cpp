@@ -53,19 +53,11 @@ class Walk {
 
   // "root > In > Fight" for the node on top, and `then` below it when given.
   std::string path(const Decision* then = nullptr) const {
-    std::string out;
-    const std::size_t depth = stack_.size() + (then != nullptr ? 1 : 0);
-    for (std::size_t i = 0; i < depth; ++i) {
-      if (depth > shown_depth && i == shown_depth / 2) {
-        const std::size_t skipped = depth - shown_depth;
-        out += concat({" > ... (", std::to_string(skipped), " more)"});
-        i += skipped - 1;
-        continue;
-      }
-      if (i > 0) out += " > ";
-      out += (i < stack_.size() ? stack_[i].node : then)->name.view();
-    }
-    return out;
+    std::vector<std::string_view> names;
+    names.reserve(stack_.size() + 1);
+    for (const Frame& frame : stack_) names.push_back(frame.node->name.view());
+    if (then != nullptr) names.push_back(then->name.view());
+    return path_text(names);
   }
 
  private:
@@ -272,6 +264,22 @@ class Checker {
 }  // namespace
 
 Problems validate(const Game& game, std::size_t limit) { return Checker(game, limit).run(); }
+
+std::string path_text(const std::vector<std::string_view>& names) {
+  std::string out;
+  const std::size_t depth = names.size();
+  for (std::size_t i = 0; i < depth; ++i) {
+    if (depth > shown_depth && i == shown_depth / 2) {
+      const std::size_t skipped = depth - shown_depth;
+      out += concat({" > ... (", std::to_string(skipped), " more)"});
+      i += skipped - 1;
+      continue;
+    }
+    if (i > 0) out += " > ";
+    out += names[i];
+  }
+  return out;
+}
 
 std::string describe(const Problems& problems) {
   std::string out = concat({"the game has ", std::to_string(problems.count),

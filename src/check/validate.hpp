@@ -41,6 +41,10 @@ struct Problems {
 // number of players; a cycle. Needs the interpreter lock; runs no Python code.
 Problems validate(const Game& game, std::size_t limit = 20);
 
+// The name of a node given the names of the nodes from the root down to it: joined by " > ",
+// with the middle of a path deeper than 40 nodes left out, as validate's messages name nodes.
+std::string path_text(const std::vector<std::string_view>& names);
+
 // "the game has 3 problems:\n  <message>\n  ..." with "  ... and N more" after the shown.
 std::string describe(const Problems& problems);
 

@@ -19,6 +19,7 @@
 #include "python/files.hpp"
 #include "python/node.hpp"
 #include "python/output.hpp"
+#include "python/solution.hpp"
 #include "write/failure.hpp"
 
 namespace kelvora {
@@ -241,12 +242,15 @@ std::size_t choice(const char* name, PyObject* obj, const char* first, const cha
   return refuse(PyExc_ValueError, concat({"\"", text, "\""}));
 }
 
-// Any iterable of Decision nodes, as their records' addresses, sorted.
-void highlighted(PyObject* obj, DrawingOptions& options) {
+// Any iterable of Decision nodes, or an Equilibrium (its chosen children), as the nodes'
+// records' addresses, sorted.
+void highlighted(PyObject* given, DrawingOptions& options) {
+  Ref chosen = chosen_children(given);
+  PyObject* obj = chosen ? chosen.get() : given;
   auto refuse = [&](std::string_view got) {
     throw Error::with_message(PyExc_TypeError,
-                              concat({"argument 'highlight': expected an iterable of Decision "
-                                      "nodes, got ",
+                              concat({"argument 'highlight': expected an Equilibrium or an "
+                                      "iterable of Decision nodes, got ",
                                       got}));
   };
   Ref iterator = Ref::steal(PyObject_GetIter(obj));
@@ -450,7 +454,8 @@ PyMethodDef game_methods[] = {
      "direction: \"down\" or \"right\", the way the tree grows from its root.\n"
      "infosets: \"line\" (dashed lines joining each set's members) or \"outline\" (a dashed\n"
      "outline round them).\n"
-     "highlight: an iterable of Decision nodes whose incoming edges are drawn thick."},
+     "highlight: an iterable of Decision nodes whose incoming edges are drawn thick, or an\n"
+     "Equilibrium from backward_induction(), whose chosen actions are drawn thick."},
     {"export_tikz", as_method(Game_export_tikz), METH_FASTCALL | METH_KEYWORDS,
      "export_tikz($self, /, filename=None, *, width=None, height=None, direction='down', "
      "infosets='line', highlight=())\n--\n\n"
@@ -495,6 +500,25 @@ PyMethodDef game_methods[] = {
      "entry per player of the game; otherwise entry i is the i-th mover other than Nature in\n"
      "order of first appearance (pre-order), and a payoff has one entry per mover. A node\n"
      "shared under several parents is checked once, under the first."},
+    {"backward_induction", as_method(Game_backward_induction), METH_FASTCALL | METH_KEYWORDS,
+     "backward_induction($self, /, limit=100)\n--\n\n"
+     "The pure-strategy subgame-perfect equilibria of the game, at most `limit` (an int of at\n"
+     "least 1) of them, as a list of Equilibrium objects in a fixed order; empty when there is\n"
+     "none. The game must pass validate(), whose ValueError is raised otherwise.\n\n"
+     "Where every information set is a single node, backward induction: every action that\n"
+     "maximises its mover's payoff is an equilibrium choice. A chance node takes the exact\n"
+     "expected payoff under its children's probabilities. A subgame with a larger information\n"
+     "set is solved after the subgames within it: its pure behaviour profiles (at most\n"
+     "1,000,000, else ValueError naming its root) are kept where no player gains by changing\n"
+     "their actions in it. Variable payoffs are compared through the relations recorded with\n"
+     "<, > and ==, transitively; payoffs they do not order, or a Variable in an expected\n"
+     "payoff, raise ValueError naming the node. An expected payoff whose numerator or\n"
+     "denominator needs 64 bits or more raises OverflowError. A node attached under several\n"
+     "parents makes one choice wherever it occurs.\n\n"
+     "Each equilibrium has `payoff` (a tuple, one entry per player that payoffs count), `path`\n"
+     "(the nodes reached with positive probability, root first) and `choices` (a read-only\n"
+     "mapping from every node where a player moves to its chosen child); it can be passed as\n"
+     "`highlight` to export_svg() and export_tikz()."},
     {"get_ref", Game_get_ref, METH_NOARGS, "get_ref($self)\n--\n\n"},
     {"length", Game_length, METH_NOARGS, "length($self)\n--\n\n"},
     {},
