@@ -9,7 +9,7 @@ from fractions import Fraction
 
 import pytest
 
-from kelvora import Decision, Equilibrium, Game, Player, Variable
+from kelvora import Decision, Equilibrium, Game, Player, Variable, loads_efg
 
 # Under the sanitizers every allocation is checked: fewer games and a shallower chain, still far
 # deeper than any recursion over the tree could go.
@@ -238,6 +238,23 @@ def test_refusals_and_limit():
     for bad, error in ((0, ValueError), (-2, ValueError), (2.0, TypeError), (True, TypeError)):
         with pytest.raises(error, match="^argument 'limit': expected an int of at least 1, got "):
             ties.backward_induction(bad)
+
+
+def test_payoffs_on_inner_nodes_add_to_those_below():
+    # As an outcome on an inner node of a game file: R's bonus of 5 makes it the better move.
+    text = """EFG 2 R "" { "A" "B" } ""
+p "" 1 1 "" { "L" "R" } 0
+t "" 1 "" { 1, 1 }
+p "" 2 1 "" { "l" "r" } 2 "" { 5, 0 }
+t "" 3 "" { 0, 1 }
+t "" 4 "" { -1/2, 2 }
+"""
+    (found,) = loads_efg(text).backward_induction()
+    assert (found.payoff, [n.name for n in found.path]) == ((Fraction(9, 2), 2), ["root", "R", "r"])
+    game = loads_efg(text)
+    game.root.children[1].children[0].payoff = [Variable("v"), Variable("w")]
+    with pytest.raises(ValueError, match="^root > R > l: Variable 'v' would be added to the "):
+        game.backward_induction()
 
 
 def test_a_million_deep_chain_solves():

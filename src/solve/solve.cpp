@@ -58,6 +58,9 @@ struct Occurrence {
   Index solution_count = 0;
   Kind kind = Kind::leaf;
   Index mover = none;  // the payoff entry of a decision's mover
+  // The sum of the payoffs on this node, when it has children, and on the nodes above it (in
+  // values_), which adds to every payoff below; none while there is none.
+  Index carried = none;
   bool subgame = false;
   bool enumerated = false;  // a subgame whose profiles are enumerated
   bool below_enumerated = false;
@@ -155,6 +158,10 @@ class Solver {
     added.child_count = k;
     added.kind = kind;
     added.mover = mover;
+    const Index above = parent == none ? none : occurrences_[parent].carried;
+    if (kind != Kind::leaf) {
+      occurrences_.back().carried = node.payoff ? carry(above, node.payoff, parent, object) : above;
+    }
     if (kind == Kind::leaf && node.payoff.is_symbolic()) {
       for (const Variable& v : node.payoff.variables()) order_.learn(v);
     }
@@ -300,14 +307,10 @@ class Solver {
     return value_count_++;
   }
 
-  Index leaf_value(Index u) {
-    const Payoff& payoff = occurrences_[u].node->payoff;
-    const Index v = new_value();
-    Entry* out = values_.data() + std::size_t{v} * stride_;
+  // The numbers of a payoff of `stride_` entries, into `out`.
+  void read_numbers(const Payoff& payoff, Entry* out) const {
     for (std::size_t i = 0; i < stride_; ++i) {
-      if (payoff.is_symbolic()) {
-        out[i].variable = &payoff.variables()[i];
-      } else if (payoff.is_exact()) {
+      if (payoff.is_exact()) {
         const Exact& e = payoff.exacts()[i];
         out[i].number = Number{e.numerator, e.denominator, e.negative};
       } else {
@@ -315,6 +318,62 @@ class Solver {
         out[i].number = Number{static_cast<std::uint64_t>(n < 0 ? -n : n), 1, n < 0};
       }
     }
+  }
+
+  // Adds the carried value `above` (if any) to the numbers in `out`; an overflow is named at
+  // occurrence `at`.
+  void add_carried(Entry* out, Index above, Index at) const {
+    if (above == none) return;
+    static const Exact one{1, 1, false, {}};
+    for (std::size_t i = 0; i < stride_; ++i) {
+      out[i].number = add_product(value(above)[i].number, one, out[i].number, at);
+    }
+  }
+
+  // The value `above` (or none) plus the payoff on a node with children, made while the tree
+  // is flattened (so that the node is named by its parent's path and its own name).
+  Index carry(Index above, const Payoff& payoff, Index parent, PyObject* object) {
+    auto named = [&] {
+      std::string at = parent == none ? std::string() : path(parent);
+      const std::string_view name = read_node(object).name.view();
+      return at.empty() ? std::string(name) : concat({at, " > ", name});
+    };
+    if (payoff.is_symbolic()) {
+      throw Refusal(false, concat({named(),
+                                   ": a payoff of Variables on a node with children "
+                                   "would add to the payoffs below it, and a Variable "
+                                   "has no numeric value"}));
+    }
+    if (payoff.size() != stride_) {
+      throw Refusal(false, concat({named(), ": the payoff here has ", std::to_string(payoff.size()),
+                                   " entries, not one per player"}));
+    }
+    const Index v = new_value();
+    Entry* out = values_.data() + std::size_t{v} * stride_;
+    read_numbers(payoff, out);
+    add_carried(out, above, parent);
+    return v;
+  }
+
+  Index leaf_value(Index u) {
+    const Occurrence& at = occurrences_[u];
+    const Payoff& payoff = at.node->payoff;
+    const Index above = at.parent == none ? none : occurrences_[at.parent].carried;
+    const Index v = new_value();
+    Entry* out = values_.data() + std::size_t{v} * stride_;
+    if (payoff.is_symbolic()) {
+      for (std::size_t i = 0; i < stride_; ++i) {
+        out[i].variable = &payoff.variables()[i];
+        if (above != none && value(above)[i].number.numerator != 0) {
+          throw Refusal(false, concat({path(u), ": Variable '", out[i].variable->name,
+                                       "' would be added to the payoffs on the nodes above it, "
+                                       "and a Variable has no numeric value"}));
+        }
+      }
+      return v;
+    }
+    read_numbers(payoff, out);
+    add_carried(out, above, u);
     return v;
   }
 

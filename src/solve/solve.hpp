@@ -58,14 +58,15 @@ struct Equilibrium {
 };
 
 // The pure-strategy subgame-perfect equilibria of a game that check::validate finds sound (with
-// `checked` what it found), at
-// most `limit` of them (limit >= 1), in a fixed order: at a node of perfect information, the
-// combinations of its children's equilibria in order (the first child's varying slowest),
-// each with every maximising action in turn; in an enumerated subgame, its profiles in the
-// same order. A node shared under several parents is one decision, as if its occurrences
-// formed an information set. Walks the tree without recursion; needs the interpreter lock and
-// runs no Python code. Throws Refusal for symbolic payoffs that the recorded relations do not
-// order, for Nature moving without probabilities, and for a subgame above max_profiles.
+// `checked` what it found), at most `limit` of them (limit >= 1), in a fixed order: at a node of
+// perfect information, the combinations of its children's equilibria in order (the first child's
+// varying slowest), each with every maximising action in turn; in an enumerated subgame, its
+// profiles in the same order. A node shared under several parents is one decision, as if its
+// occurrences formed an information set. A payoff on a node with children adds to every payoff
+// below it (as an outcome on an inner node of a game file). Walks the tree without recursion; needs
+// the interpreter lock and runs no Python code. Throws Refusal for symbolic payoffs that the
+// recorded relations do not order or that would be added to, for Nature moving without
+// probabilities, and for a subgame above max_profiles.
 std::vector<Equilibrium> backward_induction(const Game& game, const check::Problems& checked,
                                             std::size_t limit);
 
