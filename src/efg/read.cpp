@@ -332,9 +332,14 @@ class Reader {
  private:
   static Decision& record(PyObject* node) { return reinterpret_cast<Cell<Decision>*>(node)->value; }
 
-  // Sets a node's payoff and notes it as a member of its set.
+  // Sets a node's payoff and the outcome it came from, and notes the node as a member of its
+  // set.
   void fill(PyObject* node, const Line& line) {
-    if (line.outcome != none) record(node).payoff = Payoff(outcomes_[line.outcome]);
+    if (line.outcome != none) {
+      Decision& filled = record(node);
+      filled.payoff = Payoff(outcomes_[line.outcome]);
+      set_outcome(filled, Outcome{first_key_ + line.outcome, outcome_names_[line.outcome]});
+    }
     if (line.set != none) members_.emplace_back(node, line.set);
   }
 
@@ -539,7 +544,8 @@ class Reader {
       return index;
     }
     Token declared;
-    string("", &declared);
+    const std::string_view name = string("", &declared);
+    if (is_new) outcome_names_.emplace_back(name);  // a repeated one keeps its first name
     punctuation(Token::open, "'{' before the payoffs");
     const std::size_t count = players_.size() - 1;
     Exacts values;
@@ -603,6 +609,10 @@ class Reader {
   std::vector<Payoff> outcomes_;
   std::vector<Token> outcome_declared_;
   std::vector<std::uint64_t> outcome_ids_;
+  std::vector<Text> outcome_names_;
+  // The key of the file's first outcome: the others follow it (fewer than 2**32, as the index
+  // holds), so that no two files' outcomes share a key.
+  const std::uint64_t first_key_ = next_outcome_keys(std::uint64_t{1} << 32);
   Index outcome_index_;  // by 0 and number
   std::vector<std::pair<PyObject*, std::size_t>> members_;
   std::vector<PyObject*> nodes_;  // in pre-order
