@@ -44,10 +44,11 @@ std::unordered_map<const Decision*, Exact>& probabilities() {
   return *table;  // can outlive the module's own statics at exit
 }
 
-// The outcomes kept for nodes read from game files, by record. Guarded by the interpreter lock.
+// The outcomes kept for nodes read from game files, by record; never freed, as probabilities().
+// Guarded by the interpreter lock.
 std::unordered_map<const Decision*, Outcome>& outcomes() {
-  static auto* table = new std::unordered_map<const Decision*, Outcome>();  // never freed, as
-  return *table;                                                            // probabilities()
+  static auto* table = new std::unordered_map<const Decision*, Outcome>();
+  return *table;
 }
 
 // The first outcome key not yet given out.
