@@ -321,6 +321,11 @@ class Reader {
       member.information_set_number = numbers[set];
       member.has_information_set = true;
     }
+    // The outcomes the nodes came from, in a table made large enough at once.
+    reserve_outcomes(with_outcome_.size());
+    for (const auto& [node, outcome] : with_outcome_) {
+      set_outcome(record(node), Outcome{first_key_ + outcome, outcome_names_[outcome]});
+    }
     // Nothing fails from here on: the nodes draw their numbers, and the game is filled in.
     for (PyObject* node : nodes_) record(node).node_id = next_node_id();
     game.title = std::move(title);
@@ -332,13 +337,11 @@ class Reader {
  private:
   static Decision& record(PyObject* node) { return reinterpret_cast<Cell<Decision>*>(node)->value; }
 
-  // Sets a node's payoff and the outcome it came from, and notes the node as a member of its
-  // set.
+  // Sets a node's payoff, and notes the outcome it came from and the set it is a member of.
   void fill(PyObject* node, const Line& line) {
     if (line.outcome != none) {
-      Decision& filled = record(node);
-      filled.payoff = Payoff(outcomes_[line.outcome]);
-      set_outcome(filled, Outcome{first_key_ + line.outcome, outcome_names_[line.outcome]});
+      record(node).payoff = Payoff(outcomes_[line.outcome]);
+      with_outcome_.emplace_back(node, line.outcome);
     }
     if (line.set != none) members_.emplace_back(node, line.set);
   }
@@ -615,7 +618,8 @@ class Reader {
   const std::uint64_t first_key_ = next_outcome_keys(std::uint64_t{1} << 32);
   Index outcome_index_;  // by 0 and number
   std::vector<std::pair<PyObject*, std::size_t>> members_;
-  std::vector<PyObject*> nodes_;  // in pre-order
+  std::vector<std::pair<PyObject*, std::size_t>> with_outcome_;  // nodes and their outcomes
+  std::vector<PyObject*> nodes_;                                 // in pre-order
 };
 
 }  // namespace

@@ -204,6 +204,8 @@ void set_outcome(Decision& node, std::optional<Outcome> outcome) {
   node.has_outcome = true;
 }
 
+void reserve_outcomes(std::size_t count) { outcomes().reserve(outcomes().size() + count); }
+
 std::uint64_t next_outcome_keys(std::uint64_t count) { return outcome_counter.fetch_add(count); }
 
 std::uint64_t next_node_id() { return node_counter.fetch_add(1); }

@@ -195,6 +195,9 @@ struct Outcome {
 const Outcome* outcome_of(const Decision& node);
 // Keeps `outcome` for `node`, or (with nothing) forgets it; the node is unchanged when it fails.
 void set_outcome(Decision& node, std::optional<Outcome> outcome);
+// Makes room in the table of outcomes for `count` more nodes, so that keeping theirs does not
+// grow it one step at a time.
+void reserve_outcomes(std::size_t count);
 // The first of `count` outcome keys that no other call has given out.
 std::uint64_t next_outcome_keys(std::uint64_t count);
 
