@@ -109,8 +109,8 @@ class Game:
     def export_efg(self, /, filename: None = None) -> str:
         """The game as a Gambit .efg file (version 2), if it passes validate(): returned as
         text, or written whole to `filename`. Nature's nodes are chance nodes; information
-        sets are numbered per player and outcomes by distinct payoff, in order of first
-        appearance."""
+        sets are numbered per player, and outcomes, in order of first appearance: nodes read
+        from one outcome of a file share it, with its name, while their payoffs agree."""
     @overload
     def export_efg(self, /, filename: _Path) -> None: ...
     def _repr_svg_(self) -> str | None:

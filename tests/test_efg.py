@@ -20,9 +20,9 @@ TOKEN = re.compile(r'"((?:\\"|[^"])*)"|([{},])|([^\s{},"]+)', re.S)
 
 
 def read_file(text):
-    """The players of a .efg text and its nodes in pre-order, each as (mover: 0 for chance, a
+    """The players of a .efg text, its nodes in pre-order, each as (mover: 0 for chance, a
     player's number, None at a terminal node; the key of its information set; its actions; their
-    probabilities; its payoff or None)."""
+    probabilities; its payoff or None), and the names of its outcomes, sorted."""
     tokens = [(m[1].replace('\\"', '"'), None) if m[1] is not None else (None, m[0])
               for m in TOKEN.finditer(text)]
     at = 0
@@ -60,12 +60,11 @@ def read_file(text):
                 sets[key] = bracket(True) if kind == "c" else [(a, None) for a in bracket(False)]
         outcome = int(take()[1])
         if at < len(tokens) and tokens[at][0] is not None:
-            take()
-            outcomes[outcome] = bracket(False)
+            outcomes.setdefault(outcome, (take()[0], bracket(False)))
         actions = sets.get(key, [])
         nodes.append((mover, key, [a for a, _ in actions], [p for _, p in actions],
-                      outcomes.get(outcome)))
-    return players, nodes
+                      outcomes[outcome][1] if outcome else None))
+    return players, nodes, sorted(name for name, _ in outcomes.values())
 
 
 def read_game(game):
@@ -96,7 +95,7 @@ def partition(keys):
 def agrees(text, game):
     """Whether `game` holds what the .efg `text` says: players, nodes, actions, probabilities,
     payoffs and information sets (of deciding nodes; a set of one node is none in the game)."""
-    players, nodes = read_file(text)
+    players, nodes, _ = read_file(text)
     names, tree, sets = read_game(game)
     assert (names, len(tree)) == (players, len(nodes))
     for (mover, _, actions, chances, payoff), mine in zip(nodes, tree):
@@ -134,6 +133,7 @@ def test_catalog_games_read_draw_and_write_back():
         assert game.export_tikz().startswith("\\begin{tikzpicture}")
         written = round_trip(game)
         assert written == load_efg(io.BytesIO(text.encode())).export_efg()
+        assert read_file(written)[2] == read_file(text)[2], path  # outcomes and their names
 
 
 HEAD = 'EFG 2 R "T" { "A" "B" }\n""\n'
@@ -148,7 +148,7 @@ CORNERS = [
     # escaped quotes, other backslashes kept, strings over lines; a chance set of two nodes
     'EFG 2 R "two\nlines" { "say \\"hi\\"" "B" } "a comment, \\"quoted\\""\n'
     'c "" 1 "" { "back\\slash" 1/3 "\\"q\\"" 2/3 } 0\nc "" 7 "" { "x" 1/2 "y" 0.5 } 0\n'
-    't "" 1 "" { 1 2 }\nt "" 1\nc "" 7 0\nt "" 1\nt "" 2 "" { 0 0 }',
+    't "" 1 "\\"won\\"" { 1 2 }\nt "" 1\nc "" 7 0\nt "" 1\nt "" 2 "" { 0 0 }',
     # a player called Nature; every node on one line
     'EFG 2 R "" { "Nature" "B" } p "" 1 4 "" { "a" "b" } 0 t "" 1 "" { 1 1 } t "" 2 "" { 2 2 }',
 ]
@@ -159,12 +159,22 @@ def test_corners_of_the_grammar():
         game = loads_efg(text)
         assert game.validate() is None and agrees(text, game) and game.gametype == Type.Extensive
         written = round_trip(game)
+        assert read_file(written)[2] == read_file(text)[2]
         # (a string keeps its line ends as they are)
         crlf = loads_efg(text.replace("\n", "\r\n").encode()).export_efg()
         assert crlf.replace("\r\n", "\n") == written
     assert loads_efg(CORNERS[2]).player[0].name == "Nature'"
     assert loads_efg(CORNERS[0]).root.payoff == [Fraction(1, 3), Fraction(-5, 4)]
     assert '{ 0.5, 0.001 }' in loads_efg(CORNERS[0]).export_efg()  # numbers as written
+    assert '1 "\\"won\\"" { 1, 2 }' in loads_efg(CORNERS[1]).export_efg()
+    # A leaf whose payoff changes leaves the outcome it shared; joined games keep theirs apart.
+    game = loads_efg(CORNERS[0])
+    game.root.children[1].children[0].payoff = [7, 7]
+    assert read_file(game.export_efg())[2] == ["", "", "", "inner"]
+    one = 'EFG 2 R "" { "A" } p "" 1 1 "" { "a" } 0 t "" 1 "" { 1 }'
+    joined = Game() + Decision(Player("A"), "x").add_nodes(
+        loads_efg(one).root.children[0], loads_efg(one).root.children[0])
+    assert read_file(joined.export_efg())[2] == ["", ""]
     # No players, and a file that is only a terminal node.
     alone = loads_efg('EFG 2 R "" { } c "" 1 "" { "x" 1 } 0 t "" 1 "" { }')
     assert [p.name for p in alone.player] == ["Nature"] and round_trip(alone)

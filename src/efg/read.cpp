@@ -321,6 +321,11 @@ class Reader {
       member.information_set_number = numbers[set];
       member.has_information_set = true;
     }
+    // The outcomes the nodes came from, in a table made large enough at once.
+    reserve_outcomes(with_outcome_.size());
+    for (const auto& [node, outcome] : with_outcome_) {
+      set_outcome(record(node), Outcome{first_key_ + outcome, outcome_names_[outcome]});
+    }
     // Nothing fails from here on: the nodes draw their numbers, and the game is filled in.
     for (PyObject* node : nodes_) record(node).node_id = next_node_id();
     game.title = std::move(title);
@@ -332,9 +337,12 @@ class Reader {
  private:
   static Decision& record(PyObject* node) { return reinterpret_cast<Cell<Decision>*>(node)->value; }
 
-  // Sets a node's payoff and notes it as a member of its set.
+  // Sets a node's payoff, and notes the outcome it came from and the set it is a member of.
   void fill(PyObject* node, const Line& line) {
-    if (line.outcome != none) record(node).payoff = Payoff(outcomes_[line.outcome]);
+    if (line.outcome != none) {
+      record(node).payoff = Payoff(outcomes_[line.outcome]);
+      with_outcome_.emplace_back(node, line.outcome);
+    }
     if (line.set != none) members_.emplace_back(node, line.set);
   }
 
@@ -539,7 +547,8 @@ class Reader {
       return index;
     }
     Token declared;
-    string("", &declared);
+    const std::string_view name = string("", &declared);
+    if (is_new) outcome_names_.emplace_back(name);  // a repeated one keeps its first name
     punctuation(Token::open, "'{' before the payoffs");
     const std::size_t count = players_.size() - 1;
     Exacts values;
@@ -603,9 +612,14 @@ class Reader {
   std::vector<Payoff> outcomes_;
   std::vector<Token> outcome_declared_;
   std::vector<std::uint64_t> outcome_ids_;
+  std::vector<Text> outcome_names_;
+  // The key of the file's first outcome: the others follow it (fewer than 2**32, as the index
+  // holds), so that no two files' outcomes share a key.
+  const std::uint64_t first_key_ = next_outcome_keys(std::uint64_t{1} << 32);
   Index outcome_index_;  // by 0 and number
   std::vector<std::pair<PyObject*, std::size_t>> members_;
-  std::vector<PyObject*> nodes_;  // in pre-order
+  std::vector<std::pair<PyObject*, std::size_t>> with_outcome_;  // nodes and their outcomes
+  std::vector<PyObject*> nodes_;                                 // in pre-order
 };
 
 }  // namespace

@@ -147,7 +147,9 @@ class Writer {
     return true;
   }
 
-  // The outcome number of a node's payoff (0 for none), with its bracket the first time.
+  // The outcome number of a node's payoff (0 for none), with its bracket the first time. Nodes
+  // share an outcome when they have the same payoff (as written) and the same kept outcome, or
+  // none: a node whose payoff was changed after it was read so parts from its former partners.
   void outcome(const Decision& node) {
     const Payoff& payoff = node.payoff;
     if (!payoff) {
@@ -158,7 +160,15 @@ class Writer {
       throw Refusal{concat({"the payoff of '", node.name.view(),
                             "' is of Variables, which a .efg file cannot hold"})};
     }
+    // The key: the kept outcome's key (8 bytes) or a 0 byte, then the payoff as written.
+    const Outcome* kept = outcome_of(node);
     key_.clear();
+    if (kept != nullptr) {
+      key_.append(reinterpret_cast<const char*>(&kept->key), sizeof kept->key);
+    } else {
+      key_ += '\0';
+    }
+    const std::size_t written = key_.size();
     for (std::size_t i = 0; i < payoff.size(); ++i) {
       if (i > 0) key_ += ", ";
       append_payoff_entry(payoff, i, key_);
@@ -166,8 +176,14 @@ class Writer {
     const auto [at, is_new] = outcomes_.try_emplace(key_, outcomes_.size() + 1);
     out_.put_number(at->second);
     if (is_new) {
-      out_.put(" \"\" { ");
-      out_.put(key_);
+      out_.put(" ");
+      if (kept != nullptr) {
+        put_string(out_, kept->name);
+      } else {
+        out_.put("\"\"");
+      }
+      out_.put(" { ");
+      out_.put(std::string_view(key_).substr(written));
       out_.put(" }");
     }
     out_.put("\n");

@@ -122,8 +122,9 @@ PyMethodDef file_functions[] = {
      "action and reached by the player who moves at its parent (Nature at a chance node,\n"
      "with the action's probability); information sets of two or more nodes are numbered\n"
      "from 1 in order of first appearance; an outcome's payoffs stay on the node where it\n"
-     "stands, every number as written. A text that is not such a file raises ValueError\n"
-     "with the line and column where it goes wrong."},
+     "stands (an inner node's too), every number as written, and the node keeps which outcome\n"
+     "it was, for export_efg(). A text that is not such a file raises ValueError with the\n"
+     "line and column where it goes wrong."},
     {"load_efg", as_method(load_efg), METH_FASTCALL | METH_KEYWORDS,
      "load_efg(file)\n--\n\n"
      "The Game of a Gambit .efg file: `file` is a path (a str or os.PathLike), opened as\n"

@@ -478,10 +478,11 @@ PyMethodDef game_methods[] = {
      "The game as a Gambit .efg file (version 2): returned as a str, or written whole to\n"
      "`filename` as export_svg() writes it. The game must pass validate() (else that\n"
      "ValueError). Nature's nodes are chance nodes, whose actions need probabilities;\n"
-     "information sets are numbered per player and outcomes by distinct payoff, in order of\n"
-     "first appearance, all named \"\"; the same game always gives the same text. A payoff of\n"
-     "Variables, or a name with a backslash before a double quote or at its end, cannot be\n"
-     "written: ValueError."},
+     "information sets are numbered per player, and outcomes, in order of first appearance.\n"
+     "Nodes read from one outcome of a file share it, under its name, while their payoffs\n"
+     "agree; other nodes share one by payoff, named \"\". The same game always gives the same\n"
+     "text. A payoff of Variables, or a name with a backslash before a double quote or at its\n"
+     "end, cannot be written: ValueError."},
     {"_repr_svg_", Game_repr_svg, METH_NOARGS,
      "_repr_svg_($self, /)\n--\n\n"
      "The SVG drawing of export_svg(), for IPython and Jupyter; None when the tree has more\n"

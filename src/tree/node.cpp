@@ -44,9 +44,20 @@ std::unordered_map<const Decision*, Exact>& probabilities() {
   return *table;  // can outlive the module's own statics at exit
 }
 
+// The outcomes kept for nodes read from game files, by record; never freed, as probabilities().
+// Guarded by the interpreter lock.
+std::unordered_map<const Decision*, Outcome>& outcomes() {
+  static auto* table = new std::unordered_map<const Decision*, Outcome>();
+  return *table;
+}
+
+// The first outcome key not yet given out.
+std::atomic<std::uint64_t> outcome_counter{0};
+
 // Destroys the record of a node without children and frees the object.
 void free_node(Cell<Decision>* cell) noexcept {
   if (cell->value.has_probability) probabilities().erase(&cell->value);
+  if (cell->value.has_outcome) outcomes().erase(&cell->value);
   dealloc<Decision>(reinterpret_cast<PyObject*>(cell));
 }
 
@@ -177,6 +188,25 @@ void set_probability(Decision& node, std::optional<Exact> probability) {
   probabilities().insert_or_assign(&node, std::move(*probability));
   node.has_probability = true;
 }
+
+const Outcome* outcome_of(const Decision& node) {
+  if (!node.has_outcome) return nullptr;
+  return &outcomes().find(&node)->second;
+}
+
+void set_outcome(Decision& node, std::optional<Outcome> outcome) {
+  if (!outcome) {
+    if (node.has_outcome) outcomes().erase(&node);
+    node.has_outcome = false;
+    return;
+  }
+  outcomes().insert_or_assign(&node, std::move(*outcome));
+  node.has_outcome = true;
+}
+
+void reserve_outcomes(std::size_t count) { outcomes().reserve(outcomes().size() + count); }
+
+std::uint64_t next_outcome_keys(std::uint64_t count) { return outcome_counter.fetch_add(count); }
 
 std::uint64_t next_node_id() { return node_counter.fetch_add(1); }
 

@@ -162,6 +162,9 @@ struct Decision {
   // Whether a probability is kept for this node (see probability_of): a side table holds it,
   // so a node without one takes no more room.
   bool has_probability = false;
+  // Whether the outcome that the payoff was read from is kept (see outcome_of): a side table
+  // holds it, as it holds probabilities.
+  bool has_outcome = false;
 
   std::optional<std::uint64_t> information_set() const {
     if (!has_information_set) return std::nullopt;
@@ -179,6 +182,24 @@ Decision make_node(Player player, Text name, std::optional<std::span<const std::
 const Exact* probability_of(const Decision& node);
 // Sets or (with nothing) removes the probability of `node`; the node is unchanged when it fails.
 void set_probability(Decision& node, std::optional<Exact> probability);
+
+// The outcome of a game file that a node's payoff was read from: its name, and a key that tells
+// the outcomes of all files read in a process apart (see next_outcome_keys).
+struct Outcome {
+  std::uint64_t key;
+  Text name;
+};
+
+// The outcome kept for the node record `node`, or null. Needs the interpreter lock, as does
+// set_outcome.
+const Outcome* outcome_of(const Decision& node);
+// Keeps `outcome` for `node`, or (with nothing) forgets it; the node is unchanged when it fails.
+void set_outcome(Decision& node, std::optional<Outcome> outcome);
+// Makes room in the table of outcomes for `count` more nodes, so that keeping theirs does not
+// grow it one step at a time.
+void reserve_outcomes(std::size_t count);
+// The first of `count` outcome keys that no other call has given out.
+std::uint64_t next_outcome_keys(std::uint64_t count);
 
 // The next node number; numbers are never reused within a process.
 std::uint64_t next_node_id();
