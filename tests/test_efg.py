@@ -131,6 +131,7 @@ def test_catalog_games_read_draw_and_write_back():
         assert game.validate() is None and agrees(text, game), path
         ET.fromstring(game.export_svg())
         assert game.export_tikz().startswith("\\begin{tikzpicture}")
+        assert all(e.path[0] is game.root for e in game.backward_induction()), path
         written = round_trip(game)
         assert written == load_efg(io.BytesIO(text.encode())).export_efg()
         assert read_file(written)[2] == read_file(text)[2], path  # outcomes and their names

@@ -29,11 +29,12 @@ using MakeNode = Ref (*)(Decision node);
 // outcome they came from and its name (set_outcome, with keys unique to this reading). An
 // outcome on an inner node stays on that node and is not added into the payoffs below it, yet
 // Gambit means it to count at every terminal node below (a player's payoff there is the sum of
-// the outcomes on its path): whatever computes with payoffs adds those of the nodes above.
-// Information sets of two or more members are numbered 1, 2, ... in order of first appearance over
-// all players; a set of one node is none. Text that is not UTF-8 (unless `utf8_known`), or not such
-// a file, is refused at its place. Reads in one pass without recursion; runs no Python code. `game`
-// is filled in, and the nodes draw their numbers (next_node_id), only once nothing can fail.
+// the outcomes on its path): whatever computes with payoffs adds those of the nodes above, as the
+// solver does. Information sets of two or more members are numbered 1, 2, ... in order of first
+// appearance over all players; a set of one node is none. Text that is not UTF-8 (unless
+// `utf8_known`), or not such a file, is refused at its place. Reads in one pass without recursion;
+// runs no Python code. `game` is filled in, and the nodes draw their numbers (next_node_id), only
+// once nothing can fail.
 void read(std::string_view text, bool utf8_known, MakeNode make, Game& game);
 
 // Writes `game` as a .efg text. `players` are the players whom its payoffs are for, in order
