@@ -154,9 +154,12 @@ SHAPES: dict[str, Callable[[int], Plan]] = {
 
 
 def build_kelvora(plan: Plan) -> Game:
-    game = Game("bench")
-    player = Player(PLAYER)
-    made = [None] * (len(plan) + 1)
+    return attach(Game("bench"), Player(PLAYER), plan)
+
+
+def attach(game: Game, player: Player, plan: Plan) -> Game:
+    """The plan's nodes, made for `player` and attached below the game's root in plan order."""
+    made: list[Any] = [None] * (len(plan) + 1)
     made[0] = game.root
     for i, (parent, action, a, b, information_set) in enumerate(plan, 1):
         node = Decision(player, action, None if a is None else [a, b], None, information_set)
@@ -655,14 +658,7 @@ def measure_solving(max_nodes: int, repeat: int, budget: float) -> None:
 
 def build_for_files(plan: Plan) -> Game:
     game = Game("bench", players=2)
-    player = game.player[1]
-    made: list[Any] = [None] * (len(plan) + 1)
-    made[0] = game.root
-    for i, (parent, action, a, b, information_set) in enumerate(plan, 1):
-        node = Decision(player, action, None if a is None else [a, b], None, information_set)
-        made[parent].add_node(node)
-        made[i] = node
-    return game
+    return attach(game, game.player[1], plan)
 
 
 def measure_files(max_nodes: int, repeat: int, budget: float) -> None:

@@ -149,15 +149,7 @@ PyObject* Game_export_efg(PyObject* self, PyObject* const* args, Py_ssize_t narg
         throw Error::with_message(PyExc_ValueError, std::move(refusal.message));
       }
     };
-    if (!path) {
-      StrDestination text;
-      rendering([&] { render(text); });
-      return text.result();
-    }
-    MemoryDestination text;
-    rendering([&] { render(text); });
-    write_file(*path, text.text());
-    return none();
+    return text_or_file(path, render);
   });
 }
 

@@ -208,20 +208,6 @@ PyObject* Game_export_latex(PyObject* self, PyObject* const* args, Py_ssize_t na
   });
 }
 
-// A drawing as a str, or written whole to `path` (then None). `draw(destination)` makes it.
-template <class Draw>
-Ref drawing(const std::optional<FilePath>& path, Draw&& draw) {
-  if (!path) {
-    StrDestination text;
-    rendering([&] { draw(text); });
-    return text.result();
-  }
-  MemoryDestination text;
-  rendering([&] { draw(text); });
-  write_file(*path, text.text());
-  return none();
-}
-
 // The drawing options of a call, and the highlighted nodes, held for as long as it draws.
 struct DrawingOptions {
   layout::Options layout;
@@ -309,7 +295,7 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
     auto path = optional_argument(spec, 0, matched.slot[0], to_path);
     const DrawingOptions options = drawing_options(spec, matched.slot.data(), 1);
     auto game = shared<Game>(self);
-    return drawing(path, [&](Destination& text) {
+    return text_or_file(path, [&](Destination& text) {
       draw::svg(layout::lay_out(*game, options.layout), game->title, text);
     });
   });
@@ -360,7 +346,7 @@ PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nar
     }
     const DrawingOptions options = drawing_options(spec, matched.slot.data(), 3);
     auto game = shared<Game>(self);
-    return drawing(path, [&](Destination& text) {
+    return text_or_file(path, [&](Destination& text) {
       draw::tikz(layout::lay_out(*game, options.layout), fit, text);
     });
   });
@@ -374,7 +360,7 @@ PyObject* Game_repr_svg(PyObject* self, PyObject*) {
   return entry([&]() -> Ref {
     auto game = shared<Game>(self);
     if (layout::count_occurrences(*game, notebook_bound + 1) > notebook_bound) return none();
-    return drawing(std::nullopt, [&](Destination& text) {
+    return text_or_file(std::nullopt, [&](Destination& text) {
       draw::svg(layout::lay_out(*game), game->title, text);
     });
   });

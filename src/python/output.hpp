@@ -5,10 +5,12 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
 
+#include "convert.hpp"
 #include "error.hpp"
 #include "ref.hpp"
 #include "write/destination.hpp"
@@ -69,5 +71,20 @@ FilePath to_path(PyObject* obj);
 // replaced only once the text is written whole. A failure raises what open() or write() would;
 // a signal whose handler raises stops a blocked open with that exception.
 void write_file(const FilePath& path, std::string_view text);
+
+// A rendered text as a str, or written whole to `path` (then None). `render(destination)`
+// makes it, inside rendering().
+template <class Render>
+Ref text_or_file(const std::optional<FilePath>& path, Render&& render) {
+  if (!path) {
+    StrDestination text;
+    rendering([&] { render(text); });
+    return text.result();
+  }
+  MemoryDestination text;
+  rendering([&] { render(text); });
+  write_file(*path, text.text());
+  return none();
+}
 
 }  // namespace kelvora

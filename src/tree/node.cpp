@@ -174,19 +174,31 @@ void append_payoff_entry(const Payoff& payoff, std::size_t i, std::string& out) 
   }
 }
 
+namespace {
+
+// Sets or (with nothing) removes the entry of `node` in a side table whose presence `flag`
+// records in the node.
+template <class Value>
+void set_entry(std::unordered_map<const Decision*, Value>& table, Decision& node, bool& flag,
+               std::optional<Value> value) {
+  if (!value) {
+    if (flag) table.erase(&node);
+    flag = false;
+    return;
+  }
+  table.insert_or_assign(&node, std::move(*value));
+  flag = true;
+}
+
+}  // namespace
+
 const Exact* probability_of(const Decision& node) {
   if (!node.has_probability) return nullptr;
   return &probabilities().find(&node)->second;
 }
 
 void set_probability(Decision& node, std::optional<Exact> probability) {
-  if (!probability) {
-    if (node.has_probability) probabilities().erase(&node);
-    node.has_probability = false;
-    return;
-  }
-  probabilities().insert_or_assign(&node, std::move(*probability));
-  node.has_probability = true;
+  set_entry(probabilities(), node, node.has_probability, std::move(probability));
 }
 
 const Outcome* outcome_of(const Decision& node) {
@@ -195,13 +207,7 @@ const Outcome* outcome_of(const Decision& node) {
 }
 
 void set_outcome(Decision& node, std::optional<Outcome> outcome) {
-  if (!outcome) {
-    if (node.has_outcome) outcomes().erase(&node);
-    node.has_outcome = false;
-    return;
-  }
-  outcomes().insert_or_assign(&node, std::move(*outcome));
-  node.has_outcome = true;
+  set_entry(outcomes(), node, node.has_outcome, std::move(outcome));
 }
 
 void reserve_outcomes(std::size_t count) { outcomes().reserve(outcomes().size() + count); }
