@@ -2,6 +2,7 @@
 module's classes, no Python objects, no native memory."""
 
 import os
+import random
 import sys
 
 import pytest
@@ -136,3 +137,19 @@ def test_repeating_an_operation_keeps_nothing(operation, capfd):
     if not UNDER_ASAN:
         assert now_resident - resident < 1 << 20
     capfd.readouterr()  # internal faults are reported on stderr as they happen
+
+
+def test_nodes_made_and_dropped_in_any_order_stay_whole_and_give_their_memory_back():
+    # Over many blocks of node memory: nodes dropped at random while others are made keep
+    # their own records, and once all are gone their memory goes back to the system.
+    rng = random.Random(7)
+    resident = footprint()[2]
+    nodes = [Decision(ONE, str(i), utility=[i, -i]) for i in range(200_000)]
+    for i in rng.sample(range(len(nodes)), 150_000):
+        nodes[i] = None
+    for i in range(len(nodes)):
+        nodes[i] = nodes[i] or Decision(ONE, str(i), utility=[i, -i])
+    assert all(node.name == str(i) and node.payoff == [i, -i] for i, node in enumerate(nodes))
+    nodes = None
+    if not UNDER_ASAN:
+        assert footprint()[2] - resident < 8 << 20

@@ -7,6 +7,7 @@
 #include "entry.hpp"
 #include "python/exact.hpp"
 #include "python/variable.hpp"
+#include "tree/pool.hpp"
 
 namespace kelvora {
 namespace {
@@ -248,6 +249,8 @@ PyMethodDef decision_methods[] = {
 PyType_Slot decision_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(Decision_constructor::tp_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(release_node)},
+    {Py_tp_alloc, reinterpret_cast<void*>(pool::allocate_node)},
+    {Py_tp_free, reinterpret_cast<void*>(pool::free_node)},
     {Py_tp_getset, decision_getset},
     {Py_tp_methods, decision_methods},
     {Py_nb_add, reinterpret_cast<void*>(Decision_add)},
