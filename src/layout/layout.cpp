@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "cell.hpp"
+#include "digits.hpp"
 #include "machine.hpp"
 #include "tree/prefetch.hpp"
 #include "write/walk.hpp"
@@ -156,14 +157,11 @@ constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
 // Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
 char* put_integer(char* at, std::int32_t value) {
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
+  const std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
   if (value < 0) *at++ = '-';
-  std::size_t digits = 1;
-  for (std::uint32_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-  for (char* digit = at + digits; digit != at; magnitude /= 10) {
-    *--digit = static_cast<char>('0' + magnitude % 10);
-  }
-  return at + digits;
+  char* const end = at + digit_count(magnitude);
+  put_digits_before(end, magnitude);
+  return end;
 }
 
 // Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
@@ -193,7 +191,7 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
     const Exacts& numbers = payoff.exacts();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       if (i > 0) out.append(", ");
-      out.append(numbers[i].text.view());
+      out.append_name(numbers[i].text);
       widest = std::max(widest, numbers[i].text.width());
     }
   } else {
@@ -247,17 +245,18 @@ ActionWidths action_widths(std::string_view name, std::string_view probability) 
 ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   const std::size_t at = texts.size();
   const std::string_view name = node.name.view();
-  texts.append(name);
+  texts.append_name(node.name);
   head.action = static_cast<std::uint32_t>(name.size());
   head.action_widest = static_cast<std::uint8_t>(node.name.width());
   if (node.has_probability) {
     const Text& written = probability_of(node)->text;
     if (!name.empty()) texts.append('(');
-    texts.append(written.view());
+    texts.append_name(written);
     if (!name.empty()) texts.append(')');
     head.probability = static_cast<std::uint32_t>(texts.size() - at - name.size());
     head.probability_widest = static_cast<std::uint8_t>(written.width());
   }
+  if (!node.has_probability) return {name.empty() ? 0 : text_width(name), 0, 0};
   const std::string_view all = texts.view(at, texts.size() - at);
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
@@ -311,7 +310,7 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
   };
   if (dot && !node.children.empty()) {
     const Text& player = walk::first_child_player(node);
-    texts.append(player.view());
+    texts.append_name(player);
     head.name = static_cast<std::uint32_t>(player.view().size());
     unsigned widest = player.width();
     if (node.payoff) {
@@ -844,6 +843,15 @@ class Builder {
     scene_.points.push_back(at(u, v));
     include(at(u, v), 2);
   }
+  // As begin() and line(), to a node's centre: its dot, which takes more room, is in the box.
+  void begin_at_dot(PathKind kind, double u, double v) {
+    scene_.paths.push_back(
+        Path{kind, false, at(u, v), static_cast<std::uint32_t>(scene_.segments.size()), 0});
+  }
+  void line_to_dot(double u, double v) {
+    add_segment(false);
+    scene_.points.push_back(at(u, v));
+  }
   void curve(double u1, double v1, double u2, double v2, double u3, double v3) {
     add_segment(true);
     for (const Point point : {at(u1, v1), at(u2, v2), at(u3, v3)}) {
@@ -1284,10 +1292,13 @@ Scene lay_out(const Game& game, const Options& options) {
     while (places[end].kind == PlaceKind::bend) end = places[end].first_child;
     const bool thick =
         std::binary_search(options.highlight.begin(), options.highlight.end(), places[end].node);
-    out.begin(thick ? PathKind::thick_edge : PathKind::edge, parent.x, along[parent.level]);
+    out.begin_at_dot(thick ? PathKind::thick_edge : PathKind::edge, parent.x, along[parent.level]);
     for (std::uint32_t w = v;; w = places[w].first_child) {
+      if (w == end) {
+        out.line_to_dot(places[w].x, along[places[w].level]);
+        break;
+      }
       out.line(places[w].x, along[places[w].level]);
-      if (w == end) break;
     }
   }
 

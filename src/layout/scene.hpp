@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "machine.hpp"
+#include "text.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora::layout {
@@ -184,6 +185,13 @@ class Bytes : public Block<char, 256, 16> {
     if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
   }
   void append(char c) { *extend(1) = c; }
+  // A name kept inside its Text is copied as the Text's 16 bytes, into the slack after the end.
+  void append_name(const Text& text) {
+    if (text.heap_block() != nullptr) return append(text.view());
+    const std::size_t size = text.view().size();
+    static_assert(sizeof(Text) == slack);
+    std::memcpy(extend(size), &text, sizeof(Text));
+  }
 };
 
 struct Scene {
