@@ -159,7 +159,10 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     if (label.anchor == Anchor::end) at = put(at, "\" text-anchor=\"end");
     if (label.kind == layout::LabelKind::action) at = put(at, "\" font-style=\"italic");
     at = put(at, "\">");
-    if (label.widest == 0 && plain(text)) {
+    // A payoff of numbers holds digits, signs, points, slashes, parentheses and ", " only.
+    const bool numbers =
+        label.kind == layout::LabelKind::payoff && label.entries == layout::Entries::numbers;
+    if (label.widest == 0 && (numbers || plain(text))) {
       out.advance(put(put_short<layout::Bytes::slack>(at, text), "</text>\n"));
       continue;
     }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -134,6 +135,25 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
                                         ? text.substr(layout::name_size(scene, label) + 1)
                                         : text;
     if (payoff.find('-') == std::string_view::npos) return static_cast<void>(out << payoff);
+    // In one piece of room: each entry takes at most two bytes more, and is 1 byte or more
+    // after 2 bytes of separator.
+    char* at = out.room(2 * payoff.size());
+    *at++ = '(';
+    bool first = true;
+    layout::for_each_entry(scene, label, [&](std::string_view entry) {
+      if (!first) {
+        std::memcpy(at, ", ", 2);
+        at += 2;
+      }
+      first = false;
+      const bool negative = entry.starts_with('-');
+      if (negative) *at++ = '$';
+      for (const char c : entry) *at++ = c;
+      if (negative) *at++ = '$';
+    });
+    *at++ = ')';
+    out.advance(at);
+    return;
   }
   out << '(';
   bool first = true;

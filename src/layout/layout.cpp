@@ -92,6 +92,27 @@ constexpr std::uint16_t ascii_widths[95] = {
 
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 
+// The advance width of a text in thousandths of an em, each byte by a table: a character beyond
+// ASCII is a full em for its first byte and nothing for the bytes that continue it. Kept as a
+// whole number, so that a text's width may be summed from its parts' and come out the same.
+std::uint64_t thousandths(std::string_view text) {
+  static constexpr struct Widths {
+    std::uint16_t of[256];
+    constexpr Widths() : of() {
+      for (int c = 0; c < 256; ++c) {
+        of[c] = c >= 32 && c < 127 ? ascii_widths[c - 32] : (c & 0xC0) == 0x80 ? 0 : 1000;
+      }
+    }
+  } widths;
+  std::uint64_t sum = 0;
+  for (const char c : text) sum += widths.of[static_cast<unsigned char>(c)];
+  return sum;
+}
+// In pixels; the sum above is exact, as a double's would be.
+double width_of(std::uint64_t thousandths) {
+  return static_cast<double>(thousandths) * font_size / 1000;
+}
+
 // What a place costs at most, its text included, for the memory check of a walk that could
 // run away (a few shared subtrees stacked make billions of occurrences).
 constexpr std::size_t bytes_per_place = 320;
@@ -164,14 +185,31 @@ char* put_integer(char* at, std::int32_t value) {
   return end;
 }
 
+// What append_payoff() appended: what the payoff is made of, its widest character and its
+// width in thousandths of an em.
+struct PayoffText {
+  Entries entries;
+  unsigned widest;
+  std::uint64_t thousandths;
+};
+
 // Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
-// variables by name (then their sizes); returns what it is made of and its widest character.
-std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
+// variables by name (then their sizes). The width of integers is counted as they are written:
+// every digit is as wide.
+PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
   unsigned widest = 0;
+  const std::size_t start = out.size();
+  auto measured = [&](Entries entries, std::size_t size) {
+    return PayoffText{entries, widest, thousandths(out.view(start, size))};
+  };
   if (payoff.is_numeric()) {
     // At most 11 bytes a number and 2 between two, written in one piece of room.
+    constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
+    static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
+                  ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
+                  ascii_widths[')' - 32] == parenthesis &&
+                  ascii_widths[',' - 32] + ascii_widths[' ' - 32] == separator);
     const auto numbers = payoff.numbers();
-    const std::size_t start = out.size();
     char* const begin = out.extend(2 + 13 * numbers.size());
     char* at = begin;
     *at++ = '(';
@@ -183,8 +221,15 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
       at = put_integer(at, numbers[i]);
     }
     *at++ = ')';
-    out.cut(start + static_cast<std::size_t>(at - begin));
-    return {Entries::numbers, widest};
+    const auto size = static_cast<std::size_t>(at - begin);
+    out.cut(start + size);
+    // Every byte is a digit but the parentheses, the separators and the minus signs.
+    std::uint64_t minuses = 0;
+    for (const std::int32_t number : numbers) minuses += number < 0;
+    const std::uint64_t separators = numbers.empty() ? 0 : numbers.size() - 1;
+    const std::uint64_t digits = size - 2 - 2 * separators - minuses;
+    return {Entries::numbers, widest,
+            2 * parenthesis + separators * separator + minuses * minus + digits * digit};
   }
   out.append('(');
   if (payoff.is_exact()) {
@@ -206,12 +251,13 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
       const auto bytes = static_cast<std::uint32_t>(value);
       out.append(std::string_view(reinterpret_cast<const char*>(&bytes), sizeof bytes));
     };
+    const std::size_t text_size = out.size() - start;
     size(names.size());
     for (const Variable& name : names) size(name.name.size());
-    return {Entries::names, widest};
+    return measured(Entries::names, text_size);
   }
   out.append(')');
-  return {Entries::numbers, widest};
+  return measured(Entries::numbers, out.size() - start);
 }
 
 // How far ahead of its use a node of a list of children is fetched.
@@ -299,27 +345,29 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
   texts.extend(sizeof head.name);
   const std::size_t own = texts.size();
   bool has_own = false;
-  // The own label's text, its size and width.
-  auto own_text = [&](unsigned widest) {
+  // The own label's text, its size and width (of its parts' thousandths of an em).
+  auto own_text = [&](unsigned widest, std::uint64_t thousandths) {
     head.own = static_cast<std::uint32_t>(texts.size() - own);
     if (head.entries == Entries::names)
       head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
     head.own_widest = static_cast<std::uint8_t>(widest);
     has_own = true;
-    return text_width(texts.view(own, head.own));
+    return width_of(thousandths);
   };
   if (dot && !node.children.empty()) {
     const Text& player = walk::first_child_player(node);
     texts.append_name(player);
     head.name = static_cast<std::uint32_t>(player.view().size());
     unsigned widest = player.width();
+    std::uint64_t sum = thousandths(player.view());
     if (node.payoff) {
       texts.append(' ');
-      const auto [entries, payoff_widest] = append_payoff(node.payoff, texts);
-      head.entries = entries;
-      widest = std::max(widest, payoff_widest);
+      const PayoffText payoff = append_payoff(node.payoff, texts);
+      head.entries = payoff.entries;
+      widest = std::max(widest, payoff.widest);
+      sum += ascii_widths[' ' - 32] + payoff.thousandths;
     }
-    const double width = own_text(widest);
+    const double width = own_text(widest, sum);
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
     if (root) {
@@ -330,9 +378,9 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
       reserve(room, room + std::max(10.0, double{place.own_along}));
     }
   } else if (dot && node.payoff) {
-    const auto [entries, widest] = append_payoff(node.payoff, texts);
-    head.entries = entries;
-    const double width = own_text(widest);
+    const PayoffText payoff = append_payoff(node.payoff, texts);
+    head.entries = payoff.entries;
+    const double width = own_text(payoff.widest, payoff.thousandths);
     place.own_payoff = true;
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
@@ -1110,21 +1158,7 @@ double lane_depth(const Band& band, std::uint32_t k) {
 
 }  // namespace
 
-double text_width(std::string_view text) {
-  // Each byte by a table: a character beyond ASCII is a full em for its first byte and nothing
-  // for the bytes that continue it. The sum is exact, as a double's would be.
-  static constexpr struct Widths {
-    std::uint16_t of[256];
-    constexpr Widths() : of() {
-      for (int c = 0; c < 256; ++c) {
-        of[c] = c >= 32 && c < 127 ? ascii_widths[c - 32] : (c & 0xC0) == 0x80 ? 0 : 1000;
-      }
-    }
-  } widths;
-  std::uint64_t thousandths = 0;
-  for (const char c : text) thousandths += widths.of[static_cast<unsigned char>(c)];
-  return static_cast<double>(thousandths) * font_size / 1000;
-}
+double text_width(std::string_view text) { return width_of(thousandths(text)); }
 
 Scene lay_out(const Game& game, const Options& options) {
   const bool down = options.direction == Direction::down;
