@@ -176,6 +176,7 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
 void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
   Numbers<3> numbers;
+  PathEnds ends(scene.paths.size());
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(24 + point_size + 64);
     switch (path.kind) {
@@ -185,18 +186,31 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
       case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
     out.advance(start.put(at, path.start, numbers, put_point));
+    // Where the last point's text lies, while the last segment is a line.
+    bool line_last = false;
+    std::size_t end = 0, size = 0;
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
-          char* at = put(out.room(4 + point_size), " -- ");
-          out.advance(put_point(at, to, numbers));
+          char* const point = put(out.room(4 + point_size), " -- ");
+          char* const at = put_point(point, to, numbers);
+          end = out.offset(point);
+          size = static_cast<std::size_t>(at - point);
+          line_last = true;
+          out.advance(at);
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
           char* at = put(out.room(32 + 3 * point_size), " .. controls ");
           at = put(put_point(at, a, numbers), " and ");
           at = put(put_point(at, b, numbers), " .. ");
           out.advance(put_point(at, to, numbers));
+          line_last = false;
         });
+    if (line_last) {
+      ends.add(end, size, 0);
+    } else {
+      ends.skip();
+    }
     out << (path.closed ? " -- cycle;\n" : ";\n");
   }
   Release::all(scene.paths);
@@ -207,9 +221,12 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   for (const layout::Dot& dot : scene.dots) {
     char* at = out.room(48 + point_size);
     at = put(at, dot.kind == layout::DotKind::decision ? "\\fill " : "\\filldraw[fill=white] ");
-    out.advance(put(put_point(at, dot.at, numbers), dot.kind == layout::DotKind::chance
-                                                        ? " circle[radius=0.5];\n"
-                                                        : " circle[radius=0.333];\n"));
+    // The centre is the last point of its edge, written there already.
+    at = dot.edge != layout::no_path
+             ? put_again<32>(at, out.written(ends.offset(dot.edge)), ends.first(dot.edge))
+             : put_point(at, dot.at, numbers);
+    out.advance(put(at, dot.kind == layout::DotKind::chance ? " circle[radius=0.5];\n"
+                                                            : " circle[radius=0.333];\n"));
   }
   Release::all(scene.dots);
   Release release;

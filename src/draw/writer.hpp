@@ -152,6 +152,38 @@ char* put_short(char* at, std::string_view text) {
   return at + text.size();
 }
 
+// Where the texts of paths' last points lie in the text written (its offset and sizes, packed
+// into 64 bits), so that the dots at those points copy them rather than write their numbers
+// again.
+class PathEnds {
+ public:
+  explicit PathEnds(std::size_t paths) { ends_.grow(paths); }
+  // The last point of the next path, at `offset`, of `first` and `second` bytes (the two
+  // numbers of an SVG point, or a TikZ point whole and 0).
+  void add(std::size_t offset, std::size_t first, std::size_t second) {
+    ends_.push_back(offset << 16 | first << 8 | second);
+  }
+  void skip() { ends_.push_back(0); }
+  std::size_t offset(std::uint32_t path) const { return ends_[path] >> 16; }
+  std::size_t first(std::uint32_t path) const { return ends_[path] >> 8 & 0xFF; }
+  std::size_t second(std::uint32_t path) const { return ends_[path] & 0xFF; }
+
+ private:
+  layout::Block<std::uint64_t, 64> ends_;
+};
+
+// Copies `size` bytes from earlier in the same text, which goes on for `Least` bytes or more
+// before `at`, into room for as many more: a short one as a block of that size.
+template <std::size_t Least>
+char* put_again(char* at, const char* from, std::size_t size) {
+  if (size <= Least) {
+    std::memcpy(at, from, Least);
+  } else {
+    std::memcpy(at, from, size);
+  }
+  return at + size;
+}
+
 // Gives back to the system the pages of a scene's array that have been written out and will not
 // be read again, so that a large drawing does not hold its scene and its text in full at once.
 class Release {
@@ -199,6 +231,10 @@ class Writer {
   }
   // The text now ends at `end`, within the room asked for.
   void advance(char* end) { at_ = end; }
+  // Where a byte written at `at` lies in the text, and the bytes from there: what is written
+  // stays, though the buffer may move as it grows.
+  std::size_t offset(const char* at) const { return static_cast<std::size_t>(at - begin_); }
+  const char* written(std::size_t offset) const { return begin_ + offset; }
 
   Writer& operator<<(std::string_view text) {
     advance(put(room(text.size()), text));

@@ -943,8 +943,8 @@ class Builder {
     line(first - h, lane - h);
     close();
   }
-  void dot(double u, double v, DotKind kind) {
-    scene_.dots.push_back(Dot{at(u, v), kind});
+  void dot(double u, double v, DotKind kind, std::uint32_t edge) {
+    scene_.dots.push_back(Dot{at(u, v), kind, edge});
     include(at(u, v), (kind == DotKind::chance ? chance_radius : dot_radius) + 1);
   }
   // A label (its text as given) whose box is [u0, u1] across and [v0, v1] along, its text
@@ -1318,6 +1318,7 @@ Scene lay_out(const Game& game, const Options& options) {
   }
 
   // The edges: from each node through the bends below it to the child.
+  const auto first_edge = static_cast<std::uint32_t>(scene.paths.size());
   for (std::uint32_t v = 1; v < places.size(); ++v) {
     const Place& top = places[v];
     const Place& parent = places[top.parent];
@@ -1337,9 +1338,14 @@ Scene lay_out(const Game& game, const Options& options) {
   }
 
   const double off = beside(down);
+  // The edges came in the order of their top places: the next one's number.
+  std::uint32_t next_edge = first_edge;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
+    // A node's own edge ends at it; one whose parent is a bend has none of its own.
+    const bool edge = v > 0 && places[place.parent].kind != PlaceKind::bend;
+    const std::uint32_t own_edge = edge ? next_edge++ : no_path;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
     Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
@@ -1352,7 +1358,8 @@ Scene lay_out(const Game& game, const Options& options) {
       out.dot(u, at,
               place.chance ? DotKind::chance
               : place.leaf ? DotKind::leaf
-                           : DotKind::decision);
+                           : DotKind::decision,
+              own_edge);
     }
     if (place.action_across > 0) {
       const Place& parent = places[place.parent];

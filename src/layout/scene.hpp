@@ -41,9 +41,13 @@ struct Point {
 // A chance node (one whose children carry probabilities: Nature moves there) is drawn hollow
 // and larger than a decision node, a leaf hollow.
 enum class DotKind : std::uint8_t { decision, leaf, chance };
+// Of a dot, the path whose last point is its centre, written out before it (an edge into its
+// node), so that a writer may copy the centre's text from there; no_path where there is none.
+constexpr std::uint32_t no_path = UINT32_MAX;
 struct Dot {
   Point at;
   DotKind kind;
+  std::uint32_t edge;
 };
 
 // A path: a start point, then straight lines or cubic curves (`curve`: the two control points
