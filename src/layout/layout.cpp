@@ -9,7 +9,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <unordered_map>
 #include <utility>
 
 #include "cell.hpp"
@@ -421,11 +420,103 @@ struct SetKeyHash {
   }
 };
 
+// The numbers of the information sets by their keys, in a table of open addressing that
+// doubles when half full: a tree may have a set for every few nodes, and a table of linked
+// entries would go to the allocator for each.
+class SetNumbers {
+ public:
+  struct Entry {
+    SetKey first;
+    std::uint32_t second;
+    bool used;
+  };
+  SetNumbers() { entries_.assign(16, Entry{{}, 0, false}); }
+  // The entry of `key`, and whether it was added now (with `number`).
+  std::pair<Entry*, bool> try_emplace(const SetKey& key, std::size_t number) {
+    if (2 * (count_ + 1) > entries_.size()) grow();
+    Entry* entry = find(key);
+    if (entry->used) return {entry, false};
+    *entry = Entry{key, static_cast<std::uint32_t>(number), true};
+    ++count_;
+    return {entry, true};
+  }
+
+ private:
+  Entry* find(const SetKey& key) {
+    const std::size_t mask = entries_.size() - 1;
+    for (std::size_t k = SetKeyHash()(key) & mask;; k = (k + 1) & mask) {
+      if (!entries_[k].used || entries_[k].first == key) return &entries_[k];
+    }
+  }
+  void grow() {
+    const Block<Entry, 16> old = std::move(entries_);
+    entries_.assign(2 * old.size(), Entry{{}, 0, false});
+    for (const Entry& entry : old) {
+      if (entry.used) *find(entry.first) = entry;
+    }
+  }
+
+  Block<Entry, 16> entries_;
+  std::size_t count_ = 0;
+};
+
+// The members of an information set in the order met. Most sets have a few, which are kept
+// inside (a tree may have a set for every few nodes); more go to a block of their own.
+class Members {
+ public:
+  Members() = default;
+  Members(Members&& other) noexcept
+      : size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, kept)),
+        heap_(std::exchange(other.heap_, nullptr)) {
+    std::memcpy(inline_, other.inline_, sizeof inline_);
+  }
+  Members& operator=(Members&& other) noexcept {
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(heap_, other.heap_);
+    std::swap(inline_, other.inline_);
+    return *this;
+  }
+  ~Members() { std::free(heap_); }
+
+  std::size_t size() const { return size_; }
+  std::uint32_t* data() { return heap_ != nullptr ? heap_ : inline_; }
+  const std::uint32_t* data() const { return heap_ != nullptr ? heap_ : inline_; }
+  std::uint32_t* begin() { return data(); }
+  std::uint32_t* end() { return data() + size_; }
+  const std::uint32_t* begin() const { return data(); }
+  const std::uint32_t* end() const { return data() + size_; }
+  std::uint32_t& operator[](std::size_t k) { return data()[k]; }
+  const std::uint32_t& operator[](std::size_t k) const { return data()[k]; }
+  const std::uint32_t& front() const { return data()[0]; }
+  void push_back(std::uint32_t member) {
+    if (size_ == capacity_) grow();
+    data()[size_++] = member;
+  }
+
+ private:
+  static constexpr std::uint32_t kept = 4;
+  void grow() {
+    // A set has fewer members than there are places, whose number fits in 32 bits.
+    const std::uint32_t capacity = capacity_ > UINT32_MAX / 2 ? UINT32_MAX : 2 * capacity_;
+    void* block = std::realloc(heap_, std::size_t{capacity} * sizeof(std::uint32_t));
+    if (block == nullptr) throw std::bad_alloc();
+    if (heap_ == nullptr) std::memcpy(block, inline_, sizeof inline_);
+    heap_ = static_cast<std::uint32_t*>(block);
+    capacity_ = capacity;
+  }
+
+  std::uint32_t size_ = 0, capacity_ = kept;
+  std::uint32_t* heap_ = nullptr;
+  std::uint32_t inline_[kept];
+};
+
 // The places of the node occurrences (no bends or phantoms yet), each at its depth, and the
 // information sets with their members in pre-order.
 struct Tree {
   Places places;
-  std::vector<std::vector<std::uint32_t>> sets;
+  std::vector<Members> sets;
   Bytes texts;  // of the labels, as measure() keeps them
 };
 
@@ -440,7 +531,7 @@ Tree occurrences(const Decision& root, bool down) {
   };
   Tree tree;
   Places& all = tree.places;
-  std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
+  SetNumbers set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
   // A node's record is read when its parent is entered, and its children's list when it is:
