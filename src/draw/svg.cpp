@@ -152,7 +152,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     if (chance && !chances) break;
     out << (kind == layout::DotKind::decision ? "<g fill=\"#000\" stroke=\"#000\">\n"
                                               : "<g fill=\"#fff\" stroke=\"#000\">\n");
-    const std::string_view end = chance ? "\" r=\"6\"/>\n" : "\" r=\"4\"/>\n";
+    auto end = [&](char* at) { return put_either(at, chance, "\" r=\"6\"/>\n", "\" r=\"4\"/>\n"); };
     for (const layout::Dot& dot : scene.dots) {
       chances = chances || dot.kind == layout::DotKind::chance;
       if (dot.kind != kind) continue;
@@ -162,11 +162,11 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
         const char* const x = out.written(ends.offset(dot.edge));
         const std::size_t x_size = ends.first(dot.edge);
         at = put(put_again<16>(at, x, x_size), "\" cy=\"");
-        out.advance(put(put_again<16>(at, x + x_size + 1, ends.second(dot.edge)), end));
+        out.advance(end(put_again<16>(at, x + x_size + 1, ends.second(dot.edge))));
         continue;
       }
       at = put(numbers.put(at, dot.at.x), "\" cy=\"");
-      out.advance(put(numbers.put(at, dot.at.y), end));
+      out.advance(end(numbers.put(at, dot.at.y)));
     }
     out << "</g>\n";
   }

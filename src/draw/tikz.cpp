@@ -211,7 +211,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
     } else {
       ends.skip();
     }
-    out << (path.closed ? " -- cycle;\n" : ";\n");
+    out.advance(put_either(out.room(16), path.closed, " -- cycle;\n", ";\n"));
   }
   Release::all(scene.paths);
   Release::all(scene.segments);
@@ -220,13 +220,14 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
                 "their radii in em are written as literals below");
   for (const layout::Dot& dot : scene.dots) {
     char* at = out.room(48 + point_size);
-    at = put(at, dot.kind == layout::DotKind::decision ? "\\fill " : "\\filldraw[fill=white] ");
+    at =
+        put_either(at, dot.kind == layout::DotKind::decision, "\\fill ", "\\filldraw[fill=white] ");
     // The centre is the last point of its edge, written there already.
     at = dot.edge != layout::no_path
              ? put_again<32>(at, out.written(ends.offset(dot.edge)), ends.first(dot.edge))
              : put_point(at, dot.at, numbers);
-    out.advance(put(at, dot.kind == layout::DotKind::chance ? " circle[radius=0.5];\n"
-                                                            : " circle[radius=0.333];\n"));
+    out.advance(put_either(at, dot.kind == layout::DotKind::chance, " circle[radius=0.5];\n",
+                           " circle[radius=0.333];\n"));
   }
   Release::all(scene.dots);
   Release release;
@@ -238,9 +239,11 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
     // font, anchored where the pair is: at the name's start or the probability's end.
     const bool pair = label.paired && i + 1 < labels.size();
     char* at = out.room(32 + point_size);
-    at = put(at, label.anchor == Anchor::start ? "\\node[anchor=base west] at "
-                 : label.anchor == Anchor::end ? "\\node[anchor=base east] at "
-                                               : "\\node[anchor=base] at ");
+    switch (label.anchor) {
+      case Anchor::start: at = put(at, "\\node[anchor=base west] at "); break;
+      case Anchor::end: at = put(at, "\\node[anchor=base east] at "); break;
+      case Anchor::middle: at = put(at, "\\node[anchor=base] at "); break;
+    }
     at = put_point(at, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at, numbers);
     out.advance(put(at, " {"));
     const std::string_view text = layout::text_of(scene, label);

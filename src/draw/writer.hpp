@@ -139,6 +139,17 @@ inline char* put(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
   return at + text.size();
 }
+// Copies a literal, in a size known when compiling.
+template <std::size_t Size>
+char* put(char* at, const char (&text)[Size]) {
+  std::memcpy(at, text, Size - 1);
+  return at + Size - 1;
+}
+// Copies one of two literals, as `first` chooses, each in a size known when compiling.
+template <std::size_t A, std::size_t B>
+char* put_either(char* at, bool first, const char (&a)[A], const char (&b)[B]) {
+  return first ? put(at, a) : put(at, b);
+}
 
 // Copies a text that is followed by at least `Slack` readable bytes, into room for as many
 // more: a short one as a block of that size, in a few moves rather than a call.
