@@ -421,8 +421,8 @@ struct SetKeyHash {
 };
 
 // The numbers of the information sets by their keys, in a table of open addressing that
-// doubles when half full: a tree may have a set for every few nodes, and a table of linked
-// entries would go to the allocator for each.
+// doubles when half full (made with the first set): a tree may have a set for every few nodes, and
+// a table of linked entries would go to the allocator for each.
 class SetNumbers {
  public:
   struct Entry {
@@ -430,7 +430,6 @@ class SetNumbers {
     std::uint32_t second;
     bool used;
   };
-  SetNumbers() { entries_.assign(16, Entry{{}, 0, false}); }
   // The entry of `key`, and whether it was added now (with `number`).
   std::pair<Entry*, bool> try_emplace(const SetKey& key, std::size_t number) {
     if (2 * (count_ + 1) > entries_.size()) grow();
@@ -450,7 +449,7 @@ class SetNumbers {
   }
   void grow() {
     const Block<Entry, 16> old = std::move(entries_);
-    entries_.assign(2 * old.size(), Entry{{}, 0, false});
+    entries_.assign(std::max<std::size_t>(16, 2 * old.size()), Entry{{}, 0, false});
     for (const Entry& entry : old) {
       if (entry.used) *find(entry.first) = entry;
     }
