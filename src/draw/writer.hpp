@@ -183,11 +183,11 @@ class PathEnds {
   layout::Block<std::uint64_t, 64> ends_;
 };
 
-// Copies `size` bytes from earlier in the same text, which goes on for `Least` bytes or more
-// before `at`, into room for as many more: a short one as a block of that size.
+// Copies `size` bytes from earlier in the same text, into room for `Least` more: a short one
+// as a block of that size where the text goes on for as long from there.
 template <std::size_t Least>
 char* put_again(char* at, const char* from, std::size_t size) {
-  if (size <= Least) {
+  if (size <= Least && from + Least <= at) {
     std::memcpy(at, from, Least);
   } else {
     std::memcpy(at, from, size);
