@@ -7,6 +7,7 @@ import random
 import re
 import sys
 import xml.etree.ElementTree as ET
+from collections import Counter
 from itertools import combinations
 from pathlib import Path
 
@@ -266,3 +267,25 @@ def test_only_sets_waiting_in_a_cycle_keep_their_depths():
                         (path_points(path.get("d")) for path in root.iter(SVG + "path")
                          if path.get("stroke-dasharray")))
         assert shapes == [False, False, True]
+
+
+def test_every_edge_ends_at_a_dot():
+    """Each edge ends at its node's centre, and every node but the root has one edge: the
+    centres of the dots, read from each drawing, are the ends of its edges and the root's."""
+    rng = random.Random("ends")
+    games = [(g, []) for g in TEXTBOOK] + [random_game(rng) for _ in range(60)]
+    number = r"(-?[\d.]+)"
+    for k, (game, highlight) in enumerate(games):
+        for direction in ("down", "right"):
+            options = dict(direction=direction, highlight=highlight)
+            root = ET.fromstring(game.export_svg(**options))
+            ends = [path_points(p.get("d"))[-1] for p in root.iter(SVG + "path")
+                    if not p.get("stroke-dasharray")]
+            centres = [(float(c.get("cx")), float(c.get("cy"))) for c in root.iter(SVG + "circle")]
+            tikz = game.export_tikz(**options)
+            edges = re.findall(rf"\\draw(?:\[very thick\])? .*\({number},{number}\);", tikz)
+            dots = re.findall(rf"\\fill(?:draw\[fill=white\])? \({number},{number}\) circle", tikz)
+            for found_ends, found_centres in ((ends, centres), (edges, dots)):
+                left_over = Counter(found_centres) - Counter(found_ends)
+                assert not Counter(found_ends) - Counter(found_centres), (k, direction)
+                assert sum(left_over.values()) == 1, (k, direction)  # the root's

@@ -90,16 +90,27 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
            "\" fill=\"#fff\"/>\n<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n");
   out.advance(at);
   Start start;
+  PathEnds ends(scene.paths.size());
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(16 + point_size + 64);
     at = start.put(put(at, "<path d=\"M"), path.start, numbers, put_point);
     out.advance(at);
+    // Where the last point's text lies, while the last segment is a line.
+    bool line_last = false;
+    std::size_t end = 0, x_size = 0;
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
           char* at = out.room(1 + point_size);
           *at++ = 'L';
-          out.advance(put_point(at, to, numbers));
+          char* const x = at;
+          at = numbers.put(at, to.x);
+          x_size = static_cast<std::size_t>(at - x);
+          *at++ = ' ';
+          at = numbers.put(at, to.y);
+          end = out.offset(x);
+          line_last = true;
+          out.advance(at);
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
           char* at = out.room(3 + 3 * point_size);
@@ -109,8 +120,14 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
           at = put_point(at, b, numbers);
           *at++ = ' ';
           out.advance(put_point(at, to, numbers));
+          line_last = false;
         });
     at = out.room(40);
+    if (line_last) {
+      ends.add(end, x_size, out.offset(at) - end - x_size - 1);
+    } else {
+      ends.skip();
+    }
     if (path.closed) *at++ = 'Z';
     *at++ = '"';
     switch (path.kind) {
@@ -135,13 +152,21 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     if (chance && !chances) break;
     out << (kind == layout::DotKind::decision ? "<g fill=\"#000\" stroke=\"#000\">\n"
                                               : "<g fill=\"#fff\" stroke=\"#000\">\n");
-    const std::string_view end = chance ? "\" r=\"6\"/>\n" : "\" r=\"4\"/>\n";
+    auto end = [&](char* at) { return put_either(at, chance, "\" r=\"6\"/>\n", "\" r=\"4\"/>\n"); };
     for (const layout::Dot& dot : scene.dots) {
       chances = chances || dot.kind == layout::DotKind::chance;
       if (dot.kind != kind) continue;
       char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
+      if (dot.edge != layout::no_path) {
+        // The centre is the last point of its edge: "x y" there.
+        const char* const x = out.written(ends.offset(dot.edge));
+        const std::size_t x_size = ends.first(dot.edge);
+        at = put(put_again<16>(at, x, x_size), "\" cy=\"");
+        out.advance(end(put_again<16>(at, x + x_size + 1, ends.second(dot.edge))));
+        continue;
+      }
       at = put(numbers.put(at, dot.at.x), "\" cy=\"");
-      out.advance(put(numbers.put(at, dot.at.y), end));
+      out.advance(end(numbers.put(at, dot.at.y)));
     }
     out << "</g>\n";
   }
@@ -159,7 +184,10 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     if (label.anchor == Anchor::end) at = put(at, "\" text-anchor=\"end");
     if (label.kind == layout::LabelKind::action) at = put(at, "\" font-style=\"italic");
     at = put(at, "\">");
-    if (label.widest == 0 && plain(text)) {
+    // A payoff of numbers holds digits, signs, points, slashes, parentheses and ", " only.
+    const bool numbers =
+        label.kind == layout::LabelKind::payoff && label.entries == layout::Entries::numbers;
+    if (label.widest == 0 && (numbers || plain(text))) {
       out.advance(put(put_short<layout::Bytes::slack>(at, text), "</text>\n"));
       continue;
     }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -134,6 +135,25 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
                                         ? text.substr(layout::name_size(scene, label) + 1)
                                         : text;
     if (payoff.find('-') == std::string_view::npos) return static_cast<void>(out << payoff);
+    // In one piece of room: each entry takes at most two bytes more, and is 1 byte or more
+    // after 2 bytes of separator.
+    char* at = out.room(2 * payoff.size());
+    *at++ = '(';
+    bool first = true;
+    layout::for_each_entry(scene, label, [&](std::string_view entry) {
+      if (!first) {
+        std::memcpy(at, ", ", 2);
+        at += 2;
+      }
+      first = false;
+      const bool negative = entry.starts_with('-');
+      if (negative) *at++ = '$';
+      for (const char c : entry) *at++ = c;
+      if (negative) *at++ = '$';
+    });
+    *at++ = ')';
+    out.advance(at);
+    return;
   }
   out << '(';
   bool first = true;
@@ -156,6 +176,7 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
 void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
   Numbers<3> numbers;
+  PathEnds ends(scene.paths.size());
   for (const layout::Path& path : scene.paths) {
     char* at = out.room(24 + point_size + 64);
     switch (path.kind) {
@@ -165,19 +186,32 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
       case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
     out.advance(start.put(at, path.start, numbers, put_point));
+    // Where the last point's text lies, while the last segment is a line.
+    bool line_last = false;
+    std::size_t end = 0, size = 0;
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
-          char* at = put(out.room(4 + point_size), " -- ");
-          out.advance(put_point(at, to, numbers));
+          char* const point = put(out.room(4 + point_size), " -- ");
+          char* const at = put_point(point, to, numbers);
+          end = out.offset(point);
+          size = static_cast<std::size_t>(at - point);
+          line_last = true;
+          out.advance(at);
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
           char* at = put(out.room(32 + 3 * point_size), " .. controls ");
           at = put(put_point(at, a, numbers), " and ");
           at = put(put_point(at, b, numbers), " .. ");
           out.advance(put_point(at, to, numbers));
+          line_last = false;
         });
-    out << (path.closed ? " -- cycle;\n" : ";\n");
+    if (line_last) {
+      ends.add(end, size, 0);
+    } else {
+      ends.skip();
+    }
+    out.advance(put_either(out.room(16), path.closed, " -- cycle;\n", ";\n"));
   }
   Release::all(scene.paths);
   Release::all(scene.segments);
@@ -186,10 +220,14 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
                 "their radii in em are written as literals below");
   for (const layout::Dot& dot : scene.dots) {
     char* at = out.room(48 + point_size);
-    at = put(at, dot.kind == layout::DotKind::decision ? "\\fill " : "\\filldraw[fill=white] ");
-    out.advance(put(put_point(at, dot.at, numbers), dot.kind == layout::DotKind::chance
-                                                        ? " circle[radius=0.5];\n"
-                                                        : " circle[radius=0.333];\n"));
+    at =
+        put_either(at, dot.kind == layout::DotKind::decision, "\\fill ", "\\filldraw[fill=white] ");
+    // The centre is the last point of its edge, written there already.
+    at = dot.edge != layout::no_path
+             ? put_again<32>(at, out.written(ends.offset(dot.edge)), ends.first(dot.edge))
+             : put_point(at, dot.at, numbers);
+    out.advance(put_either(at, dot.kind == layout::DotKind::chance, " circle[radius=0.5];\n",
+                           " circle[radius=0.333];\n"));
   }
   Release::all(scene.dots);
   Release release;
@@ -201,9 +239,11 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
     // font, anchored where the pair is: at the name's start or the probability's end.
     const bool pair = label.paired && i + 1 < labels.size();
     char* at = out.room(32 + point_size);
-    at = put(at, label.anchor == Anchor::start ? "\\node[anchor=base west] at "
-                 : label.anchor == Anchor::end ? "\\node[anchor=base east] at "
-                                               : "\\node[anchor=base] at ");
+    switch (label.anchor) {
+      case Anchor::start: at = put(at, "\\node[anchor=base west] at "); break;
+      case Anchor::end: at = put(at, "\\node[anchor=base east] at "); break;
+      case Anchor::middle: at = put(at, "\\node[anchor=base] at "); break;
+    }
     at = put_point(at, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at, numbers);
     out.advance(put(at, " {"));
     const std::string_view text = layout::text_of(scene, label);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "digits.hpp"
 #include "layout/scene.hpp"
 #include "text.hpp"
 #include "write/destination.hpp"
@@ -24,121 +25,31 @@ struct Fixed {
   double value;
 };
 
-// The pairs of decimal digits "00" to "99".
-inline constexpr struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-} digit_pairs;
-
-// The number of decimal digits of `value`: from its bit length, then one comparison.
-inline std::size_t digit_count(std::uint64_t value) {
-  static constexpr std::uint64_t powers[] = {0,
-                                             10,
-                                             100,
-                                             1000,
-                                             10000,
-                                             100000,
-                                             1000000,
-                                             10000000,
-                                             100000000,
-                                             1000000000,
-                                             10000000000,
-                                             100000000000,
-                                             1000000000000,
-                                             10000000000000,
-                                             100000000000000,
-                                             1000000000000000,
-                                             10000000000000000,
-                                             100000000000000000,
-                                             1000000000000000000,
-                                             10000000000000000000U};
-  const int bits = 64 - __builtin_clzll(value | 1);
-  const int guess = (bits * 1233) >> 12;  // log10 of 2**bits, rounded down
-  return static_cast<std::size_t>(guess + (value >= powers[guess]));
-}
-
-// Writes the decimal digits of `value` just before `end`, from the last.
-template <class Unsigned>
-void put_digits_before(char* end, Unsigned value) {
-  // Four digits at a time, each pair of them found apart from the other.
-  while (value >= 10000) {
-    const Unsigned rest = value / 10000;
-    const auto four = static_cast<std::uint32_t>(value - rest * 10000);
-    const std::uint32_t high = four / 100, low = four - high * 100;
-    end -= 4;
-    std::memcpy(end, digit_pairs.text + high * 2, 2);
-    std::memcpy(end + 2, digit_pairs.text + low * 2, 2);
-    value = rest;
-  }
-  while (value >= 100) {
-    const Unsigned rest = value / 100;
-    end -= 2;
-    std::memcpy(end, digit_pairs.text + (value - rest * 100) * 2, 2);
-    value = rest;
-  }
-  if (value >= 10) {
-    std::memcpy(end - 2, digit_pairs.text + value * 2, 2);
-  } else {
-    end[-1] = static_cast<char>('0' + value);
-  }
-}
-
-// Writes the decimal digits of `value` at `at`; returns the end.
-inline char* put_digits(char* at, std::uint64_t value) {
-  char* const end = at + digit_count(value);
-  if (value >> 32 == 0) {
-    put_digits_before(end, static_cast<std::uint32_t>(value));
-  } else {
-    put_digits_before(end, value);
-  }
-  return end;
-}
-
 // The most bytes that put_fixed writes.
 constexpr std::size_t fixed_size = 32;
 
-// Writes `value` rounded to `Places` decimals (half away from zero, as std::llround), without
-// trailing zeros; returns the end. A number that rounds to zero has no sign.
+// Writes the `Places` decimals of `fraction` (less than 10**Places) after a point, without
+// trailing zeros, or nothing when it is 0; returns the end. Two and three places (the drawings'
+// lengths) are written whole and then cut, the others digit by digit.
 template <int Places>
-char* put_fixed(char* at, double value) {
-  constexpr std::int64_t scale = [] {
-    std::int64_t power = 1;
-    for (int i = 0; i < Places; ++i) power *= 10;
-    return power;
-  }();
-  const double scaled = value * static_cast<double>(scale);
-  const double magnitude = std::fabs(scaled);
-  std::uint64_t units;
-  if (magnitude < 9e18) {
-    // Truncation, then a half up: the difference of a double and its whole part is exact.
-    units = static_cast<std::uint64_t>(magnitude);
-    units += magnitude - static_cast<double>(units) >= 0.5;
+char* put_fraction(char* at, std::uint32_t fraction) {
+  if constexpr (Places == 2) {
+    // ".dd", less its last digit when that is 0, or nothing at all.
+    at[0] = '.';
+    std::memcpy(at + 1, digit_pairs.text + fraction * 2, 2);
+    return at + (fraction == 0 ? 0 : fraction % 10 == 0 ? 2 : 3);
+  } else if constexpr (Places == 3) {
+    const std::uint32_t high = fraction / 100, low = fraction - high * 100;
+    at[0] = '.';
+    at[1] = static_cast<char>('0' + high);
+    std::memcpy(at + 2, digit_pairs.text + low * 2, 2);
+    return at + (fraction == 0 ? 0 : low == 0 ? 2 : low % 10 == 0 ? 3 : 4);
   } else {
-    const std::int64_t rounded = std::llround(scaled);
-    units =
-        rounded < 0 ? 0 - static_cast<std::uint64_t>(rounded) : static_cast<std::uint64_t>(rounded);
-  }
-  if (scaled < 0 && units != 0) *at++ = '-';
-  std::uint64_t whole, fraction;
-  if (units >> 32 == 0) {
-    const auto small = static_cast<std::uint32_t>(units);
-    whole = small / static_cast<std::uint32_t>(scale);
-    fraction = small - static_cast<std::uint32_t>(whole) * static_cast<std::uint32_t>(scale);
-  } else {
-    whole = units / scale;
-    fraction = units % scale;
-  }
-  at = put_digits(at, whole);
-  if (fraction != 0) {
+    if (fraction == 0) return at;
     *at++ = '.';
     char* end = at + Places;
     char* digit = end;
-    for (auto rest = static_cast<std::uint32_t>(fraction); digit != at; rest /= 100) {
+    for (std::uint32_t rest = fraction; digit != at; rest /= 100) {
       if (digit - at == 1) {
         *--digit = static_cast<char>('0' + rest);
         break;
@@ -147,9 +58,45 @@ char* put_fixed(char* at, double value) {
       std::memcpy(digit, digit_pairs.text + rest % 100 * 2, 2);
     }
     while (end[-1] == '0') --end;
-    at = end;
+    return end;
   }
-  return at;
+}
+
+// Writes `value` rounded to `Places` decimals (half away from zero, as std::llround), without
+// trailing zeros; returns the end. A number that rounds to zero has no sign.
+template <int Places>
+char* put_fixed(char* at, double value) {
+  static_assert(Places >= 1 && Places <= 9);
+  constexpr std::uint32_t scale = [] {
+    std::uint32_t power = 1;
+    for (int i = 0; i < Places; ++i) power *= 10;
+    return power;
+  }();
+  const double scaled = value * static_cast<double>(scale);
+  const double magnitude = std::fabs(scaled);
+  if (magnitude < 4294967295.0) {
+    // Truncation, then a half up: the difference of a double and its whole part is exact, and
+    // the sum stays within 32 bits.
+    auto units = static_cast<std::uint32_t>(magnitude);
+    units += magnitude - static_cast<double>(units) >= 0.5;
+    if (scaled < 0 && units != 0) *at++ = '-';
+    const std::uint32_t whole = units / scale;
+    char* const end = at + digit_count(whole);
+    put_digits_before(end, whole);
+    return put_fraction<Places>(end, units - whole * scale);
+  }
+  std::uint64_t units;
+  if (magnitude < 9e18) {
+    units = static_cast<std::uint64_t>(magnitude);
+    units += magnitude - static_cast<double>(units) >= 0.5;
+  } else {
+    const std::int64_t rounded = std::llround(scaled);
+    units =
+        rounded < 0 ? 0 - static_cast<std::uint64_t>(rounded) : static_cast<std::uint64_t>(rounded);
+  }
+  if (scaled < 0 && units != 0) *at++ = '-';
+  at = put_digits(at, units / scale);
+  return put_fraction<Places>(at, static_cast<std::uint32_t>(units % scale));
 }
 
 // The texts of the numbers written last, by their values' bits: a drawing writes the same
@@ -192,6 +139,17 @@ inline char* put(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
   return at + text.size();
 }
+// Copies a literal, in a size known when compiling.
+template <std::size_t Size>
+char* put(char* at, const char (&text)[Size]) {
+  std::memcpy(at, text, Size - 1);
+  return at + Size - 1;
+}
+// Copies one of two literals, as `first` chooses, each in a size known when compiling.
+template <std::size_t A, std::size_t B>
+char* put_either(char* at, bool first, const char (&a)[A], const char (&b)[B]) {
+  return first ? put(at, a) : put(at, b);
+}
 
 // Copies a text that is followed by at least `Slack` readable bytes, into room for as many
 // more: a short one as a block of that size, in a few moves rather than a call.
@@ -203,6 +161,38 @@ char* put_short(char* at, std::string_view text) {
     std::memcpy(at, text.data(), text.size());
   }
   return at + text.size();
+}
+
+// Where the texts of paths' last points lie in the text written (its offset and sizes, packed
+// into 64 bits), so that the dots at those points copy them rather than write their numbers
+// again.
+class PathEnds {
+ public:
+  explicit PathEnds(std::size_t paths) { ends_.grow(paths); }
+  // The last point of the next path, at `offset`, of `first` and `second` bytes (the two
+  // numbers of an SVG point, or a TikZ point whole and 0).
+  void add(std::size_t offset, std::size_t first, std::size_t second) {
+    ends_.push_back(offset << 16 | first << 8 | second);
+  }
+  void skip() { ends_.push_back(0); }
+  std::size_t offset(std::uint32_t path) const { return ends_[path] >> 16; }
+  std::size_t first(std::uint32_t path) const { return ends_[path] >> 8 & 0xFF; }
+  std::size_t second(std::uint32_t path) const { return ends_[path] & 0xFF; }
+
+ private:
+  layout::Block<std::uint64_t, 64> ends_;
+};
+
+// Copies `size` bytes from earlier in the same text, into room for `Least` more: a short one
+// as a block of that size where the text goes on for as long from there.
+template <std::size_t Least>
+char* put_again(char* at, const char* from, std::size_t size) {
+  if (size <= Least && from + Least <= at) {
+    std::memcpy(at, from, Least);
+  } else {
+    std::memcpy(at, from, size);
+  }
+  return at + size;
 }
 
 // Gives back to the system the pages of a scene's array that have been written out and will not
@@ -252,6 +242,10 @@ class Writer {
   }
   // The text now ends at `end`, within the room asked for.
   void advance(char* end) { at_ = end; }
+  // Where a byte written at `at` lies in the text, and the bytes from there: what is written
+  // stays, though the buffer may move as it grows.
+  std::size_t offset(const char* at) const { return static_cast<std::size_t>(at - begin_); }
+  const char* written(std::size_t offset) const { return begin_ + offset; }
 
   Writer& operator<<(std::string_view text) {
     advance(put(room(text.size()), text));

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <unordered_map>
 #include <utility>
 
 #include "cell.hpp"
+#include "digits.hpp"
 #include "machine.hpp"
 #include "tree/prefetch.hpp"
 #include "write/walk.hpp"
@@ -91,6 +91,27 @@ constexpr std::uint16_t ascii_widths[95] = {
 
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 
+// The advance width of a text in thousandths of an em, each byte by a table: a character beyond
+// ASCII is a full em for its first byte and nothing for the bytes that continue it. Kept as a
+// whole number, so that a text's width may be summed from its parts' and come out the same.
+std::uint64_t thousandths(std::string_view text) {
+  static constexpr struct Widths {
+    std::uint16_t of[256];
+    constexpr Widths() : of() {
+      for (int c = 0; c < 256; ++c) {
+        of[c] = c >= 32 && c < 127 ? ascii_widths[c - 32] : (c & 0xC0) == 0x80 ? 0 : 1000;
+      }
+    }
+  } widths;
+  std::uint64_t sum = 0;
+  for (const char c : text) sum += widths.of[static_cast<unsigned char>(c)];
+  return sum;
+}
+// In pixels; the sum above is exact, as a double's would be.
+double width_of(std::uint64_t thousandths) {
+  return static_cast<double>(thousandths) * font_size / 1000;
+}
+
 // What a place costs at most, its text included, for the memory check of a walk that could
 // run away (a few shared subtrees stacked make billions of occurrences).
 constexpr std::size_t bytes_per_place = 320;
@@ -156,24 +177,38 @@ constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
 // Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
 char* put_integer(char* at, std::int32_t value) {
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
+  const std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
   if (value < 0) *at++ = '-';
-  std::size_t digits = 1;
-  for (std::uint32_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-  for (char* digit = at + digits; digit != at; magnitude /= 10) {
-    *--digit = static_cast<char>('0' + magnitude % 10);
-  }
-  return at + digits;
+  char* const end = at + digit_count(magnitude);
+  put_digits_before(end, magnitude);
+  return end;
 }
 
+// What append_payoff() appended: what the payoff is made of, its widest character and its
+// width in thousandths of an em.
+struct PayoffText {
+  Entries entries;
+  unsigned widest;
+  std::uint64_t thousandths;
+};
+
 // Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
-// variables by name (then their sizes); returns what it is made of and its widest character.
-std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
+// variables by name (then their sizes). The width of integers is counted as they are written:
+// every digit is as wide.
+PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
   unsigned widest = 0;
+  const std::size_t start = out.size();
+  auto measured = [&](Entries entries, std::size_t size) {
+    return PayoffText{entries, widest, thousandths(out.view(start, size))};
+  };
   if (payoff.is_numeric()) {
     // At most 11 bytes a number and 2 between two, written in one piece of room.
+    constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
+    static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
+                  ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
+                  ascii_widths[')' - 32] == parenthesis &&
+                  ascii_widths[',' - 32] + ascii_widths[' ' - 32] == separator);
     const auto numbers = payoff.numbers();
-    const std::size_t start = out.size();
     char* const begin = out.extend(2 + 13 * numbers.size());
     char* at = begin;
     *at++ = '(';
@@ -185,15 +220,22 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
       at = put_integer(at, numbers[i]);
     }
     *at++ = ')';
-    out.cut(start + static_cast<std::size_t>(at - begin));
-    return {Entries::numbers, widest};
+    const auto size = static_cast<std::size_t>(at - begin);
+    out.cut(start + size);
+    // Every byte is a digit but the parentheses, the separators and the minus signs.
+    std::uint64_t minuses = 0;
+    for (const std::int32_t number : numbers) minuses += number < 0;
+    const std::uint64_t separators = numbers.empty() ? 0 : numbers.size() - 1;
+    const std::uint64_t digits = size - 2 - 2 * separators - minuses;
+    return {Entries::numbers, widest,
+            2 * parenthesis + separators * separator + minuses * minus + digits * digit};
   }
   out.append('(');
   if (payoff.is_exact()) {
     const Exacts& numbers = payoff.exacts();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       if (i > 0) out.append(", ");
-      out.append(numbers[i].text.view());
+      out.append_name(numbers[i].text);
       widest = std::max(widest, numbers[i].text.width());
     }
   } else {
@@ -208,12 +250,13 @@ std::pair<Entries, unsigned> append_payoff(const Payoff& payoff, Bytes& out) {
       const auto bytes = static_cast<std::uint32_t>(value);
       out.append(std::string_view(reinterpret_cast<const char*>(&bytes), sizeof bytes));
     };
+    const std::size_t text_size = out.size() - start;
     size(names.size());
     for (const Variable& name : names) size(name.name.size());
-    return {Entries::names, widest};
+    return measured(Entries::names, text_size);
   }
   out.append(')');
-  return {Entries::numbers, widest};
+  return measured(Entries::numbers, out.size() - start);
 }
 
 // How far ahead of its use a node of a list of children is fetched.
@@ -247,17 +290,18 @@ ActionWidths action_widths(std::string_view name, std::string_view probability) 
 ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   const std::size_t at = texts.size();
   const std::string_view name = node.name.view();
-  texts.append(name);
+  texts.append_name(node.name);
   head.action = static_cast<std::uint32_t>(name.size());
   head.action_widest = static_cast<std::uint8_t>(node.name.width());
   if (node.has_probability) {
     const Text& written = probability_of(node)->text;
     if (!name.empty()) texts.append('(');
-    texts.append(written.view());
+    texts.append_name(written);
     if (!name.empty()) texts.append(')');
     head.probability = static_cast<std::uint32_t>(texts.size() - at - name.size());
     head.probability_widest = static_cast<std::uint8_t>(written.width());
   }
+  if (!node.has_probability) return {name.empty() ? 0 : text_width(name), 0, 0};
   const std::string_view all = texts.view(at, texts.size() - at);
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
@@ -300,27 +344,29 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
   texts.extend(sizeof head.name);
   const std::size_t own = texts.size();
   bool has_own = false;
-  // The own label's text, its size and width.
-  auto own_text = [&](unsigned widest) {
+  // The own label's text, its size and width (of its parts' thousandths of an em).
+  auto own_text = [&](unsigned widest, std::uint64_t thousandths) {
     head.own = static_cast<std::uint32_t>(texts.size() - own);
     if (head.entries == Entries::names)
       head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
     head.own_widest = static_cast<std::uint8_t>(widest);
     has_own = true;
-    return text_width(texts.view(own, head.own));
+    return width_of(thousandths);
   };
   if (dot && !node.children.empty()) {
     const Text& player = walk::first_child_player(node);
-    texts.append(player.view());
+    texts.append_name(player);
     head.name = static_cast<std::uint32_t>(player.view().size());
     unsigned widest = player.width();
+    std::uint64_t sum = thousandths(player.view());
     if (node.payoff) {
       texts.append(' ');
-      const auto [entries, payoff_widest] = append_payoff(node.payoff, texts);
-      head.entries = entries;
-      widest = std::max(widest, payoff_widest);
+      const PayoffText payoff = append_payoff(node.payoff, texts);
+      head.entries = payoff.entries;
+      widest = std::max(widest, payoff.widest);
+      sum += ascii_widths[' ' - 32] + payoff.thousandths;
     }
-    const double width = own_text(widest);
+    const double width = own_text(widest, sum);
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
     if (root) {
@@ -331,9 +377,9 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
       reserve(room, room + std::max(10.0, double{place.own_along}));
     }
   } else if (dot && node.payoff) {
-    const auto [entries, widest] = append_payoff(node.payoff, texts);
-    head.entries = entries;
-    const double width = own_text(widest);
+    const PayoffText payoff = append_payoff(node.payoff, texts);
+    head.entries = payoff.entries;
+    const double width = own_text(payoff.widest, payoff.thousandths);
     place.own_payoff = true;
     place.own_across = static_cast<float>(across(width));
     place.own_along = static_cast<float>(along(width));
@@ -374,11 +420,102 @@ struct SetKeyHash {
   }
 };
 
+// The numbers of the information sets by their keys, in a table of open addressing that
+// doubles when half full (made with the first set): a tree may have a set for every few nodes, and
+// a table of linked entries would go to the allocator for each.
+class SetNumbers {
+ public:
+  struct Entry {
+    SetKey first;
+    std::uint32_t second;
+    bool used;
+  };
+  // The entry of `key`, and whether it was added now (with `number`).
+  std::pair<Entry*, bool> try_emplace(const SetKey& key, std::size_t number) {
+    if (2 * (count_ + 1) > entries_.size()) grow();
+    Entry* entry = find(key);
+    if (entry->used) return {entry, false};
+    *entry = Entry{key, static_cast<std::uint32_t>(number), true};
+    ++count_;
+    return {entry, true};
+  }
+
+ private:
+  Entry* find(const SetKey& key) {
+    const std::size_t mask = entries_.size() - 1;
+    for (std::size_t k = SetKeyHash()(key) & mask;; k = (k + 1) & mask) {
+      if (!entries_[k].used || entries_[k].first == key) return &entries_[k];
+    }
+  }
+  void grow() {
+    const Block<Entry, 16> old = std::move(entries_);
+    entries_.assign(std::max<std::size_t>(16, 2 * old.size()), Entry{{}, 0, false});
+    for (const Entry& entry : old) {
+      if (entry.used) *find(entry.first) = entry;
+    }
+  }
+
+  Block<Entry, 16> entries_;
+  std::size_t count_ = 0;
+};
+
+// The members of an information set in the order met. Most sets have a few, which are kept
+// inside (a tree may have a set for every few nodes); more go to a block of their own.
+class Members {
+ public:
+  Members() = default;
+  Members(Members&& other) noexcept
+      : size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, kept)),
+        heap_(std::exchange(other.heap_, nullptr)) {
+    std::memcpy(inline_, other.inline_, sizeof inline_);
+  }
+  Members& operator=(Members&& other) noexcept {
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(heap_, other.heap_);
+    std::swap(inline_, other.inline_);
+    return *this;
+  }
+  ~Members() { std::free(heap_); }
+
+  std::size_t size() const { return size_; }
+  std::uint32_t* data() { return heap_ != nullptr ? heap_ : inline_; }
+  const std::uint32_t* data() const { return heap_ != nullptr ? heap_ : inline_; }
+  std::uint32_t* begin() { return data(); }
+  std::uint32_t* end() { return data() + size_; }
+  const std::uint32_t* begin() const { return data(); }
+  const std::uint32_t* end() const { return data() + size_; }
+  std::uint32_t& operator[](std::size_t k) { return data()[k]; }
+  const std::uint32_t& operator[](std::size_t k) const { return data()[k]; }
+  const std::uint32_t& front() const { return data()[0]; }
+  void push_back(std::uint32_t member) {
+    if (size_ == capacity_) grow();
+    data()[size_++] = member;
+  }
+
+ private:
+  static constexpr std::uint32_t kept = 4;
+  void grow() {
+    // A set has fewer members than there are places, whose number fits in 32 bits.
+    const std::uint32_t capacity = capacity_ > UINT32_MAX / 2 ? UINT32_MAX : 2 * capacity_;
+    void* block = std::realloc(heap_, std::size_t{capacity} * sizeof(std::uint32_t));
+    if (block == nullptr) throw std::bad_alloc();
+    if (heap_ == nullptr) std::memcpy(block, inline_, sizeof inline_);
+    heap_ = static_cast<std::uint32_t*>(block);
+    capacity_ = capacity;
+  }
+
+  std::uint32_t size_ = 0, capacity_ = kept;
+  std::uint32_t* heap_ = nullptr;
+  std::uint32_t inline_[kept];
+};
+
 // The places of the node occurrences (no bends or phantoms yet), each at its depth, and the
 // information sets with their members in pre-order.
 struct Tree {
   Places places;
-  std::vector<std::vector<std::uint32_t>> sets;
+  std::vector<Members> sets;
   Bytes texts;  // of the labels, as measure() keeps them
 };
 
@@ -393,7 +530,7 @@ Tree occurrences(const Decision& root, bool down) {
   };
   Tree tree;
   Places& all = tree.places;
-  std::unordered_map<SetKey, std::uint32_t, SetKeyHash> set_of;
+  SetNumbers set_of;
   walk::Path<Frame> path;
   walk::Progress progress;
   // A node's record is read when its parent is entered, and its children's list when it is:
@@ -844,6 +981,15 @@ class Builder {
     scene_.points.push_back(at(u, v));
     include(at(u, v), 2);
   }
+  // As begin() and line(), to a node's centre: its dot, which takes more room, is in the box.
+  void begin_at_dot(PathKind kind, double u, double v) {
+    scene_.paths.push_back(
+        Path{kind, false, at(u, v), static_cast<std::uint32_t>(scene_.segments.size()), 0});
+  }
+  void line_to_dot(double u, double v) {
+    add_segment(false);
+    scene_.points.push_back(at(u, v));
+  }
   void curve(double u1, double v1, double u2, double v2, double u3, double v3) {
     add_segment(true);
     for (const Point point : {at(u1, v1), at(u2, v2), at(u3, v3)}) {
@@ -887,8 +1033,8 @@ class Builder {
     line(first - h, lane - h);
     close();
   }
-  void dot(double u, double v, DotKind kind) {
-    scene_.dots.push_back(Dot{at(u, v), kind});
+  void dot(double u, double v, DotKind kind, std::uint32_t edge) {
+    scene_.dots.push_back(Dot{at(u, v), kind, edge});
     include(at(u, v), (kind == DotKind::chance ? chance_radius : dot_radius) + 1);
   }
   // A label (its text as given) whose box is [u0, u1] across and [v0, v1] along, its text
@@ -1102,21 +1248,7 @@ double lane_depth(const Band& band, std::uint32_t k) {
 
 }  // namespace
 
-double text_width(std::string_view text) {
-  // Each byte by a table: a character beyond ASCII is a full em for its first byte and nothing
-  // for the bytes that continue it. The sum is exact, as a double's would be.
-  static constexpr struct Widths {
-    std::uint16_t of[256];
-    constexpr Widths() : of() {
-      for (int c = 0; c < 256; ++c) {
-        of[c] = c >= 32 && c < 127 ? ascii_widths[c - 32] : (c & 0xC0) == 0x80 ? 0 : 1000;
-      }
-    }
-  } widths;
-  std::uint64_t thousandths = 0;
-  for (const char c : text) thousandths += widths.of[static_cast<unsigned char>(c)];
-  return static_cast<double>(thousandths) * font_size / 1000;
-}
+double text_width(std::string_view text) { return width_of(thousandths(text)); }
 
 Scene lay_out(const Game& game, const Options& options) {
   const bool down = options.direction == Direction::down;
@@ -1276,6 +1408,7 @@ Scene lay_out(const Game& game, const Options& options) {
   }
 
   // The edges: from each node through the bends below it to the child.
+  const auto first_edge = static_cast<std::uint32_t>(scene.paths.size());
   for (std::uint32_t v = 1; v < places.size(); ++v) {
     const Place& top = places[v];
     const Place& parent = places[top.parent];
@@ -1284,17 +1417,25 @@ Scene lay_out(const Game& game, const Options& options) {
     while (places[end].kind == PlaceKind::bend) end = places[end].first_child;
     const bool thick =
         std::binary_search(options.highlight.begin(), options.highlight.end(), places[end].node);
-    out.begin(thick ? PathKind::thick_edge : PathKind::edge, parent.x, along[parent.level]);
+    out.begin_at_dot(thick ? PathKind::thick_edge : PathKind::edge, parent.x, along[parent.level]);
     for (std::uint32_t w = v;; w = places[w].first_child) {
+      if (w == end) {
+        out.line_to_dot(places[w].x, along[places[w].level]);
+        break;
+      }
       out.line(places[w].x, along[places[w].level]);
-      if (w == end) break;
     }
   }
 
   const double off = beside(down);
+  // The edges came in the order of their top places: the next one's number.
+  std::uint32_t next_edge = first_edge;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
+    // A node's own edge ends at it; one whose parent is a bend has none of its own.
+    const bool edge = v > 0 && places[place.parent].kind != PlaceKind::bend;
+    const std::uint32_t own_edge = edge ? next_edge++ : no_path;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
     Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
@@ -1307,7 +1448,8 @@ Scene lay_out(const Game& game, const Options& options) {
       out.dot(u, at,
               place.chance ? DotKind::chance
               : place.leaf ? DotKind::leaf
-                           : DotKind::decision);
+                           : DotKind::decision,
+              own_edge);
     }
     if (place.action_across > 0) {
       const Place& parent = places[place.parent];

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "machine.hpp"
+#include "text.hpp"
 #include "tree/node.hpp"
 
 namespace kelvora::layout {
@@ -40,9 +41,13 @@ struct Point {
 // A chance node (one whose children carry probabilities: Nature moves there) is drawn hollow
 // and larger than a decision node, a leaf hollow.
 enum class DotKind : std::uint8_t { decision, leaf, chance };
+// Of a dot, the path whose last point is its centre, written out before it (an edge into its
+// node), so that a writer may copy the centre's text from there; no_path where there is none.
+constexpr std::uint32_t no_path = UINT32_MAX;
 struct Dot {
   Point at;
   DotKind kind;
+  std::uint32_t edge;
 };
 
 // A path: a start point, then straight lines or cubic curves (`curve`: the two control points
@@ -184,6 +189,13 @@ class Bytes : public Block<char, 256, 16> {
     if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
   }
   void append(char c) { *extend(1) = c; }
+  // A name kept inside its Text is copied as the Text's 16 bytes, into the slack after the end.
+  void append_name(const Text& text) {
+    if (text.heap_block() != nullptr) return append(text.view());
+    const std::size_t size = text.view().size();
+    static_assert(sizeof(Text) == slack);
+    std::memcpy(extend(size), &text, sizeof(Text));
+  }
 };
 
 struct Scene {

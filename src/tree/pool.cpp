@@ -41,20 +41,20 @@ struct Block {
   Block* next;
   Block* all_previous;
   Block* all_next;
-  void* freed;          // cells given back, linked through their first word
-  std::uint32_t live;   // cells in use
-  std::uint32_t made;   // cells ever cut from the fresh part of the block
-  bool listed;          // whether it is in the list of blocks with room
+  void* freed;         // cells given back, linked through their first word
+  std::uint32_t live;  // cells in use
+  std::uint32_t made;  // cells ever cut from the fresh part of the block
+  bool listed;         // whether it is in the list of blocks with room
 };
 constexpr std::size_t first_cell = (sizeof(Block) + 63) / 64 * 64;
 constexpr std::uint32_t capacity = (block_size - first_cell) / cell_size;
 
 // Guarded by the interpreter lock.
-Block* head = nullptr;    // of the blocks with room
+Block* head = nullptr;  // of the blocks with room
 Block* tail = nullptr;
-Block* spare = nullptr;   // an empty block kept for the next cell
-Block* all = nullptr;     // every block made and not yet given back
-std::size_t blocks = 0;   // made and not yet given back
+Block* spare = nullptr;  // an empty block kept for the next cell
+Block* all = nullptr;    // every block made and not yet given back
+std::size_t blocks = 0;  // made and not yet given back
 
 void link(Block* block) {
   block->previous = tail;
@@ -76,8 +76,8 @@ Block* map_block() {
   void* block = nullptr;
   return posix_memalign(&block, block_size, block_size) == 0 ? static_cast<Block*>(block) : nullptr;
 #else
-  void* mapped = mmap(nullptr, 2 * block_size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapped =
+      mmap(nullptr, 2 * block_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(mapped);
   const std::uintptr_t aligned = (start + block_size - 1) & ~(block_size - 1);
@@ -150,8 +150,8 @@ PyObject* allocate_node(PyTypeObject* type, Py_ssize_t) {
 }
 
 void free_node(void* object) {
-  auto* block = reinterpret_cast<Block*>(reinterpret_cast<std::uintptr_t>(object) &
-                                         ~(block_size - 1));
+  auto* block =
+      reinterpret_cast<Block*>(reinterpret_cast<std::uintptr_t>(object) & ~(block_size - 1));
   std::memcpy(object, &block->freed, sizeof block->freed);
   block->freed = object;
   KELVORA_POISON(object, cell_size);
