@@ -95,21 +95,17 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     char* at = out.room(16 + point_size + 64);
     at = start.put(put(at, "<path d=\"M"), path.start, numbers, put_point);
     out.advance(at);
-    // Where the last point's text lies, while the last segment is a line.
-    bool line_last = false;
-    std::size_t end = 0, x_size = 0;
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
           char* at = out.room(1 + point_size);
           *at++ = 'L';
           char* const x = at;
-          at = numbers.put(at, to.x);
-          x_size = static_cast<std::size_t>(at - x);
-          *at++ = ' ';
-          at = numbers.put(at, to.y);
-          end = out.offset(x);
-          line_last = true;
+          char* const y = numbers.put(x, to.x) + 1;
+          y[-1] = ' ';
+          at = numbers.put(y, to.y);
+          ends.line(out.offset(x), static_cast<std::size_t>(y - 1 - x),
+                    static_cast<std::size_t>(at - y));
           out.advance(at);
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
@@ -120,14 +116,10 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
           at = put_point(at, b, numbers);
           *at++ = ' ';
           out.advance(put_point(at, to, numbers));
-          line_last = false;
+          ends.curve();
         });
+    ends.end_path();
     at = out.room(40);
-    if (line_last) {
-      ends.add(end, x_size, out.offset(at) - end - x_size - 1);
-    } else {
-      ends.skip();
-    }
     if (path.closed) *at++ = 'Z';
     *at++ = '"';
     switch (path.kind) {

@@ -186,17 +186,12 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
       case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
     out.advance(start.put(at, path.start, numbers, put_point));
-    // Where the last point's text lies, while the last segment is a line.
-    bool line_last = false;
-    std::size_t end = 0, size = 0;
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
           char* const point = put(out.room(4 + point_size), " -- ");
           char* const at = put_point(point, to, numbers);
-          end = out.offset(point);
-          size = static_cast<std::size_t>(at - point);
-          line_last = true;
+          ends.line(out.offset(point), static_cast<std::size_t>(at - point), 0);
           out.advance(at);
         },
         [&](layout::Point a, layout::Point b, layout::Point to) {
@@ -204,13 +199,9 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
           at = put(put_point(at, a, numbers), " and ");
           at = put(put_point(at, b, numbers), " .. ");
           out.advance(put_point(at, to, numbers));
-          line_last = false;
+          ends.curve();
         });
-    if (line_last) {
-      ends.add(end, size, 0);
-    } else {
-      ends.skip();
-    }
+    ends.end_path();
     out.advance(put_either(out.room(16), path.closed, " -- cycle;\n", ";\n"));
   }
   Release::all(scene.paths);

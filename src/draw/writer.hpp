@@ -169,18 +169,25 @@ char* put_short(char* at, std::string_view text) {
 class PathEnds {
  public:
   explicit PathEnds(std::size_t paths) { ends_.grow(paths); }
-  // The last point of the next path, at `offset`, of `first` and `second` bytes (the two
-  // numbers of an SVG point, or a TikZ point whole and 0).
-  void add(std::size_t offset, std::size_t first, std::size_t second) {
-    ends_.push_back(offset << 16 | first << 8 | second);
+  // A line of the path being written ends at a point written at `offset`, of `first` and
+  // `second` bytes (the two numbers of an SVG point, or a TikZ point whole and 0).
+  void line(std::size_t offset, std::size_t first, std::size_t second) {
+    last_ = offset << 16 | first << 8 | second;
   }
-  void skip() { ends_.push_back(0); }
+  // A curve of the path being written: its end is not kept.
+  void curve() { last_ = 0; }
+  // The path is written: its end is the last line's, if its last segment is one.
+  void end_path() {
+    ends_.push_back(last_);
+    last_ = 0;
+  }
   std::size_t offset(std::uint32_t path) const { return ends_[path] >> 16; }
   std::size_t first(std::uint32_t path) const { return ends_[path] >> 8 & 0xFF; }
   std::size_t second(std::uint32_t path) const { return ends_[path] & 0xFF; }
 
  private:
   layout::Block<std::uint64_t, 64> ends_;
+  std::uint64_t last_ = 0;
 };
 
 // Copies `size` bytes from earlier in the same text, into room for `Least` more: a short one
