@@ -54,7 +54,6 @@ Block* head = nullptr;  // of the blocks with room
 Block* tail = nullptr;
 Block* spare = nullptr;  // an empty block kept for the next cell
 Block* all = nullptr;    // every block made and not yet given back
-std::size_t blocks = 0;  // made and not yet given back
 
 void link(Block* block) {
   block->previous = tail;
@@ -88,7 +87,7 @@ Block* map_block() {
   // A program that fits in one block keeps its memory in small pages: a huge page would make
   // a few nodes cost 2 MiB.
 #ifdef MADV_HUGEPAGE
-  if (blocks > 0) madvise(reinterpret_cast<void*>(aligned), block_size, MADV_HUGEPAGE);
+  if (all != nullptr) madvise(reinterpret_cast<void*>(aligned), block_size, MADV_HUGEPAGE);
 #endif
   return reinterpret_cast<Block*>(aligned);
 #endif
@@ -100,7 +99,6 @@ Block* new_block() {
   if (block == nullptr) {
     block = map_block();
     if (block == nullptr) return nullptr;
-    ++blocks;
     block->all_previous = nullptr;
     block->all_next = all;
     if (all != nullptr) all->all_previous = block;
@@ -127,7 +125,6 @@ void drop_block(Block* block) {
 #else
   munmap(block, block_size);
 #endif
-  --blocks;
 }
 
 }  // namespace
