@@ -91,7 +91,9 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   out.advance(at);
   Start start;
   PathEnds ends(scene.paths.size());
+  PathRelease release_paths;
   for (const layout::Path& path : scene.paths) {
+    release_paths.before(scene, path);
     char* at = out.room(16 + point_size + 64);
     at = start.put(put(at, "<path d=\"M"), path.start, numbers, put_point);
     out.advance(at);

@@ -177,7 +177,9 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
   Numbers<3> numbers;
   PathEnds ends(scene.paths.size());
+  PathRelease release_paths;
   for (const layout::Path& path : scene.paths) {
+    release_paths.before(scene, path);
     char* at = out.room(24 + point_size + 64);
     switch (path.kind) {
       case layout::PathKind::edge: at = put(at, "\\draw "); break;

@@ -3,8 +3,6 @@
 // piece (a dot, a label) and puts its bytes there, numbers made digit by digit in place.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -202,33 +200,23 @@ char* put_again(char* at, const char* from, std::size_t size) {
   return at + size;
 }
 
-// Gives back to the system the pages of a scene's array that have been written out and will not
-// be read again, so that a large drawing does not hold its scene and its text in full at once.
-class Release {
+using layout::Release;
+
+// Gives back the pages of a scene's paths, and of their segments and points, as the paths are
+// written out in order.
+class PathRelease {
  public:
-  // Frees the whole array, its pages given back first: a block that the allocator keeps for
-  // reuse would still count as the process's.
-  template <class Items>
-  static void all(Items& items) {
-    Release release;
-    release.before(items, items.data() + items.size(), 0);
-    items = Items();
-  }
-  // The items of `items` before `done` are written out: their pages are given back a few MiB
-  // at a time.
-  template <class Items, class T>
-  void before(const Items& items, const T* done, std::uintptr_t least = step) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(items.data());
-    const auto end = reinterpret_cast<std::uintptr_t>(done) & ~(page - 1);
-    if (released_ < begin) released_ = (begin + page - 1) & ~(page - 1);
-    if (end <= released_ || end - released_ < least) return;
-    madvise(reinterpret_cast<void*>(released_), end - released_, MADV_DONTNEED);
-    released_ = end;
+  // The paths before `path`, and what they alone hold, are written out.
+  void before(const layout::Scene& scene, const layout::Path& path) {
+    paths_.before(scene.paths, &path);
+    segments_.before(scene.segments, scene.segments.data() + path.first_segment);
+    if (path.segment_count > 0) {
+      points_.before(scene.points, scene.points.data() + scene.segments[path.first_segment].first);
+    }
   }
 
  private:
-  static constexpr std::uintptr_t page = 4096, step = std::uintptr_t{4} << 20;
-  std::uintptr_t released_ = 0;
+  Release paths_, segments_, points_;
 };
 
 // Numbers given as doubles are written as Fixed<Decimals>; integers as they are.

@@ -166,13 +166,18 @@ double min_band(bool down) { return down ? 64 : 40; }
 // What measure() keeps of a place's labels, before their texts: the sizes of the action's name,
 // of the probability of its move, of its own label's text (the player's name and payoff, or the
 // payoff) and of the name in that; the widest character of each; what the payoff is made of.
-// The texts follow in that order; a payoff of names is followed by the sizes of its entries (see
-// for_each_entry in scene.hpp).
+// The texts follow in that order from `at` in the texts' block; a payoff of names is followed by
+// the sizes of its entries (see for_each_entry in scene.hpp). The heads are kept apart from the
+// texts, which become the scene's: the writers never read them.
 struct Texts {
   std::uint32_t action, probability, own, name;
   std::uint8_t action_widest, probability_widest, own_widest;
   Entries entries;
+  std::uint32_t at_low, at_high;  // `at`, in two halves, so that a head takes 28 bytes
+
+  std::uint64_t at() const { return std::uint64_t{at_high} << 32 | at_low; }
 };
+using Heads = Block<Texts, 64>;
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
 // Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
@@ -311,9 +316,9 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
 // the action on the edge into it (the room beside that edge, counted again here because edges
 // are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
 // child between its first and last sibling keeps more room, as the edges from their parent
-// converge towards its labels. The texts of its labels are appended to `texts` (after a Texts),
-// so that nothing needs to read the node again.
-void measure(Place& place, bool root, bool down, Bytes& texts) {
+// converge towards its labels. The texts of its labels are appended to `texts`, and their Texts
+// to `heads`, so that nothing needs to read the node again.
+void measure(Place& place, bool root, bool down, Bytes& texts, Heads& heads) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
   place.text = no_text;
@@ -327,9 +332,8 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
     if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
   };
   const Decision& node = *place.node;
-  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
+  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none, 0, 0};
   const std::size_t at = texts.size();
-  texts.extend(sizeof head);
   place.chance = dot && any_probability(node.children);
   place.leaf = node.children.empty();
   if (place.chance) left = right = chance_radius;
@@ -391,11 +395,11 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
   } else {
     texts.cut(name_at);
   }
-  if (texts.size() == at + sizeof head) {
-    texts.cut(at);
-  } else {
-    std::memcpy(texts.data() + at, &head, sizeof head);
-    place.text = at;
+  if (texts.size() > at) {
+    head.at_low = static_cast<std::uint32_t>(at);
+    head.at_high = static_cast<std::uint32_t>(std::uint64_t{at} >> 32);
+    place.text = heads.size();
+    heads.push_back(head);
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
@@ -403,8 +407,9 @@ void measure(Place& place, bool root, bool down, Bytes& texts) {
 
 Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
                  PlaceKind kind) {
-  return Place{node,  no_text, parent, 0, 0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
-               false, false,   false,  0, 0, 0,     0};
+  return Place{
+      node,  no_text, parent, 0,     0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
+      false, false,   false,  false, 0, 0,     0, 0};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -517,6 +522,7 @@ struct Tree {
   Places places;
   std::vector<Members> sets;
   Bytes texts;  // of the labels, as measure() keeps them
+  Heads heads;  // what measure() keeps of each place's labels, by Place::text
 };
 
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
@@ -542,7 +548,7 @@ Tree occurrences(const Decision& root, bool down) {
     const auto count = static_cast<std::uint32_t>(children.size());
     for (std::uint32_t k = 0; k < count && k < ahead; ++k) prefetch_node(children[k]);
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, down, tree.texts);
+    measure(all[i], i == 0, down, tree.texts, tree.heads);
     const auto first = static_cast<std::uint32_t>(all.size());
     if (children.size() >= none - first - 1) too_large(all.size());
     all.grow(all.size() + count);
@@ -748,7 +754,7 @@ Places with_bends(Tree& tree, bool down) {
       if (bend) place.kind = PlaceKind::bend;
       place.action = !below_bend;
       if (below_bend) place.side = Side::middle;
-      measure(place, false, down, tree.texts);
+      measure(place, false, down, tree.texts, tree.heads);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
@@ -1296,7 +1302,7 @@ Scene lay_out(const Game& game, const Options& options) {
   Block<std::uint32_t, 16> lanes;
   lanes.assign(levels, 0);
   const std::vector<Group> groups = plan_sets(tree, places, lanes);
-  const Block<Band, 16> bands = measure_bands(places, levels, down);
+  Block<Band, 16> bands = measure_bands(places, levels, down);
   Block<double, 16> along;
   along.assign(levels, 0);
   for (std::uint32_t band = 0; band + 1 < levels; ++band) {
@@ -1307,6 +1313,8 @@ Scene lay_out(const Game& game, const Options& options) {
     along[band + 1] =
         along[band] + std::max(double{sizes.least}, 2 * std::max(top + sizes.action, bottom));
   }
+  // A chain has as many levels as places: what is kept of each level goes as soon as it is used.
+  Release::all(lanes);
 
   // Room for everything at once, so that a large scene is not copied as it grows.
   Scene scene;
@@ -1407,12 +1415,15 @@ Scene lay_out(const Game& game, const Options& options) {
     }
   }
 
+  Release::all(bands);
+
   // The edges: from each node through the bends below it to the child.
   const auto first_edge = static_cast<std::uint32_t>(scene.paths.size());
   for (std::uint32_t v = 1; v < places.size(); ++v) {
     const Place& top = places[v];
     const Place& parent = places[top.parent];
     if (top.kind == PlaceKind::phantom || parent.kind == PlaceKind::bend) continue;
+    places[v].edge = true;
     std::uint32_t end = v;
     while (places[end].kind == PlaceKind::bend) end = places[end].first_child;
     const bool thick =
@@ -1427,20 +1438,22 @@ Scene lay_out(const Game& game, const Options& options) {
     }
   }
 
+  // The dots and the labels. This pass reads each place alone (its parent's centre is where
+  // its own edge starts), so the places' pages go back as it passes them.
   const double off = beside(down);
+  Release release_places;
   // The edges came in the order of their top places: the next one's number.
   std::uint32_t next_edge = first_edge;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
+    release_places.before(places, &places[v]);
     const Place& place = places[v];
     if (place.kind == PlaceKind::phantom) continue;
-    // A node's own edge ends at it; one whose parent is a bend has none of its own.
-    const bool edge = v > 0 && places[place.parent].kind != PlaceKind::bend;
-    const std::uint32_t own_edge = edge ? next_edge++ : no_path;
+    const std::uint32_t own_edge = place.edge ? next_edge++ : no_path;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
-    Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
-    if (place.text != no_text) std::memcpy(&head, tree.texts.data() + place.text, sizeof head);
-    const std::uint64_t action_text = place.text + sizeof head,
+    Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none, 0, 0};
+    if (place.text != no_text) head = tree.heads[place.text];
+    const std::uint64_t action_text = head.at(),
                         own_text = action_text + head.action + head.probability + sizeof head.name;
     const Label own{{0, 0},        own_text,     head.own,        LabelKind::player,
                     Anchor::start, head.entries, head.own_widest, false};
@@ -1452,8 +1465,10 @@ Scene lay_out(const Game& game, const Options& options) {
               own_edge);
     }
     if (place.action_across > 0) {
-      const Place& parent = places[place.parent];
-      const double um = (parent.x + u) / 2, vm = (along[parent.level] + at) / 2;
+      // An edge carrying an action starts at the parent's centre, turned for the direction.
+      const Point start = scene.paths[own_edge].start;
+      const double um = ((down ? start.x : start.y) + u) / 2,
+                   vm = ((down ? start.y : start.x) + at) / 2;
       const double from = left ? um - pad - place.action_across : um + pad;
       if (head.probability == 0) {
         out.label(Label{{0, 0},

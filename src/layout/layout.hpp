@@ -50,7 +50,7 @@ enum class PlaceKind : std::uint8_t { node, bend, phantom };
 // place's children consecutive. Sizes are across the levels and along them.
 struct Place {
   const Decision* node;  // of a bend, the node below it; of a phantom, its leaf
-  std::uint64_t text;    // where the texts of its labels are kept (see layout.cpp)
+  std::uint64_t text;    // which of the heads of the texts of labels is its own (see layout.cpp)
   std::uint32_t parent;  // of the root: itself
   std::uint32_t first_child;
   std::uint32_t child_count;
@@ -63,6 +63,7 @@ struct Place {
   bool own_payoff;  // whether its own label is a leaf's payoff (else its player's name)
   bool chance;      // whether its node's children carry probabilities
   bool leaf;        // whether its node has no children
+  bool edge;        // whether an edge path of its own ends at it (its parent is no bend)
   float action_across, action_along, own_across, own_along;
 
   float player_across() const { return own_payoff ? 0 : own_across; }

@@ -3,6 +3,8 @@
 // The writers only print; every decision about where things go is taken in layout/.
 #pragma once
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -196,6 +198,36 @@ class Bytes : public Block<char, 256, 16> {
     static_assert(sizeof(Text) == slack);
     std::memcpy(extend(size), &text, sizeof(Text));
   }
+};
+
+// Gives back to the system the pages of an array that will not be read again (a scene's, once
+// written out; the places, once the scene is made of them), so that a large drawing does not hold
+// all of its arrays and its text in full at once.
+class Release {
+ public:
+  // Frees the whole array, its pages given back first: a block that the allocator keeps for
+  // reuse would still count as the process's.
+  template <class Items>
+  static void all(Items& items) {
+    Release release;
+    release.before(items, items.data() + items.size(), 0);
+    items = Items();
+  }
+  // The items of `items` before `done` are written out: their pages are given back a few MiB
+  // at a time.
+  template <class Items, class T>
+  void before(const Items& items, const T* done, std::uintptr_t least = step) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(items.data());
+    const auto end = reinterpret_cast<std::uintptr_t>(done) & ~(page - 1);
+    if (released_ < begin) released_ = (begin + page - 1) & ~(page - 1);
+    if (end <= released_ || end - released_ < least) return;
+    madvise(reinterpret_cast<void*>(released_), end - released_, MADV_DONTNEED);
+    released_ = end;
+  }
+
+ private:
+  static constexpr std::uintptr_t page = 4096, step = std::uintptr_t{4} << 20;
+  std::uintptr_t released_ = 0;
 };
 
 struct Scene {
