@@ -140,6 +140,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
                 "written as literals below");
   // The dots by kind, the group of chance nodes only where there are some (counted on the way).
   bool chances = false;
+  Release release_dots;
   for (const layout::DotKind kind :
        {layout::DotKind::decision, layout::DotKind::leaf, layout::DotKind::chance}) {
     const bool chance = kind == layout::DotKind::chance;
@@ -147,7 +148,11 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     out << (kind == layout::DotKind::decision ? "<g fill=\"#000\" stroke=\"#000\">\n"
                                               : "<g fill=\"#fff\" stroke=\"#000\">\n");
     auto end = [&](char* at) { return put_either(at, chance, "\" r=\"6\"/>\n", "\" r=\"4\"/>\n"); };
+    // The last kind's pass (the leaves', or the chance nodes' where there are some) gives the
+    // dots back as it goes.
+    const bool last = chance || (kind == layout::DotKind::leaf && !chances);
     for (const layout::Dot& dot : scene.dots) {
+      if (last) release_dots.before(scene.dots, &dot);
       chances = chances || dot.kind == layout::DotKind::chance;
       if (dot.kind != kind) continue;
       char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
@@ -165,10 +170,13 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     out << "</g>\n";
   }
   Release::all(scene.dots);
+  ends.release();
   Release release;
+  TextRelease release_text;
   out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"12\" fill=\"#000\">\n";
   for (const layout::Label& label : scene.labels) {
     release.before(scene.labels, &label);
+    release_text.before(scene, label);
     const std::string_view text = layout::text_of(scene, label);
     char* at =
         put(out.room(96 + 2 * fixed_size + layout::Bytes::slack + text.size()), "<text x=\"");

@@ -211,7 +211,9 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   Release::all(scene.points);
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6,
                 "their radii in em are written as literals below");
+  Release release_dots;
   for (const layout::Dot& dot : scene.dots) {
+    release_dots.before(scene.dots, &dot);
     char* at = out.room(48 + point_size);
     at =
         put_either(at, dot.kind == layout::DotKind::decision, "\\fill ", "\\filldraw[fill=white] ");
@@ -223,11 +225,14 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
                            " circle[radius=0.333];\n"));
   }
   Release::all(scene.dots);
+  ends.release();
   Release release;
+  TextRelease release_text;
   const auto& labels = scene.labels;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const layout::Label& label = labels[i];
     release.before(labels, &label);
+    release_text.before(scene, label);
     // An action's name and the probability after it are set as one text, in the document's
     // font, anchored where the pair is: at the name's start or the probability's end.
     const bool pair = label.paired && i + 1 < labels.size();

@@ -16,6 +16,8 @@
 
 namespace kelvora::draw {
 
+using layout::Release;
+
 // A number rounded to `Places` decimals (at most 9), written without trailing zeros: "12",
 // "-3.5", "0.25".
 template <int Places>
@@ -182,6 +184,8 @@ class PathEnds {
   std::size_t offset(std::uint32_t path) const { return ends_[path] >> 16; }
   std::size_t first(std::uint32_t path) const { return ends_[path] >> 8 & 0xFF; }
   std::size_t second(std::uint32_t path) const { return ends_[path] & 0xFF; }
+  // No end is read again.
+  void release() { Release::all(ends_); }
 
  private:
   layout::Block<std::uint64_t, 64> ends_;
@@ -200,7 +204,20 @@ char* put_again(char* at, const char* from, std::size_t size) {
   return at + size;
 }
 
-using layout::Release;
+// Gives back the pages of a scene's text as its labels are written out in order, where their
+// texts lie in that order (a player's label reads the size of its name just before its text).
+class TextRelease {
+ public:
+  void before(const layout::Scene& scene, const layout::Label& label) {
+    if (scene.text_in_order) {
+      text_.before(scene.text,
+                   scene.text.data() + label.text - std::min<std::uint64_t>(label.text, 4));
+    }
+  }
+
+ private:
+  Release text_;
+};
 
 // Gives back the pages of a scene's paths, and of their segments and points, as the paths are
 // written out in order.

@@ -1284,12 +1284,19 @@ Scene lay_out(const Game& game, const Options& options) {
   // In one pass: the number of levels, the sides, what the scene will hold, and the extent
   // across the levels (where the spines of sets on several levels run, outside every place's
   // room: an outline reaches `outline` beyond a member's centre, a label at most a few pixels
-  // beyond its place's room).
+  // beyond its place's room). The heads of the labels' texts are copied in the places' order,
+  // so that the last pass gives them back as it goes.
   std::uint32_t levels = 1;
   std::size_t labels = 0, dots = 0;
   double low = places[0].x - places[0].left, high = places[0].x + places[0].right;
+  Heads heads;
+  heads.grow(tree.heads.size());
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     Place& place = places[v];
+    if (place.text != no_text) {
+      heads.push_back(tree.heads[place.text]);
+      place.text = heads.size() - 1;
+    }
     if (v > 0) {
       levels = std::max(levels, place.level + 1);
       place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
@@ -1299,6 +1306,8 @@ Scene lay_out(const Game& game, const Options& options) {
     low = std::min(low, place.x - place.left);
     high = std::max(high, place.x + place.right);
   }
+  Release::all(tree.heads);
+  tree.heads = std::move(heads);
   Block<std::uint32_t, 16> lanes;
   lanes.assign(levels, 0);
   const std::vector<Group> groups = plan_sets(tree, places, lanes);
@@ -1441,7 +1450,9 @@ Scene lay_out(const Game& game, const Options& options) {
   // The dots and the labels. This pass reads each place alone (its parent's centre is where
   // its own edge starts), so the places' pages go back as it passes them.
   const double off = beside(down);
-  Release release_places;
+  Release release_places, release_heads;
+  bool text_in_order = true;
+  std::uint64_t text_end = 0;
   // The edges came in the order of their top places: the next one's number.
   std::uint32_t next_edge = first_edge;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
@@ -1452,7 +1463,12 @@ Scene lay_out(const Game& game, const Options& options) {
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
     Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none, 0, 0};
-    if (place.text != no_text) head = tree.heads[place.text];
+    if (place.text != no_text) {
+      release_heads.before(tree.heads, &tree.heads[place.text]);
+      head = tree.heads[place.text];
+      text_in_order = text_in_order && head.at() >= text_end;
+      text_end = head.at();
+    }
     const std::uint64_t action_text = head.at(),
                         own_text = action_text + head.action + head.probability + sizeof head.name;
     const Label own{{0, 0},        own_text,     head.own,        LabelKind::player,
@@ -1506,6 +1522,7 @@ Scene lay_out(const Game& game, const Options& options) {
   }
   out.finish();
   scene.text = std::move(tree.texts);
+  scene.text_in_order = text_in_order;
   return scene;
 }
 

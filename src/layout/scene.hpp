@@ -213,8 +213,8 @@ class Release {
     release.before(items, items.data() + items.size(), 0);
     items = Items();
   }
-  // The items of `items` before `done` are written out: their pages are given back a few MiB
-  // at a time.
+  // The items of `items` before `done` are written out: their pages are given back a MiB or
+  // more at a time.
   template <class Items, class T>
   void before(const Items& items, const T* done, std::uintptr_t least = step) {
     const auto begin = reinterpret_cast<std::uintptr_t>(items.data());
@@ -226,7 +226,7 @@ class Release {
   }
 
  private:
-  static constexpr std::uintptr_t page = 4096, step = std::uintptr_t{4} << 20;
+  static constexpr std::uintptr_t page = 4096, step = std::uintptr_t{1} << 20;
   std::uintptr_t released_ = 0;
 };
 
@@ -238,6 +238,9 @@ struct Scene {
   Block<Label, 16> labels;
   Bytes text;                       // of the labels
   double left, top, right, bottom;  // the box holding everything drawn, margin included
+  // Whether each label's text lies after the texts of the labels before it, so that a writer may
+  // give back the text's pages as it writes the labels.
+  bool text_in_order = false;
 };
 
 // Calls line(to) or curve(control, control, to) for each segment of `path`, in order.
