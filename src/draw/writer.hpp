@@ -209,26 +209,34 @@ char* put_again(char* at, const char* from, std::size_t size) {
 class TextRelease {
  public:
   void before(const layout::Scene& scene, const layout::Label& label) {
-    if (scene.text_in_order) {
-      text_.before(scene.text,
-                   scene.text.data() + label.text - std::min<std::uint64_t>(label.text, 4));
+    if (label.text < next_) return;
+    if (!scene.text_in_order) {
+      next_ = UINT64_MAX;
+      return;
     }
+    text_.before(scene.text,
+                 scene.text.data() + label.text - std::min<std::uint64_t>(label.text, 4), 0);
+    next_ = label.text + step;
   }
 
  private:
+  static constexpr std::uint64_t step = std::uint64_t{1} << 20;
   Release text_;
+  std::uint64_t next_ = 0;  // the least offset of a text at which pages are given back again
 };
 
 // Gives back the pages of a scene's paths, and of their segments and points, as the paths are
 // written out in order.
 class PathRelease {
  public:
-  // The paths before `path`, and what they alone hold, are written out.
+  // The paths before `path`, and what they alone hold, are written out. Their segments and
+  // points go back with the paths, a MiB of paths at a time.
   void before(const layout::Scene& scene, const layout::Path& path) {
-    paths_.before(scene.paths, &path);
-    segments_.before(scene.segments, scene.segments.data() + path.first_segment);
+    if (!paths_.before(scene.paths, &path)) return;
+    segments_.before(scene.segments, scene.segments.data() + path.first_segment, 0);
     if (path.segment_count > 0) {
-      points_.before(scene.points, scene.points.data() + scene.segments[path.first_segment].first);
+      points_.before(scene.points, scene.points.data() + scene.segments[path.first_segment].first,
+                     0);
     }
   }
 

@@ -1284,18 +1284,19 @@ Scene lay_out(const Game& game, const Options& options) {
   // In one pass: the number of levels, the sides, what the scene will hold, and the extent
   // across the levels (where the spines of sets on several levels run, outside every place's
   // room: an outline reaches `outline` beyond a member's centre, a label at most a few pixels
-  // beyond its place's room). The heads of the labels' texts are copied in the places' order,
-  // so that the last pass gives them back as it goes.
+  // beyond its place's room). Whether the heads of the labels' texts are in the places' order
+  // (as where every place's children follow it at once), so that the last pass may give them
+  // back as it goes.
   std::uint32_t levels = 1;
   std::size_t labels = 0, dots = 0;
   double low = places[0].x - places[0].left, high = places[0].x + places[0].right;
-  Heads heads;
-  heads.grow(tree.heads.size());
+  bool heads_in_order = true;
+  std::uint64_t last_head = 0;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     Place& place = places[v];
     if (place.text != no_text) {
-      heads.push_back(tree.heads[place.text]);
-      place.text = heads.size() - 1;
+      heads_in_order = heads_in_order && place.text >= last_head;
+      last_head = place.text;
     }
     if (v > 0) {
       levels = std::max(levels, place.level + 1);
@@ -1306,8 +1307,6 @@ Scene lay_out(const Game& game, const Options& options) {
     low = std::min(low, place.x - place.left);
     high = std::max(high, place.x + place.right);
   }
-  Release::all(tree.heads);
-  tree.heads = std::move(heads);
   Block<std::uint32_t, 16> lanes;
   lanes.assign(levels, 0);
   const std::vector<Group> groups = plan_sets(tree, places, lanes);
@@ -1464,7 +1463,7 @@ Scene lay_out(const Game& game, const Options& options) {
     const bool left = place.side == Side::left;
     Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none, 0, 0};
     if (place.text != no_text) {
-      release_heads.before(tree.heads, &tree.heads[place.text]);
+      if (heads_in_order) release_heads.before(tree.heads, &tree.heads[place.text]);
       head = tree.heads[place.text];
       text_in_order = text_in_order && head.at() >= text_end;
       text_end = head.at();

@@ -213,21 +213,29 @@ class Release {
     release.before(items, items.data() + items.size(), 0);
     items = Items();
   }
-  // The items of `items` before `done` are written out: their pages are given back a MiB or
-  // more at a time.
+  // The items of `items` before `done` are written out: their pages are given back `least`
+  // bytes or more at a time (a MiB). True when some were; most calls only compare `done`.
   template <class Items, class T>
-  void before(const Items& items, const T* done, std::uintptr_t least = step) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(items.data());
-    const auto end = reinterpret_cast<std::uintptr_t>(done) & ~(page - 1);
-    if (released_ < begin) released_ = (begin + page - 1) & ~(page - 1);
-    if (end <= released_ || end - released_ < least) return;
-    madvise(reinterpret_cast<void*>(released_), end - released_, MADV_DONTNEED);
-    released_ = end;
+  bool before(const Items& items, const T* done, std::uintptr_t least = step) {
+    const auto at = reinterpret_cast<std::uintptr_t>(done);
+    if (at < next_) return false;
+    give_back(reinterpret_cast<std::uintptr_t>(items.data()), at, least);
+    return true;
   }
 
  private:
   static constexpr std::uintptr_t page = 4096, step = std::uintptr_t{1} << 20;
+  void give_back(std::uintptr_t begin, std::uintptr_t at, std::uintptr_t least) {
+    const std::uintptr_t end = at & ~(page - 1);
+    if (released_ < begin) released_ = (begin + page - 1) & ~(page - 1);
+    if (end > released_ && end - released_ >= least) {
+      madvise(reinterpret_cast<void*>(released_), end - released_, MADV_DONTNEED);
+      released_ = end;
+    }
+    next_ = released_ + least;
+  }
   std::uintptr_t released_ = 0;
+  std::uintptr_t next_ = 0;  // no page is given back before `done` reaches it
 };
 
 struct Scene {
