@@ -163,21 +163,6 @@ constexpr double near = 1e-6;
 double beside(bool down) { return down ? 7 : 5; }
 double min_band(bool down) { return down ? 64 : 40; }
 
-// What measure() keeps of a place's labels, before their texts: the sizes of the action's name,
-// of the probability of its move, of its own label's text (the player's name and payoff, or the
-// payoff) and of the name in that; the widest character of each; what the payoff is made of.
-// The texts follow in that order from `at` in the texts' block; a payoff of names is followed by
-// the sizes of its entries (see for_each_entry in scene.hpp). The heads are kept apart from the
-// texts, which become the scene's: the writers never read them.
-struct Texts {
-  std::uint32_t action, probability, own, name;
-  std::uint8_t action_widest, probability_widest, own_widest;
-  Entries entries;
-  std::uint32_t at_low, at_high;  // `at`, in two halves, so that a head takes 28 bytes
-
-  std::uint64_t at() const { return std::uint64_t{at_high} << 32 | at_low; }
-};
-using Heads = Block<Texts, 64>;
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
 // Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
@@ -316,9 +301,9 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
 // the action on the edge into it (the room beside that edge, counted again here because edges
 // are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
 // child between its first and last sibling keeps more room, as the edges from their parent
-// converge towards its labels. The texts of its labels are appended to `texts`, and their Texts
-// to `heads`, so that nothing needs to read the node again.
-void measure(Place& place, bool root, bool down, Bytes& texts, Heads& heads) {
+// converge towards its labels. The texts of its labels are appended to `texts` (their sizes kept
+// in the place's Texts), so that nothing needs to read the node again.
+void measure(Place& place, bool root, bool down, Bytes& texts) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
   place.text = no_text;
@@ -332,7 +317,7 @@ void measure(Place& place, bool root, bool down, Bytes& texts, Heads& heads) {
     if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
   };
   const Decision& node = *place.node;
-  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none, 0, 0};
+  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
   const std::size_t at = texts.size();
   place.chance = dot && any_probability(node.children);
   place.leaf = node.children.empty();
@@ -396,10 +381,8 @@ void measure(Place& place, bool root, bool down, Bytes& texts, Heads& heads) {
     texts.cut(name_at);
   }
   if (texts.size() > at) {
-    head.at_low = static_cast<std::uint32_t>(at);
-    head.at_high = static_cast<std::uint32_t>(std::uint64_t{at} >> 32);
-    place.text = heads.size();
-    heads.push_back(head);
+    place.text = at;
+    place.texts = head;
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
@@ -409,7 +392,7 @@ Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level
                  PlaceKind kind) {
   return Place{
       node,  no_text, parent, 0,     0, level, 1, 1, 0, side, kind, kind == PlaceKind::node,
-      false, false,   false,  false, 0, 0,     0, 0};
+      false, false,   false,  false, 0, 0,     0, 0, {}};
 }
 
 // An information set: the first-child player of its members (empty for childless ones) and
@@ -522,7 +505,6 @@ struct Tree {
   Places places;
   std::vector<Members> sets;
   Bytes texts;  // of the labels, as measure() keeps them
-  Heads heads;  // what measure() keeps of each place's labels, by Place::text
 };
 
 // Walks the tree depth first from the root; a node met again below itself is a cycle. A
@@ -548,7 +530,7 @@ Tree occurrences(const Decision& root, bool down) {
     const auto count = static_cast<std::uint32_t>(children.size());
     for (std::uint32_t k = 0; k < count && k < ahead; ++k) prefetch_node(children[k]);
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, down, tree.texts, tree.heads);
+    measure(all[i], i == 0, down, tree.texts);
     const auto first = static_cast<std::uint32_t>(all.size());
     if (children.size() >= none - first - 1) too_large(all.size());
     all.grow(all.size() + count);
@@ -754,7 +736,7 @@ Places with_bends(Tree& tree, bool down) {
       if (bend) place.kind = PlaceKind::bend;
       place.action = !below_bend;
       if (below_bend) place.side = Side::middle;
-      measure(place, false, down, tree.texts, tree.heads);
+      measure(place, false, down, tree.texts);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
@@ -1284,20 +1266,12 @@ Scene lay_out(const Game& game, const Options& options) {
   // In one pass: the number of levels, the sides, what the scene will hold, and the extent
   // across the levels (where the spines of sets on several levels run, outside every place's
   // room: an outline reaches `outline` beyond a member's centre, a label at most a few pixels
-  // beyond its place's room). Whether the heads of the labels' texts are in the places' order
-  // (as where every place's children follow it at once), so that the last pass may give them
-  // back as it goes.
+  // beyond its place's room).
   std::uint32_t levels = 1;
   std::size_t labels = 0, dots = 0;
   double low = places[0].x - places[0].left, high = places[0].x + places[0].right;
-  bool heads_in_order = true;
-  std::uint64_t last_head = 0;
   for (std::uint32_t v = 0; v < places.size(); ++v) {
     Place& place = places[v];
-    if (place.text != no_text) {
-      heads_in_order = heads_in_order && place.text >= last_head;
-      last_head = place.text;
-    }
     if (v > 0) {
       levels = std::max(levels, place.level + 1);
       place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
@@ -1449,7 +1423,7 @@ Scene lay_out(const Game& game, const Options& options) {
   // The dots and the labels. This pass reads each place alone (its parent's centre is where
   // its own edge starts), so the places' pages go back as it passes them.
   const double off = beside(down);
-  Release release_places, release_heads;
+  Release release_places;
   bool text_in_order = true;
   std::uint64_t text_end = 0;
   // The edges came in the order of their top places: the next one's number.
@@ -1461,14 +1435,13 @@ Scene lay_out(const Game& game, const Options& options) {
     const std::uint32_t own_edge = place.edge ? next_edge++ : no_path;
     const double u = place.x, at = along[place.level];
     const bool left = place.side == Side::left;
-    Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none, 0, 0};
+    Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
     if (place.text != no_text) {
-      if (heads_in_order) release_heads.before(tree.heads, &tree.heads[place.text]);
-      head = tree.heads[place.text];
-      text_in_order = text_in_order && head.at() >= text_end;
-      text_end = head.at();
+      head = place.texts;
+      text_in_order = text_in_order && place.text >= text_end;
+      text_end = place.text;
     }
-    const std::uint64_t action_text = head.at(),
+    const std::uint64_t action_text = place.text,
                         own_text = action_text + head.action + head.probability + sizeof head.name;
     const Label own{{0, 0},        own_text,     head.own,        LabelKind::player,
                     Anchor::start, head.entries, head.own_widest, false};

@@ -46,11 +46,23 @@ enum class Side : std::uint8_t { middle, left, right };
 // payoff takes on the level below the leaf, so that no edge of a neighbour runs through it.
 enum class PlaceKind : std::uint8_t { node, bend, phantom };
 
+// What measure() keeps of a place's labels, whose texts it appends in this order to the texts'
+// block: the sizes of the action's name, of the probability of its move, of its own label's text
+// (the player's name and payoff, or the payoff) and of the name in that (kept just before the
+// own label's text); the widest character of each; what the payoff is made of. A payoff of names
+// is followed by the sizes of its entries (see for_each_entry in scene.hpp). They are kept in the
+// place, apart from the texts, which become the scene's: the writers never read them.
+struct Texts {
+  std::uint32_t action, probability, own, name;
+  std::uint8_t action_widest, probability_widest, own_widest;
+  Entries entries;
+};
+
 // One place of the drawing. The places are so ordered that each comes after its parent, a
 // place's children consecutive. Sizes are across the levels and along them.
 struct Place {
   const Decision* node;  // of a bend, the node below it; of a phantom, its leaf
-  std::uint64_t text;    // which of the heads of the texts of labels is its own (see layout.cpp)
+  std::uint64_t text;    // where the texts of its labels begin in the texts' block
   std::uint32_t parent;  // of the root: itself
   std::uint32_t first_child;
   std::uint32_t child_count;
@@ -65,6 +77,7 @@ struct Place {
   bool leaf;        // whether its node has no children
   bool edge;        // whether an edge path of its own ends at it (its parent is no bend)
   float action_across, action_along, own_across, own_along;
+  Texts texts;  // of its labels, where it has any
 
   float player_across() const { return own_payoff ? 0 : own_across; }
   float player_along() const { return own_payoff ? 0 : own_along; }
