@@ -9,6 +9,7 @@ import re
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
+from collections import Counter
 from pathlib import Path
 
 import pytest
@@ -168,6 +169,41 @@ def test_notebook_bound_and_deep_chain():
     assert repr(chain(1)).startswith("<kelvora.Game object at ")
     deep = chain(10**6).export_svg()
     assert deep.count("<circle") == 10**6 + 1 and deep.endswith("</svg>\n")
+
+
+def test_large_drawings_read_back_whole():
+    """Trees large enough that the arrays behind a drawing are given back to the system as the
+    drawing passes them (places, paths, dots, labels and their texts, in the order of the places
+    or not): every text and every dot comes back as made, in both directions and both writers."""
+    wide, binary = Game("wide"), Game("binary")
+    made = {wide: Counter({"Ann": 1}), binary: Counter({"Ann": 2**15 - 1})}
+    nodes = {wide: 50_001, binary: 2**16 - 1}
+    for k in range(50_000):
+        wide.root.add_node(Decision(A, f"move {k:05} to the left", utility=[k, -k]))
+        made[wide].update([f"move {k:05} to the left", f"({k}, {-k})"])
+    level, k = [binary.root], 0
+    for depth in range(15):
+        below = []
+        for parent in level:
+            for side in "LR":
+                k += 1
+                below.append(Decision(A, f"{side} move {k:05} down",
+                                      utility=[k, 1] if depth == 14 else None))
+                parent.add_node(below[-1])
+                made[binary].update([f"{side} move {k:05} down"] + [f"({k}, 1)"] * (depth == 14))
+        level = below
+    number = r"(-?[\d.]+)"
+    for g, texts in made.items():
+        actions = Counter({text: n for text, n in texts.items() if "move" in text})
+        for direction in ("down", "right"):
+            svg = g.export_svg(direction=direction)
+            assert Counter(re.findall(r"<text [^>]*>([^<]*)</text>", svg)) == texts
+            ends = set(re.findall(rf"L{number} {number}\"", svg))
+            centres = set(re.findall(rf'cx="{number}" cy="{number}"', svg))
+            assert len(ends) == len(centres) - 1 == nodes[g] - 1 and ends < centres
+            tikz = g.export_tikz(direction=direction)
+            assert Counter(re.findall(r"\\textit\{([^}]*)\}", tikz)) == actions
+            assert tikz.count(" circle[radius=") == nodes[g]
 
 
 def test_cycle_is_refused_as_the_exports_refuse_it(tmp_path):
