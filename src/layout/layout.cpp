@@ -175,15 +175,6 @@ struct Texts {
 };
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
-// Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
-char* put_integer(char* at, std::int32_t value) {
-  const std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
-  if (value < 0) *at++ = '-';
-  char* const end = at + digit_count(magnitude);
-  put_digits_before(end, magnitude);
-  return end;
-}
-
 // What append_payoff() appended: what the payoff is made of, its widest character and its
 // width in thousandths of an em.
 struct PayoffText {
@@ -194,7 +185,7 @@ struct PayoffText {
 
 // Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
 // variables by name (then their sizes). The width of integers is counted as they are written:
-// every digit is as wide.
+// every digit is as wide, so a number's width follows from its count of digits and its sign.
 PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
   unsigned widest = 0;
   const std::size_t start = out.size();
@@ -212,23 +203,26 @@ PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
     char* const begin = out.extend(2 + 13 * numbers.size());
     char* at = begin;
     *at++ = '(';
+    std::uint64_t width = 2 * parenthesis;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       if (i > 0) {
-        *at++ = ',';
-        *at++ = ' ';
+        std::memcpy(at, ", ", 2);
+        at += 2;
+        width += separator;
       }
-      at = put_integer(at, numbers[i]);
+      const std::int32_t value = numbers[i];
+      const std::uint32_t magnitude =
+          value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+      *at = '-';
+      at += value < 0;
+      const std::size_t digits = digit_count(magnitude);
+      put_digits_before(at + digits, magnitude);
+      at += digits;
+      width += digits * digit + (value < 0 ? minus : 0);
     }
     *at++ = ')';
-    const auto size = static_cast<std::size_t>(at - begin);
-    out.cut(start + size);
-    // Every byte is a digit but the parentheses, the separators and the minus signs.
-    std::uint64_t minuses = 0;
-    for (const std::int32_t number : numbers) minuses += number < 0;
-    const std::uint64_t separators = numbers.empty() ? 0 : numbers.size() - 1;
-    const std::uint64_t digits = size - 2 - 2 * separators - minuses;
-    return {Entries::numbers, widest,
-            2 * parenthesis + separators * separator + minuses * minus + digits * digit};
+    out.cut(start + static_cast<std::size_t>(at - begin));
+    return {Entries::numbers, widest, width};
   }
   out.append('(');
   if (payoff.is_exact()) {
@@ -306,90 +300,102 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
+// Appends a name, as Bytes::append_name does, inlined: it is called for most places.
+[[gnu::always_inline]] inline void append_name(Bytes& texts, const Text& text) {
+  const std::string_view view = text.view();
+  if (text.heap_block() != nullptr) return texts.append(view);
+  std::memcpy(texts.extend(view.size()), &text, sizeof(Text));
+}
+
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
 // level: its dot, its player's name beside it (on its side, or on both while its side is open),
 // the action on the edge into it (the room beside that edge, counted again here because edges
 // are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
 // child between its first and last sibling keeps more room, as the edges from their parent
 // converge towards its labels. The texts of its labels are appended to `texts` (after a Texts),
-// so that nothing needs to read the node again.
-void measure(Place& place, bool root, bool down, Bytes& texts) {
+// so that nothing needs to read the node again. `chance`: whether the children of a node's
+// place carry probabilities (its caller has read them).
+void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
   place.text = no_text;
   if (place.kind == PlaceKind::phantom) return;
   const bool dot = place.kind == PlaceKind::node;
-  double left = dot ? dot_radius : 1, right = left;
-  auto across = [&](double width) { return down ? width : ascent + descent; };
-  auto along = [&](double width) { return down ? ascent + descent : width; };
+  const Decision& node = *place.node;
+  place.chance = chance;
+  place.leaf = node.children.empty();
+  double left = chance ? chance_radius : dot ? dot_radius : 1, right = left;
+  // The sizes of a text `width` wide, across and along the levels.
+  auto sizes = [&](float& across, float& along, double width) {
+    across = static_cast<float>(down ? width : ascent + descent);
+    along = static_cast<float>(down ? ascent + descent : width);
+  };
   auto reserve = [&](double room, double inner) {
     if (place.side != Side::right) left = std::max(left, place.side == Side::left ? room : inner);
     if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
   };
-  const Decision& node = *place.node;
   Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
   const std::size_t at = texts.size();
   texts.extend(sizeof head);
-  place.chance = dot && any_probability(node.children);
-  place.leaf = node.children.empty();
-  if (place.chance) left = right = chance_radius;
-  if (const double width = place.action ? action_texts(node, texts, head).total() : 0; width > 0) {
-    place.action_across = static_cast<float>(across(width));
-    place.action_along = static_cast<float>(along(width));
-    const double room = place.action_across + 2 * pad;
-    reserve(room, 2 * room + std::max(room, double{place.action_along}));
+  if (place.action) {
+    double width = 0;
+    if (node.has_probability) {
+      width = action_texts(node, texts, head).total();
+    } else {
+      const std::string_view name = node.name.view();
+      append_name(texts, node.name);
+      head.action = static_cast<std::uint32_t>(name.size());
+      head.action_widest = static_cast<std::uint8_t>(node.name.width());
+      if (!name.empty()) width = width_of(thousandths(name));
+    }
+    if (width > 0) {
+      sizes(place.action_across, place.action_along, width);
+      const double room = place.action_across + 2 * pad;
+      reserve(room, 2 * room + std::max(room, double{place.action_along}));
+    }
   }
-  // The size of the player's name in its label comes just before the label's text.
-  const std::size_t name_at = texts.size();
-  texts.extend(sizeof head.name);
-  const std::size_t own = texts.size();
-  bool has_own = false;
-  // The own label's text, its size and width (of its parts' thousandths of an em).
-  auto own_text = [&](unsigned widest, std::uint64_t thousandths) {
+  if (dot && (!place.leaf || node.payoff)) {
+    // The size of the player's name in its label comes just before the label's text.
+    const std::size_t name_at = texts.size();
+    texts.extend(sizeof head.name);
+    const std::size_t own = texts.size();
+    unsigned widest = 0;
+    std::uint64_t sum = 0;
+    if (!place.leaf) {
+      const Text& player = walk::first_child_player(node);
+      append_name(texts, player);
+      head.name = static_cast<std::uint32_t>(player.view().size());
+      widest = player.width();
+      sum = thousandths(player.view());
+      if (node.payoff) {
+        texts.append(' ');
+        sum += ascii_widths[' ' - 32];
+      }
+    }
+    if (node.payoff) {
+      const PayoffText payoff = append_payoff(node.payoff, texts);
+      head.entries = payoff.entries;
+      widest = std::max(widest, payoff.widest);
+      sum += payoff.thousandths;
+    }
     head.own = static_cast<std::uint32_t>(texts.size() - own);
     if (head.entries == Entries::names)
       head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
     head.own_widest = static_cast<std::uint8_t>(widest);
-    has_own = true;
-    return width_of(thousandths);
-  };
-  if (dot && !node.children.empty()) {
-    const Text& player = walk::first_child_player(node);
-    texts.append_name(player);
-    head.name = static_cast<std::uint32_t>(player.view().size());
-    unsigned widest = player.width();
-    std::uint64_t sum = thousandths(player.view());
-    if (node.payoff) {
-      texts.append(' ');
-      const PayoffText payoff = append_payoff(node.payoff, texts);
-      head.entries = payoff.entries;
-      widest = std::max(widest, payoff.widest);
-      sum += ascii_widths[' ' - 32] + payoff.thousandths;
-    }
-    const double width = own_text(widest, sum);
-    place.own_across = static_cast<float>(across(width));
-    place.own_along = static_cast<float>(along(width));
-    if (root) {
+    std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
+    const double width = width_of(sum);
+    sizes(place.own_across, place.own_along, width);
+    if (place.leaf) {
+      place.own_payoff = true;
+      left = std::max(left, place.own_across / 2.0);
+      right = std::max(right, place.own_across / 2.0);
+    } else if (root) {
       left = std::max(left, width / 2);
       right = std::max(right, width / 2);
     } else {
       const double room = beside(down) + place.own_across;
       reserve(room, room + std::max(10.0, double{place.own_along}));
     }
-  } else if (dot && node.payoff) {
-    const PayoffText payoff = append_payoff(node.payoff, texts);
-    head.entries = payoff.entries;
-    const double width = own_text(payoff.widest, payoff.thousandths);
-    place.own_payoff = true;
-    place.own_across = static_cast<float>(across(width));
-    place.own_along = static_cast<float>(along(width));
-    left = std::max(left, place.own_across / 2.0);
-    right = std::max(right, place.own_across / 2.0);
-  }
-  if (has_own) {
-    std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
-  } else {
-    texts.cut(name_at);
   }
   if (texts.size() == at + sizeof head) {
     texts.cut(at);
@@ -542,19 +548,22 @@ Tree occurrences(const Decision& root, bool down) {
     const auto count = static_cast<std::uint32_t>(children.size());
     for (std::uint32_t k = 0; k < count && k < ahead; ++k) prefetch_node(children[k]);
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, down, tree.texts);
     const auto first = static_cast<std::uint32_t>(all.size());
     if (children.size() >= none - first - 1) too_large(all.size());
-    all.grow(all.size() + count);
+    Place* const places = all.extend(count);
     const std::uint32_t level = all[i].level + 1;
+    bool chance = false;
     for (std::uint32_t k = 0; k < count; ++k) {
       if (k + ahead < count) prefetch_node(children[k + ahead]);
       const Decision& child = read_node(children[k]);
       if (!child.children.empty()) prefetch(child.children.begin());
-      all.push_back(make_place(&child, i, level, side_of(k, count), PlaceKind::node));
+      chance |= child.has_probability;
+      places[k] = make_place(&child, i, level, side_of(k, count), PlaceKind::node);
     }
-    all[i].first_child = first;
-    all[i].child_count = count;
+    Place& place = all[i];
+    place.first_child = first;
+    place.child_count = count;
+    measure(place, i == 0, chance, down, tree.texts);
     if (node.has_information_set) {
       const SetKey key{node.children.empty() ? std::string_view()
                                              : std::string_view(walk::first_child_player(node)),
@@ -748,7 +757,8 @@ Places with_bends(Tree& tree, bool down) {
       if (bend) place.kind = PlaceKind::bend;
       place.action = !below_bend;
       if (below_bend) place.side = Side::middle;
-      measure(place, false, down, tree.texts);
+      const bool chance = place.kind == PlaceKind::node && any_probability(place.node->children);
+      measure(place, false, chance, down, tree.texts);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
