@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
 #include <utility>
 
 #include "cell.hpp"
@@ -183,9 +184,48 @@ struct PayoffText {
   std::uint64_t thousandths;
 };
 
-// Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
-// variables by name (then their sizes). The width of integers is counted as they are written:
-// every digit is as wide, so a number's width follows from its count of digits and its sign.
+// Writes "(3, -2)" at `at` (room for 2 + 13 bytes a number) and adds its width in thousandths
+// of an em to `width`; returns the end. Every digit is as wide, so a number's width follows
+// from its count of digits and its sign.
+char* put_numbers(char* at, std::span<const std::int32_t> numbers, std::uint64_t& width) {
+  constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
+  static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
+                ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
+                ascii_widths[')' - 32] == parenthesis &&
+                ascii_widths[',' - 32] + ascii_widths[' ' - 32] == separator);
+  *at++ = '(';
+  std::uint64_t sum = 2 * parenthesis;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) {
+      std::memcpy(at, ", ", 2);
+      at += 2;
+      sum += separator;
+    }
+    const std::int32_t value = numbers[i];
+    const std::uint32_t magnitude =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    *at = '-';
+    at += value < 0;
+    std::size_t digits = 1;
+    if (magnitude < 10) {  // most payoffs are small: one or two digits, written at once
+      *at = static_cast<char>('0' + magnitude);
+    } else if (magnitude < 100) {
+      std::memcpy(at, digit_pairs.text + 2 * magnitude, 2);
+      digits = 2;
+    } else {
+      digits = digit_count(magnitude);
+      put_digits_before(at + digits, magnitude);
+    }
+    at += digits;
+    sum += digits * digit + (value < 0 ? minus : 0);
+  }
+  *at++ = ')';
+  width += sum;
+  return at;
+}
+
+// Appends "(3, 2, 2)": every entry of a payoff, integers in decimal (see put_numbers), exact
+// numbers as written, variables by name (then their sizes).
 PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
   unsigned widest = 0;
   const std::size_t start = out.size();
@@ -193,35 +233,11 @@ PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
     return PayoffText{entries, widest, thousandths(out.view(start, size))};
   };
   if (payoff.is_numeric()) {
-    // At most 11 bytes a number and 2 between two, written in one piece of room.
-    constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
-    static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
-                  ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
-                  ascii_widths[')' - 32] == parenthesis &&
-                  ascii_widths[',' - 32] + ascii_widths[' ' - 32] == separator);
     const auto numbers = payoff.numbers();
     char* const begin = out.extend(2 + 13 * numbers.size());
-    char* at = begin;
-    *at++ = '(';
-    std::uint64_t width = 2 * parenthesis;
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) {
-        std::memcpy(at, ", ", 2);
-        at += 2;
-        width += separator;
-      }
-      const std::int32_t value = numbers[i];
-      const std::uint32_t magnitude =
-          value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-      *at = '-';
-      at += value < 0;
-      const std::size_t digits = digit_count(magnitude);
-      put_digits_before(at + digits, magnitude);
-      at += digits;
-      width += digits * digit + (value < 0 ? minus : 0);
-    }
-    *at++ = ')';
-    out.cut(start + static_cast<std::size_t>(at - begin));
+    std::uint64_t width = 0;
+    char* const end = put_numbers(begin, numbers, width);
+    out.cut(start + static_cast<std::size_t>(end - begin));
     return {Entries::numbers, widest, width};
   }
   out.append('(');
@@ -300,11 +316,15 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
-// Appends a name, as Bytes::append_name does, inlined: it is called for most places.
-[[gnu::always_inline]] inline void append_name(Bytes& texts, const Text& text) {
-  const std::string_view view = text.view();
-  if (text.heap_block() != nullptr) return texts.append(view);
-  std::memcpy(texts.extend(view.size()), &text, sizeof(Text));
+// Writes a name at `at` and moves past it: one kept inside its Text as the Text's 16 bytes,
+// for which room is made.
+inline void put_name(char*& at, const Text& text, std::string_view view) {
+  if (text.heap_block() != nullptr) {
+    std::memcpy(at, view.data(), view.size());
+  } else {
+    std::memcpy(at, &text, sizeof(Text));
+  }
+  at += view.size();
 }
 
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
@@ -322,8 +342,104 @@ void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
   if (place.kind == PlaceKind::phantom) return;
   const bool dot = place.kind == PlaceKind::node;
   const Decision& node = *place.node;
+  const bool leaf = node.children.empty();
   place.chance = chance;
-  place.leaf = node.children.empty();
+  place.leaf = leaf;
+  const Side side = place.side;
+  const bool action = place.action;
+  const bool own = dot && (!leaf || node.payoff);
+  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
+  const std::size_t at = texts.size();
+  // The widths of the action's labels and of the own label, in pixels (0: none).
+  double action_width = 0, own_width = 0;
+  if (!node.has_probability && (!node.payoff || node.payoff.is_numeric())) {
+    // Names and integers only: the texts are written through a pointer into room made for
+    // them at once (a name kept inside its Text is copied as its 16 bytes).
+    const std::string_view name = node.name.view();
+    const Text* player = leaf ? nullptr : &walk::first_child_player(node);
+    const std::string_view player_name = player ? player->view() : std::string_view();
+    const auto numbers = node.payoff.numbers();
+    texts.grow(at + sizeof head + std::max<std::size_t>(name.size(), sizeof(Text)) +
+               sizeof head.name + std::max<std::size_t>(player_name.size(), sizeof(Text)) + 3 +
+               13 * numbers.size());
+    char* const start = texts.data() + at;
+    char* end = start + sizeof head;
+    if (action) {
+      put_name(end, node.name, name);
+      head.action = static_cast<std::uint32_t>(name.size());
+      head.action_widest = static_cast<std::uint8_t>(node.name.width());
+      if (!name.empty()) action_width = width_of(thousandths(name));
+    }
+    if (own) {
+      // The size of the player's name in its label comes just before the label's text.
+      char* const name_at = end;
+      end += sizeof head.name;
+      char* const own_at = end;
+      std::uint64_t sum = 0;
+      if (player != nullptr) {
+        put_name(end, *player, player_name);
+        head.name = static_cast<std::uint32_t>(player_name.size());
+        head.own_widest = static_cast<std::uint8_t>(player->width());
+        sum = thousandths(player_name);
+        if (node.payoff) {
+          *end++ = ' ';
+          sum += ascii_widths[' ' - 32];
+        }
+      }
+      if (node.payoff) {
+        end = put_numbers(end, numbers, sum);
+        head.entries = Entries::numbers;
+      }
+      head.own = static_cast<std::uint32_t>(end - own_at);
+      std::memcpy(name_at, &head.name, sizeof head.name);
+      own_width = width_of(sum);
+    }
+    if (end != start + sizeof head) {
+      std::memcpy(start, &head, sizeof head);
+      texts.extend(static_cast<std::size_t>(end - start));
+      place.text = at;
+    }
+  } else {
+    texts.extend(sizeof head);
+    if (action) action_width = action_texts(node, texts, head).total();
+    if (own) {
+      const std::size_t name_at = texts.size();
+      texts.extend(sizeof head.name);
+      const std::size_t own_at = texts.size();
+      unsigned widest = 0;
+      std::uint64_t sum = 0;
+      if (!leaf) {
+        const Text& player = walk::first_child_player(node);
+        texts.append_name(player);
+        head.name = static_cast<std::uint32_t>(player.view().size());
+        widest = player.width();
+        sum = thousandths(player.view());
+        if (node.payoff) {
+          texts.append(' ');
+          sum += ascii_widths[' ' - 32];
+        }
+      }
+      if (node.payoff) {
+        const PayoffText payoff = append_payoff(node.payoff, texts);
+        head.entries = payoff.entries;
+        widest = std::max(widest, payoff.widest);
+        sum += payoff.thousandths;
+      }
+      head.own = static_cast<std::uint32_t>(texts.size() - own_at);
+      if (head.entries == Entries::names)
+        head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
+      head.own_widest = static_cast<std::uint8_t>(widest);
+      std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
+      own_width = width_of(sum);
+    }
+    if (texts.size() == at + sizeof head) {
+      texts.cut(at);
+    } else {
+      std::memcpy(texts.data() + at, &head, sizeof head);
+      place.text = at;
+    }
+  }
+
   double left = chance ? chance_radius : dot ? dot_radius : 1, right = left;
   // The sizes of a text `width` wide, across and along the levels.
   auto sizes = [&](float& across, float& along, double width) {
@@ -331,77 +447,27 @@ void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
     along = static_cast<float>(down ? ascent + descent : width);
   };
   auto reserve = [&](double room, double inner) {
-    if (place.side != Side::right) left = std::max(left, place.side == Side::left ? room : inner);
-    if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
+    if (side != Side::right) left = std::max(left, side == Side::left ? room : inner);
+    if (side != Side::left) right = std::max(right, side == Side::right ? room : inner);
   };
-  Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
-  const std::size_t at = texts.size();
-  texts.extend(sizeof head);
-  if (place.action) {
-    double width = 0;
-    if (node.has_probability) {
-      width = action_texts(node, texts, head).total();
-    } else {
-      const std::string_view name = node.name.view();
-      append_name(texts, node.name);
-      head.action = static_cast<std::uint32_t>(name.size());
-      head.action_widest = static_cast<std::uint8_t>(node.name.width());
-      if (!name.empty()) width = width_of(thousandths(name));
-    }
-    if (width > 0) {
-      sizes(place.action_across, place.action_along, width);
-      const double room = place.action_across + 2 * pad;
-      reserve(room, 2 * room + std::max(room, double{place.action_along}));
-    }
+  if (action_width > 0) {
+    sizes(place.action_across, place.action_along, action_width);
+    const double room = place.action_across + 2 * pad;
+    reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
-  if (dot && (!place.leaf || node.payoff)) {
-    // The size of the player's name in its label comes just before the label's text.
-    const std::size_t name_at = texts.size();
-    texts.extend(sizeof head.name);
-    const std::size_t own = texts.size();
-    unsigned widest = 0;
-    std::uint64_t sum = 0;
-    if (!place.leaf) {
-      const Text& player = walk::first_child_player(node);
-      append_name(texts, player);
-      head.name = static_cast<std::uint32_t>(player.view().size());
-      widest = player.width();
-      sum = thousandths(player.view());
-      if (node.payoff) {
-        texts.append(' ');
-        sum += ascii_widths[' ' - 32];
-      }
-    }
-    if (node.payoff) {
-      const PayoffText payoff = append_payoff(node.payoff, texts);
-      head.entries = payoff.entries;
-      widest = std::max(widest, payoff.widest);
-      sum += payoff.thousandths;
-    }
-    head.own = static_cast<std::uint32_t>(texts.size() - own);
-    if (head.entries == Entries::names)
-      head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
-    head.own_widest = static_cast<std::uint8_t>(widest);
-    std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
-    const double width = width_of(sum);
-    sizes(place.own_across, place.own_along, width);
-    if (place.leaf) {
+  if (own) {
+    sizes(place.own_across, place.own_along, own_width);
+    if (leaf) {
       place.own_payoff = true;
       left = std::max(left, place.own_across / 2.0);
       right = std::max(right, place.own_across / 2.0);
     } else if (root) {
-      left = std::max(left, width / 2);
-      right = std::max(right, width / 2);
+      left = std::max(left, own_width / 2);
+      right = std::max(right, own_width / 2);
     } else {
       const double room = beside(down) + place.own_across;
       reserve(room, room + std::max(10.0, double{place.own_along}));
     }
-  }
-  if (texts.size() == at + sizeof head) {
-    texts.cut(at);
-  } else {
-    std::memcpy(texts.data() + at, &head, sizeof head);
-    place.text = at;
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
