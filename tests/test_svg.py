@@ -80,6 +80,11 @@ GAMES = [
     ("shared subtree", game(node("a", shared), node("b", shared, shared)), {"(5, 5)"}, None),
     ("payoff at a decision node", game(node("p", leaf("q", 2, 2), utility=[1, 2])),
      {"Bob (1, 2)"}, None),
+    ("extreme integers, long player", game(node("p", *(leaf(n, *pay, player=Player("a" * 20))
+                                                      for n, pay in (("q", (-2**31, 2**31 - 1, 100, -99)),
+                                                                     ("r", (12345, -1)))),
+                                                utility=[-10, 1000])),
+     {"(-2147483648, 2147483647, 100, -99)", "(12345, -1)", "a" * 20 + " (-10, 1000)"}, None),
     ("symbolic payoffs, odd names", game(Decision(Player("é<&>\"'"), "a\x01b & <c>\ufffe",
                                                   variable=[v, v, v])),
      {"a\ufffdb & <c>\ufffd", "(v, v, v)"}, None),

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
 #include <utility>
 
 #include "cell.hpp"
@@ -165,15 +166,6 @@ double min_band(bool down) { return down ? 64 : 40; }
 
 constexpr std::uint64_t no_text = std::numeric_limits<std::uint64_t>::max();
 
-// Writes the decimal form of a 32-bit integer at `at` (room for 11 bytes); returns the end.
-char* put_integer(char* at, std::int32_t value) {
-  const std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : value;
-  if (value < 0) *at++ = '-';
-  char* const end = at + digit_count(magnitude);
-  put_digits_before(end, magnitude);
-  return end;
-}
-
 // What append_payoff() appended: what the payoff is made of, its widest character and its
 // width in thousandths of an em.
 struct PayoffText {
@@ -182,9 +174,48 @@ struct PayoffText {
   std::uint64_t thousandths;
 };
 
-// Appends "(3, 2, 2)": every entry of a payoff, integers in decimal, exact numbers as written,
-// variables by name (then their sizes). The width of integers is counted as they are written:
-// every digit is as wide.
+// Writes "(3, -2)" at `at` (room for 2 + 13 bytes a number) and adds its width in thousandths
+// of an em to `width`; returns the end. Every digit is as wide, so a number's width follows
+// from its count of digits and its sign.
+char* put_numbers(char* at, std::span<const std::int32_t> numbers, std::uint64_t& width) {
+  constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
+  static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
+                ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
+                ascii_widths[')' - 32] == parenthesis &&
+                ascii_widths[',' - 32] + ascii_widths[' ' - 32] == separator);
+  *at++ = '(';
+  std::uint64_t sum = 2 * parenthesis;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) {
+      std::memcpy(at, ", ", 2);
+      at += 2;
+      sum += separator;
+    }
+    const std::int32_t value = numbers[i];
+    const std::uint32_t magnitude =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    *at = '-';
+    at += value < 0;
+    std::size_t digits = 1;
+    if (magnitude < 10) {  // most payoffs are small: one or two digits, written at once
+      *at = static_cast<char>('0' + magnitude);
+    } else if (magnitude < 100) {
+      std::memcpy(at, digit_pairs.text + 2 * magnitude, 2);
+      digits = 2;
+    } else {
+      digits = digit_count(magnitude);
+      put_digits_before(at + digits, magnitude);
+    }
+    at += digits;
+    sum += digits * digit + (value < 0 ? minus : 0);
+  }
+  *at++ = ')';
+  width += sum;
+  return at;
+}
+
+// Appends "(3, 2, 2)": every entry of a payoff, integers in decimal (see put_numbers), exact
+// numbers as written, variables by name (then their sizes).
 PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
   unsigned widest = 0;
   const std::size_t start = out.size();
@@ -192,33 +223,12 @@ PayoffText append_payoff(const Payoff& payoff, Bytes& out) {
     return PayoffText{entries, widest, thousandths(out.view(start, size))};
   };
   if (payoff.is_numeric()) {
-    // At most 11 bytes a number and 2 between two, written in one piece of room.
-    constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
-    static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
-                  ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
-                  ascii_widths[')' - 32] == parenthesis &&
-                  ascii_widths[',' - 32] + ascii_widths[' ' - 32] == separator);
     const auto numbers = payoff.numbers();
     char* const begin = out.extend(2 + 13 * numbers.size());
-    char* at = begin;
-    *at++ = '(';
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      if (i > 0) {
-        *at++ = ',';
-        *at++ = ' ';
-      }
-      at = put_integer(at, numbers[i]);
-    }
-    *at++ = ')';
-    const auto size = static_cast<std::size_t>(at - begin);
-    out.cut(start + size);
-    // Every byte is a digit but the parentheses, the separators and the minus signs.
-    std::uint64_t minuses = 0;
-    for (const std::int32_t number : numbers) minuses += number < 0;
-    const std::uint64_t separators = numbers.empty() ? 0 : numbers.size() - 1;
-    const std::uint64_t digits = size - 2 - 2 * separators - minuses;
-    return {Entries::numbers, widest,
-            2 * parenthesis + separators * separator + minuses * minus + digits * digit};
+    std::uint64_t width = 0;
+    char* const end = put_numbers(begin, numbers, width);
+    out.cut(start + static_cast<std::size_t>(end - begin));
+    return {Entries::numbers, widest, width};
   }
   out.append('(');
   if (payoff.is_exact()) {
@@ -296,93 +306,154 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
+// Writes a name at `at` and moves past it: one kept inside its Text as the Text's 16 bytes,
+// for which room is made.
+inline void put_name(char*& at, const Text& text, std::string_view view) {
+  if (text.heap_block() != nullptr) {
+    std::memcpy(at, view.data(), view.size());
+  } else {
+    std::memcpy(at, &text, sizeof(Text));
+  }
+  at += view.size();
+}
+
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
 // level: its dot, its player's name beside it (on its side, or on both while its side is open),
 // the action on the edge into it (the room beside that edge, counted again here because edges
 // are straight: room kept at both ends of a band is kept all the way), a leaf's payoff. A
 // child between its first and last sibling keeps more room, as the edges from their parent
 // converge towards its labels. The texts of its labels are appended to `texts` (their sizes kept
-// in the place's Texts), so that nothing needs to read the node again.
-void measure(Place& place, bool root, bool down, Bytes& texts) {
+// in the place's Texts), so that nothing needs to read the node again. `chance`: whether the
+// children of a node's place carry probabilities (its caller has read them).
+void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
   place.text = no_text;
   if (place.kind == PlaceKind::phantom) return;
   const bool dot = place.kind == PlaceKind::node;
-  double left = dot ? dot_radius : 1, right = left;
-  auto across = [&](double width) { return down ? width : ascent + descent; };
-  auto along = [&](double width) { return down ? ascent + descent : width; };
-  auto reserve = [&](double room, double inner) {
-    if (place.side != Side::right) left = std::max(left, place.side == Side::left ? room : inner);
-    if (place.side != Side::left) right = std::max(right, place.side == Side::right ? room : inner);
-  };
   const Decision& node = *place.node;
+  const bool leaf = node.children.empty();
+  place.chance = chance;
+  place.leaf = leaf;
+  const Side side = place.side;
+  const bool action = place.action;
+  const bool own = dot && (!leaf || node.payoff);
   Texts head{0, 0, 0, 0, 0, 0, 0, Entries::none};
   const std::size_t at = texts.size();
-  place.chance = dot && any_probability(node.children);
-  place.leaf = node.children.empty();
-  if (place.chance) left = right = chance_radius;
-  if (const double width = place.action ? action_texts(node, texts, head).total() : 0; width > 0) {
-    place.action_across = static_cast<float>(across(width));
-    place.action_along = static_cast<float>(along(width));
+  // The widths of the action's labels and of the own label, in pixels (0: none).
+  double action_width = 0, own_width = 0;
+  if (!node.has_probability && (!node.payoff || node.payoff.is_numeric())) {
+    // Names and integers only: the texts are written through a pointer into room made for
+    // them at once (a name kept inside its Text is copied as its 16 bytes).
+    const std::string_view name = node.name.view();
+    const Text* player = leaf ? nullptr : &walk::first_child_player(node);
+    const std::string_view player_name = player ? player->view() : std::string_view();
+    const auto numbers = node.payoff.numbers();
+    texts.grow(at + std::max<std::size_t>(name.size(), sizeof(Text)) + sizeof head.name +
+               std::max<std::size_t>(player_name.size(), sizeof(Text)) + 3 + 13 * numbers.size());
+    char* const start = texts.data() + at;
+    char* end = start;
+    if (action) {
+      put_name(end, node.name, name);
+      head.action = static_cast<std::uint32_t>(name.size());
+      head.action_widest = static_cast<std::uint8_t>(node.name.width());
+      if (!name.empty()) action_width = width_of(thousandths(name));
+    }
+    if (own) {
+      // The size of the player's name in its label comes just before the label's text.
+      char* const name_at = end;
+      end += sizeof head.name;
+      char* const own_at = end;
+      std::uint64_t sum = 0;
+      if (player != nullptr) {
+        put_name(end, *player, player_name);
+        head.name = static_cast<std::uint32_t>(player_name.size());
+        head.own_widest = static_cast<std::uint8_t>(player->width());
+        sum = thousandths(player_name);
+        if (node.payoff) {
+          *end++ = ' ';
+          sum += ascii_widths[' ' - 32];
+        }
+      }
+      if (node.payoff) {
+        end = put_numbers(end, numbers, sum);
+        head.entries = Entries::numbers;
+      }
+      head.own = static_cast<std::uint32_t>(end - own_at);
+      std::memcpy(name_at, &head.name, sizeof head.name);
+      own_width = width_of(sum);
+    }
+    if (end != start) {
+      texts.extend(static_cast<std::size_t>(end - start));
+      place.text = at;
+      place.texts = head;
+    }
+  } else {
+    if (action) action_width = action_texts(node, texts, head).total();
+    if (own) {
+      const std::size_t name_at = texts.size();
+      texts.extend(sizeof head.name);
+      const std::size_t own_at = texts.size();
+      unsigned widest = 0;
+      std::uint64_t sum = 0;
+      if (!leaf) {
+        const Text& player = walk::first_child_player(node);
+        texts.append_name(player);
+        head.name = static_cast<std::uint32_t>(player.view().size());
+        widest = player.width();
+        sum = thousandths(player.view());
+        if (node.payoff) {
+          texts.append(' ');
+          sum += ascii_widths[' ' - 32];
+        }
+      }
+      if (node.payoff) {
+        const PayoffText payoff = append_payoff(node.payoff, texts);
+        head.entries = payoff.entries;
+        widest = std::max(widest, payoff.widest);
+        sum += payoff.thousandths;
+      }
+      head.own = static_cast<std::uint32_t>(texts.size() - own_at);
+      if (head.entries == Entries::names)
+        head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
+      head.own_widest = static_cast<std::uint8_t>(widest);
+      std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
+      own_width = width_of(sum);
+    }
+    if (texts.size() > at) {
+      place.text = at;
+      place.texts = head;
+    }
+  }
+
+  double left = chance ? chance_radius : dot ? dot_radius : 1, right = left;
+  // The sizes of a text `width` wide, across and along the levels.
+  auto sizes = [&](float& across, float& along, double width) {
+    across = static_cast<float>(down ? width : ascent + descent);
+    along = static_cast<float>(down ? ascent + descent : width);
+  };
+  auto reserve = [&](double room, double inner) {
+    if (side != Side::right) left = std::max(left, side == Side::left ? room : inner);
+    if (side != Side::left) right = std::max(right, side == Side::right ? room : inner);
+  };
+  if (action_width > 0) {
+    sizes(place.action_across, place.action_along, action_width);
     const double room = place.action_across + 2 * pad;
     reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
-  // The size of the player's name in its label comes just before the label's text.
-  const std::size_t name_at = texts.size();
-  texts.extend(sizeof head.name);
-  const std::size_t own = texts.size();
-  bool has_own = false;
-  // The own label's text, its size and width (of its parts' thousandths of an em).
-  auto own_text = [&](unsigned widest, std::uint64_t thousandths) {
-    head.own = static_cast<std::uint32_t>(texts.size() - own);
-    if (head.entries == Entries::names)
-      head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
-    head.own_widest = static_cast<std::uint8_t>(widest);
-    has_own = true;
-    return width_of(thousandths);
-  };
-  if (dot && !node.children.empty()) {
-    const Text& player = walk::first_child_player(node);
-    texts.append_name(player);
-    head.name = static_cast<std::uint32_t>(player.view().size());
-    unsigned widest = player.width();
-    std::uint64_t sum = thousandths(player.view());
-    if (node.payoff) {
-      texts.append(' ');
-      const PayoffText payoff = append_payoff(node.payoff, texts);
-      head.entries = payoff.entries;
-      widest = std::max(widest, payoff.widest);
-      sum += ascii_widths[' ' - 32] + payoff.thousandths;
-    }
-    const double width = own_text(widest, sum);
-    place.own_across = static_cast<float>(across(width));
-    place.own_along = static_cast<float>(along(width));
-    if (root) {
-      left = std::max(left, width / 2);
-      right = std::max(right, width / 2);
+  if (own) {
+    sizes(place.own_across, place.own_along, own_width);
+    if (leaf) {
+      place.own_payoff = true;
+      left = std::max(left, place.own_across / 2.0);
+      right = std::max(right, place.own_across / 2.0);
+    } else if (root) {
+      left = std::max(left, own_width / 2);
+      right = std::max(right, own_width / 2);
     } else {
       const double room = beside(down) + place.own_across;
       reserve(room, room + std::max(10.0, double{place.own_along}));
     }
-  } else if (dot && node.payoff) {
-    const PayoffText payoff = append_payoff(node.payoff, texts);
-    head.entries = payoff.entries;
-    const double width = own_text(payoff.widest, payoff.thousandths);
-    place.own_payoff = true;
-    place.own_across = static_cast<float>(across(width));
-    place.own_along = static_cast<float>(along(width));
-    left = std::max(left, place.own_across / 2.0);
-    right = std::max(right, place.own_across / 2.0);
-  }
-  if (has_own) {
-    std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
-  } else {
-    texts.cut(name_at);
-  }
-  if (texts.size() > at) {
-    place.text = at;
-    place.texts = head;
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
@@ -530,19 +601,22 @@ Tree occurrences(const Decision& root, bool down) {
     const auto count = static_cast<std::uint32_t>(children.size());
     for (std::uint32_t k = 0; k < count && k < ahead; ++k) prefetch_node(children[k]);
     path.push(Frame{&node, i, 0});
-    measure(all[i], i == 0, down, tree.texts);
     const auto first = static_cast<std::uint32_t>(all.size());
     if (children.size() >= none - first - 1) too_large(all.size());
-    all.grow(all.size() + count);
+    Place* const places = all.extend(count);
     const std::uint32_t level = all[i].level + 1;
+    bool chance = false;
     for (std::uint32_t k = 0; k < count; ++k) {
       if (k + ahead < count) prefetch_node(children[k + ahead]);
       const Decision& child = read_node(children[k]);
       if (!child.children.empty()) prefetch(child.children.begin());
-      all.push_back(make_place(&child, i, level, side_of(k, count), PlaceKind::node));
+      chance |= child.has_probability;
+      places[k] = make_place(&child, i, level, side_of(k, count), PlaceKind::node);
     }
-    all[i].first_child = first;
-    all[i].child_count = count;
+    Place& place = all[i];
+    place.first_child = first;
+    place.child_count = count;
+    measure(place, i == 0, chance, down, tree.texts);
     if (node.has_information_set) {
       const SetKey key{node.children.empty() ? std::string_view()
                                              : std::string_view(walk::first_child_player(node)),
@@ -736,7 +810,8 @@ Places with_bends(Tree& tree, bool down) {
       if (bend) place.kind = PlaceKind::bend;
       place.action = !below_bend;
       if (below_bend) place.side = Side::middle;
-      measure(place, false, down, tree.texts);
+      const bool chance = place.kind == PlaceKind::node && any_probability(place.node->children);
+      measure(place, false, chance, down, tree.texts);
     }
     origin.push_back(from);
     progress.step(places.size() * bytes_per_place);
