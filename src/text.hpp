@@ -40,6 +40,18 @@ class Text {
   operator std::string_view() const noexcept { return view(); }  // NOLINT
   // The block that holds a text kept on the heap, or null for one kept inside.
   const char* heap_block() const noexcept { return on_heap() ? heap_.data : nullptr; }
+  // Copies the text to `at`, which has room for its size or 16 bytes, whichever is more, and
+  // returns the end of the copy: a text kept inside is copied as its 16 bytes, a size known
+  // when compiling.
+  char* copy_to(char* at) const noexcept {
+    const std::string_view text = view();
+    if (on_heap()) {
+      std::memcpy(at, text.data(), text.size());
+    } else {
+      std::memcpy(at, inline_, sizeof inline_);
+    }
+    return at + text.size();
+  }
 
   // Whether the text holds a double quote, a backslash or a line feed.
   bool needs_escape() const noexcept { return (tag() & escape_bit) != 0; }

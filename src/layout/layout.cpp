@@ -306,17 +306,6 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
-// Writes a name at `at` and moves past it: one kept inside its Text as the Text's 16 bytes,
-// for which room is made.
-inline void put_name(char*& at, const Text& text, std::string_view view) {
-  if (text.heap_block() != nullptr) {
-    std::memcpy(at, view.data(), view.size());
-  } else {
-    std::memcpy(at, &text, sizeof(Text));
-  }
-  at += view.size();
-}
-
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
 // level: its dot, its player's name beside it (on its side, or on both while its side is open),
 // the action on the edge into it (the room beside that edge, counted again here because edges
@@ -354,7 +343,7 @@ void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
     char* const start = texts.data() + at;
     char* end = start;
     if (action) {
-      put_name(end, node.name, name);
+      end = node.name.copy_to(end);
       head.action = static_cast<std::uint32_t>(name.size());
       head.action_widest = static_cast<std::uint8_t>(node.name.width());
       if (!name.empty()) action_width = width_of(thousandths(name));
@@ -366,7 +355,7 @@ void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
       char* const own_at = end;
       std::uint64_t sum = 0;
       if (player != nullptr) {
-        put_name(end, *player, player_name);
+        end = player->copy_to(end);
         head.name = static_cast<std::uint32_t>(player_name.size());
         head.own_widest = static_cast<std::uint8_t>(player->width());
         sum = thousandths(player_name);

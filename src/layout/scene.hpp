@@ -193,10 +193,8 @@ class Bytes : public Block<char, 256, 16> {
   void append(char c) { *extend(1) = c; }
   // A name kept inside its Text is copied as the Text's 16 bytes, into the slack after the end.
   void append_name(const Text& text) {
-    if (text.heap_block() != nullptr) return append(text.view());
-    const std::size_t size = text.view().size();
     static_assert(sizeof(Text) == slack);
-    std::memcpy(extend(size), &text, sizeof(Text));
+    text.copy_to(extend(text.view().size()));
   }
 };
 
@@ -209,8 +207,11 @@ class Release {
   // reuse would still count as the process's.
   template <class Items>
   static void all(Items& items) {
-    Release release;
-    release.before(items, items.data() + items.size(), 0);
+    // An array of fewer bytes than a page holds no whole page of its own.
+    if (items.size() * sizeof(*items.data()) >= page) {
+      Release release;
+      release.before(items, items.data() + items.size(), 0);
+    }
     items = Items();
   }
   // The items of `items` before `done` are written out: their pages are given back `least`
