@@ -91,7 +91,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   out.advance(at);
   Start start;
   PathEnds ends(scene.paths.size());
-  PathRelease release_paths;
+  PathRelease release_paths(scene);
   for (const layout::Path& path : scene.paths) {
     release_paths.before(scene, path);
     char* at = out.room(16 + point_size + 64);
@@ -140,7 +140,7 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
                 "written as literals below");
   // The dots by kind, the group of chance nodes only where there are some (counted on the way).
   bool chances = false;
-  Release release_dots;
+  Release release_dots(scene.dots);
   for (const layout::DotKind kind :
        {layout::DotKind::decision, layout::DotKind::leaf, layout::DotKind::chance}) {
     const bool chance = kind == layout::DotKind::chance;
@@ -171,8 +171,8 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   }
   Release::all(scene.dots);
   ends.release();
-  Release release;
-  TextRelease release_text;
+  Release release(scene.labels);
+  TextRelease release_text(scene);
   out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"12\" fill=\"#000\">\n";
   for (const layout::Label& label : scene.labels) {
     release.before(scene.labels, &label);

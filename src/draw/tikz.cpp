@@ -177,7 +177,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
   Numbers<3> numbers;
   PathEnds ends(scene.paths.size());
-  PathRelease release_paths;
+  PathRelease release_paths(scene);
   for (const layout::Path& path : scene.paths) {
     release_paths.before(scene, path);
     char* at = out.room(24 + point_size + 64);
@@ -211,7 +211,7 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   Release::all(scene.points);
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6,
                 "their radii in em are written as literals below");
-  Release release_dots;
+  Release release_dots(scene.dots);
   for (const layout::Dot& dot : scene.dots) {
     release_dots.before(scene.dots, &dot);
     char* at = out.room(48 + point_size);
@@ -226,8 +226,8 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
   }
   Release::all(scene.dots);
   ends.release();
-  Release release;
-  TextRelease release_text;
+  Release release(scene.labels);
+  TextRelease release_text(scene);
   const auto& labels = scene.labels;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const layout::Label& label = labels[i];

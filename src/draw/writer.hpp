@@ -67,6 +67,26 @@ char* put_fraction(char* at, std::uint32_t fraction) {
 template <int Places>
 char* put_fixed(char* at, double value) {
   static_assert(Places >= 1 && Places <= 9);
+  // Most coordinates of a drawing are whole numbers, written as they are.
+  const double whole_magnitude = std::fabs(value);
+  if (whole_magnitude < 1e9) {
+    const auto whole = static_cast<std::uint32_t>(whole_magnitude);
+    if (static_cast<double>(whole) == whole_magnitude) {
+      *at = '-';
+      at += value < 0;
+      if (whole < 10) {
+        *at = static_cast<char>('0' + whole);
+        return at + 1;
+      }
+      if (whole < 100) {
+        std::memcpy(at, digit_pairs.text + whole * 2, 2);
+        return at + 2;
+      }
+      char* const end = at + digit_count(whole);
+      put_digits_before(end, whole);
+      return end;
+    }
+  }
   constexpr std::uint32_t scale = [] {
     std::uint32_t power = 1;
     for (int i = 0; i < Places; ++i) power *= 10;
@@ -208,27 +228,27 @@ char* put_again(char* at, const char* from, std::size_t size) {
 // texts lie in that order (a player's label reads the size of its name just before its text).
 class TextRelease {
  public:
+  explicit TextRelease(const layout::Scene& scene)
+      : text_(scene.text), next_(scene.text_in_order ? 0 : UINT64_MAX) {}
   void before(const layout::Scene& scene, const layout::Label& label) {
     if (label.text < next_) return;
-    if (!scene.text_in_order) {
-      next_ = UINT64_MAX;
-      return;
-    }
+    next_ = label.text + step;
     text_.before(scene.text,
                  scene.text.data() + label.text - std::min<std::uint64_t>(label.text, 4), 0);
-    next_ = label.text + step;
   }
 
  private:
   static constexpr std::uint64_t step = std::uint64_t{1} << 20;
   Release text_;
-  std::uint64_t next_ = 0;  // the least offset of a text at which pages are given back again
+  std::uint64_t next_;  // the least offset of a text at which pages are given back again
 };
 
 // Gives back the pages of a scene's paths, and of their segments and points, as the paths are
 // written out in order.
 class PathRelease {
  public:
+  explicit PathRelease(const layout::Scene& scene)
+      : paths_(scene.paths), segments_(scene.segments), points_(scene.points) {}
   // The paths before `path`, and what they alone hold, are written out. Their segments and
   // points go back with the paths, a MiB of paths at a time.
   void before(const layout::Scene& scene, const layout::Path& path) {

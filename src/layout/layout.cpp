@@ -1487,7 +1487,7 @@ Scene lay_out(const Game& game, const Options& options) {
   // The dots and the labels. This pass reads each place alone (its parent's centre is where
   // its own edge starts), so the places' pages go back as it passes them.
   const double off = beside(down);
-  Release release_places;
+  Release release_places(places);
   bool text_in_order = true;
   std::uint64_t text_end = 0;
   // The edges came in the order of their top places: the next one's number.
