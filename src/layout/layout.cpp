@@ -1176,6 +1176,7 @@ struct Group {
 // Groups each set's members by level, decides how each group is joined, and numbers the lanes
 // of each band (the band before level L is band L - 1).
 std::vector<Group> plan_sets(Tree& tree, const Places& places, Block<std::uint32_t, 16>& lanes) {
+  if (tree.sets.empty()) return {};
   std::vector<Group> groups;
   std::vector<bool> wanted;
   for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {

@@ -198,50 +198,30 @@ class Bytes : public Block<char, 256, 16> {
   }
 };
 
-// Whether the allocator mapped the block at `data` (from malloc, of `bytes`) by itself, apart from
-// its heap: such a block goes back to the system whole once it is freed, while the pages of a
-// block in the heap are kept by the allocator for its next blocks, warm. glibc's block mapped
-// alone starts 16 bytes into a page, after its size (a whole number of pages) with the second
-// bit set; the size is read only there, within the block's own page, so that another allocator's
-// block cannot be misread into a fault (at worst, into giving back pages as any block would).
-// Under a sanitizer, whose blocks are other, a block of a MiB or more is taken as mapped.
-inline bool mapped_alone(const void* data, [[maybe_unused]] std::size_t bytes) {
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
-  constexpr std::uintptr_t page = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(data) & (page - 1)) != 16) return false;
-  std::size_t head;
-  std::memcpy(&head, static_cast<const char*>(data) - sizeof head, sizeof head);
-  return (head & (page - 1)) == 2 && head - 16 >= bytes;
-#else
-  return bytes >= (std::size_t{1} << 20);
-#endif
-}
-
 // Gives back to the system the pages of an array that will not be read again (a scene's, once
 // written out; the places, once the scene is made of them), so that a large drawing does not hold
-// all of its arrays and its text in full at once. Only an array that the allocator mapped alone
-// gives its pages back: that is what a large drawing's arrays are, the first time at least, while
-// a small array, or one in the allocator's heap (as those of a tree drawn again and again are once
-// the allocator raised its bar for mapping), keeps them for the next drawing, and costs one
-// comparison per item.
+// all of its arrays and its text in full at once. Only an array of a MiB or more gives its pages
+// back as it is written out (any array of a page or more as it is freed): a smaller one holds
+// little beside the drawing's text, and costs one comparison per item. Giving back only
+// what the allocator mapped alone (as a large array first is) would keep a tree drawn again and
+// again warm too, but the allocator maps less once it has freed a mapped block, even within one
+// drawing, and the peak then grows to 1.3-1.6 times the text on a chain or a wide root.
 class Release {
  public:
   // Of the array `items`, whose items are then written out in order.
   template <class Items>
   explicit Release(const Items& items)
-      : next_(mapped_alone(items.data(), items.size() * sizeof(*items.data())) ? 0 : UINTPTR_MAX) {}
+      : next_(items.size() * sizeof(*items.data()) >= step ? 0 : UINTPTR_MAX) {}
 
-  // Frees the whole array. A block mapped alone goes back to the system as it is freed; one in
-  // the heap, which the allocator keeps for its next blocks, keeps its pages where they can be
-  // told apart.
+  // Frees the whole array, its pages given back first: a block that the allocator keeps for
+  // reuse would still count as the process's.
   template <class Items>
   static void all(Items& items) {
-#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
-    if (mapped_alone(items.data(), items.size() * sizeof(*items.data()))) {
-      Release release(items);
+    // An array of fewer bytes than a page holds no whole page of its own.
+    if (items.size() * sizeof(*items.data()) >= page) {
+      Release release;
       release.before(items, items.data() + items.size(), 0);
     }
-#endif
     items = Items();
   }
   // The items of `items` before `done` are written out: their pages are given back `least`
@@ -265,8 +245,10 @@ class Release {
     }
     next_ = released_ + least;
   }
+  Release() = default;
+
   std::uintptr_t released_ = 0;
-  std::uintptr_t next_;  // no page is given back before `done` reaches it
+  std::uintptr_t next_ = 0;  // no page is given back before `done` reaches it
 };
 
 struct Scene {
