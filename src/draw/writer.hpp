@@ -67,26 +67,6 @@ char* put_fraction(char* at, std::uint32_t fraction) {
 template <int Places>
 char* put_fixed(char* at, double value) {
   static_assert(Places >= 1 && Places <= 9);
-  // Most coordinates of a drawing are whole numbers, written as they are.
-  const double whole_magnitude = std::fabs(value);
-  if (whole_magnitude < 1e9) {
-    const auto whole = static_cast<std::uint32_t>(whole_magnitude);
-    if (static_cast<double>(whole) == whole_magnitude) {
-      *at = '-';
-      at += value < 0;
-      if (whole < 10) {
-        *at = static_cast<char>('0' + whole);
-        return at + 1;
-      }
-      if (whole < 100) {
-        std::memcpy(at, digit_pairs.text + whole * 2, 2);
-        return at + 2;
-      }
-      char* const end = at + digit_count(whole);
-      put_digits_before(end, whole);
-      return end;
-    }
-  }
   constexpr std::uint32_t scale = [] {
     std::uint32_t power = 1;
     for (int i = 0; i < Places; ++i) power *= 10;
