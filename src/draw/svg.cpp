@@ -132,15 +132,15 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     }
     out.advance(put(at, "/>\n"));
   }
-  Release::all(scene.paths, scene.heap);
-  Release::all(scene.segments, scene.heap);
-  Release::all(scene.points, scene.heap);
+  Release::all(scene.paths);
+  Release::all(scene.segments);
+  Release::all(scene.points);
   out << "</g>\n";
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6 && layout::font_size == 12,
                 "written as literals below");
   // The dots by kind, the group of chance nodes only where there are some (counted on the way).
   bool chances = false;
-  Release release_dots(scene.dots, scene.heap);
+  Release release_dots(scene.dots);
   for (const layout::DotKind kind :
        {layout::DotKind::decision, layout::DotKind::leaf, layout::DotKind::chance}) {
     const bool chance = kind == layout::DotKind::chance;
@@ -169,9 +169,9 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     }
     out << "</g>\n";
   }
-  Release::all(scene.dots, scene.heap);
-  ends.release(scene.heap);
-  Release release(scene.labels, scene.heap);
+  Release::all(scene.dots);
+  ends.release();
+  Release release(scene.labels);
   TextRelease release_text(scene);
   out << "<g font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"12\" fill=\"#000\">\n";
   for (const layout::Label& label : scene.labels) {

@@ -206,12 +206,12 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
     ends.end_path();
     out.advance(put_either(out.room(16), path.closed, " -- cycle;\n", ";\n"));
   }
-  Release::all(scene.paths, scene.heap);
-  Release::all(scene.segments, scene.heap);
-  Release::all(scene.points, scene.heap);
+  Release::all(scene.paths);
+  Release::all(scene.segments);
+  Release::all(scene.points);
   static_assert(layout::dot_radius == 4 && layout::chance_radius == 6,
                 "their radii in em are written as literals below");
-  Release release_dots(scene.dots, scene.heap);
+  Release release_dots(scene.dots);
   for (const layout::Dot& dot : scene.dots) {
     release_dots.before(scene.dots, &dot);
     char* at = out.room(48 + point_size);
@@ -224,9 +224,9 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
     out.advance(put_either(at, dot.kind == layout::DotKind::chance, " circle[radius=0.5];\n",
                            " circle[radius=0.333];\n"));
   }
-  Release::all(scene.dots, scene.heap);
-  ends.release(scene.heap);
-  Release release(scene.labels, scene.heap);
+  Release::all(scene.dots);
+  ends.release();
+  Release release(scene.labels);
   TextRelease release_text(scene);
   const auto& labels = scene.labels;
   for (std::size_t i = 0; i < labels.size(); ++i) {

@@ -185,7 +185,7 @@ class PathEnds {
   std::size_t first(std::uint32_t path) const { return ends_[path] >> 8 & 0xFF; }
   std::size_t second(std::uint32_t path) const { return ends_[path] & 0xFF; }
   // No end is read again.
-  void release(bool heap) { Release::all(ends_, heap); }
+  void release() { Release::all(ends_); }
 
  private:
   layout::Block<std::uint64_t, 64> ends_;
@@ -209,7 +209,7 @@ char* put_again(char* at, const char* from, std::size_t size) {
 class TextRelease {
  public:
   explicit TextRelease(const layout::Scene& scene)
-      : text_(scene.text, scene.heap), next_(scene.text_in_order ? 0 : UINT64_MAX) {}
+      : text_(scene.text), next_(scene.text_in_order ? 0 : UINT64_MAX) {}
   void before(const layout::Scene& scene, const layout::Label& label) {
     if (label.text < next_) return;
     next_ = label.text + step;
@@ -228,9 +228,7 @@ class TextRelease {
 class PathRelease {
  public:
   explicit PathRelease(const layout::Scene& scene)
-      : paths_(scene.paths, scene.heap),
-        segments_(scene.segments, scene.heap),
-        points_(scene.points, scene.heap) {}
+      : paths_(scene.paths), segments_(scene.segments), points_(scene.points) {}
   // The paths before `path`, and what they alone hold, are written out. Their segments and
   // points go back with the paths, a MiB of paths at a time.
   void before(const layout::Scene& scene, const layout::Path& path) {

@@ -1360,17 +1360,11 @@ Scene lay_out(const Game& game, const Options& options) {
     along[band + 1] =
         along[band] + std::max(double{sizes.least}, 2 * std::max(top + sizes.action, bottom));
   }
-  // Whether arrays in the allocator's heap give back their pages (see Scene::heap). The module's
-  // calls hold the interpreter lock while they draw, so they never overlap.
-  static std::size_t largest = 0;
-  const bool heap = places.size() > largest;
-  largest = std::max(largest, places.size());
   // A chain has as many levels as places: what is kept of each level goes as soon as it is used.
-  Release::all(lanes, heap);
+  Release::all(lanes);
 
   // Room for everything at once, so that a large scene is not copied as it grows.
   Scene scene;
-  scene.heap = heap;
   std::size_t members = 0;
   for (const auto& set : tree.sets) members += set.size();
   scene.labels.grow(labels);
@@ -1468,7 +1462,7 @@ Scene lay_out(const Game& game, const Options& options) {
     }
   }
 
-  Release::all(bands, heap);
+  Release::all(bands);
 
   // The edges: from each node through the bends below it to the child.
   const auto first_edge = static_cast<std::uint32_t>(scene.paths.size());
@@ -1494,7 +1488,7 @@ Scene lay_out(const Game& game, const Options& options) {
   // The dots and the labels. This pass reads each place alone (its parent's centre is where
   // its own edge starts), so the places' pages go back as it passes them.
   const double off = beside(down);
-  Release release_places(places, heap);
+  Release release_places(places);
   bool text_in_order = true;
   std::uint64_t text_end = 0;
   // The edges came in the order of their top places: the next one's number.

@@ -198,54 +198,25 @@ class Bytes : public Block<char, 256, 16> {
   }
 };
 
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
-constexpr bool blocks_known = true;
-#else
-constexpr bool blocks_known = false;
-#endif
-
-// Whether the allocator mapped the block at `data` (from malloc, of `bytes`) by itself, apart from
-// its heap: such a block goes back to the system whole once it is freed, while the pages of a
-// block in the heap are kept by the allocator for its next blocks, warm. glibc's block mapped
-// alone starts 16 bytes into a page, after its size (a whole number of pages) with the second bit
-// set; the size is read only there, within the block's own page, so that another allocator's block
-// cannot be misread into a fault (at worst, into giving back pages as any block would). Where the
-// blocks are other (a sanitizer's), any block of a MiB or more is taken as mapped.
-inline bool mapped_alone(const void* data, [[maybe_unused]] std::size_t bytes) {
-  if constexpr (blocks_known) {
-    constexpr std::uintptr_t page = 4096;
-    if ((reinterpret_cast<std::uintptr_t>(data) & (page - 1)) != 16) return false;
-    std::size_t head;
-    std::memcpy(&head, static_cast<const char*>(data) - sizeof head, sizeof head);
-    return (head & (page - 1)) == 2 && head - 16 >= bytes;
-  } else {
-    return bytes >= (std::size_t{1} << 20);
-  }
-}
-
 // Gives back to the system the pages of an array that will not be read again (a scene's, once
 // written out; the places, once the scene is made of them), so that a large drawing does not hold
 // all of its arrays and its text in full at once. Only an array of a MiB or more gives its pages
-// back as it is written out: a smaller one holds little beside the drawing's text, and costs one
-// comparison per item. An array in the allocator's heap gives them back only where `heap` says
-// so (the drawing is larger than any before it, see Scene::heap): the heap's pages that a drawing
-// leaves are warm for the next one of its size, as for a tree drawn again and again.
+// back as it is written out, which is decided once, so that a small drawing pays one comparison
+// per item.
 class Release {
  public:
   // Of the array `items`, whose items are then written out in order.
   template <class Items>
-  Release(const Items& items, bool heap) {
-    const std::size_t bytes = items.size() * sizeof(*items.data());
-    next_ = bytes >= step && (heap || mapped_alone(items.data(), bytes)) ? 0 : UINTPTR_MAX;
+  explicit Release(const Items& items) {
+    next_ = items.size() * sizeof(*items.data()) >= step ? 0 : UINTPTR_MAX;
   }
 
-  // Frees the whole array, its pages given back first where `heap` says so: a block that the
-  // allocator keeps for reuse would still count as the process's (one mapped alone goes back as
-  // it is freed).
+  // Frees the whole array, its pages given back first: a block that the allocator keeps for
+  // reuse would still count as the process's.
   template <class Items>
-  static void all(Items& items, bool heap) {
+  static void all(Items& items) {
     // An array of fewer bytes than a page holds no whole page of its own.
-    if ((heap || !blocks_known) && items.size() * sizeof(*items.data()) >= page) {
+    if (items.size() * sizeof(*items.data()) >= page) {
       Release release;
       release.before(items, items.data() + items.size(), 0);
     }
@@ -288,10 +259,6 @@ struct Scene {
   // Whether each label's text lies after the texts of the labels before it, so that a writer may
   // give back the text's pages as it writes the labels.
   bool text_in_order = false;
-  // Whether arrays in the allocator's heap give back their pages too (see Release): only those
-  // of a drawing of more places than any before it in the process, whose pages are fresh; a
-  // drawing no larger finds the pages that one left in the heap, and keeps them warm.
-  bool heap = true;
 };
 
 // Calls line(to) or curve(control, control, to) for each segment of `path`, in order.
