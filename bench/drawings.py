@@ -3,7 +3,7 @@
     python bench/drawings.py times [--nodes N] [--repeat R]   ns/node and the ratio to fresh memory
     python bench/drawings.py call                              a drawing of 2 nodes / game.length()
     python bench/drawings.py scattered [--nodes N]             nodes made in shuffled order / in order
-    python bench/drawings.py peak [--nodes N]                  resident-set growth / the str's size
+    python bench/drawings.py peak [--nodes N] [--repeat R]     resident-set growth / the str's size
     python bench/drawings.py hash                              SHA-256 over the drawings of many trees
     python bench/drawings.py once METHOD SHAPE N               one call, for callgrind
 
@@ -108,24 +108,31 @@ def status_kib(field: str) -> int:
         return next(int(line.split()[1]) for line in status if line.startswith(field))
 
 
-def peak_of(method: str, shape: str, nodes: int) -> None:
+def peak_of(method: str, shape: str, nodes: int, calls: int) -> None:
+    """The peak of each of `calls` drawings of one tree in turn: a drawing that keeps memory
+    for the next one shows it in the second call's peak, not the first's."""
     game = build_kelvora(SHAPES[shape](nodes if shape != "wide" else min(nodes, 100_001)))
-    gc.collect()
-    with open("/proc/self/clear_refs", "w") as clear:
-        clear.write("5")  # the peak starts again from the current resident set
-    before = status_kib("VmRSS")
-    text = METHODS[method](game)
-    grown = (status_kib("VmHWM") - before) * 1024
-    print(f"peak {method} {shape}: {grown / 2**20:,.1f} MiB grown, str "
-          f"{sys.getsizeof(text) / 2**20:,.1f} MiB, ratio {grown / sys.getsizeof(text):.2f}")
+    ratios = []
+    for _ in range(calls):
+        gc.collect()
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")  # the peak starts again from the current resident set
+        before = status_kib("VmRSS")
+        text = METHODS[method](game)
+        grown = (status_kib("VmHWM") - before) * 1024
+        ratios.append(grown / sys.getsizeof(text))
+        size = sys.getsizeof(text)
+        text = None  # noqa: F841
+    print(f"peak {method} {shape}: str {size / 2**20:,.1f} MiB, ratio {max(ratios):.2f} "
+          f"(calls: {' '.join(f'{r:.2f}' for r in ratios)})")
 
 
-def peak(nodes: int) -> None:
+def peak(nodes: int, calls: int) -> None:
     """Each drawing's peak in a fresh interpreter, as bench/compare.py measures the exports'."""
     for shape in ("binary", "chain", "wide", "infosets"):
         for method in METHODS:
             subprocess.run([sys.executable, __file__, "peak-of", method, shape, "--nodes",
-                            str(nodes)], check=True)
+                            str(nodes), "--repeat", str(calls)], check=True)
 
 
 def random_tree(rng: random.Random, chance: bool) -> tuple[Game, list[Decision]]:
@@ -214,9 +221,9 @@ def main() -> None:
     elif options.what == "scattered-of":
         scattered_of(options.args[0], options.args[1], options.nodes, options.repeat)
     elif options.what == "peak":
-        peak(options.nodes)
+        peak(options.nodes, options.repeat)
     elif options.what == "peak-of":
-        peak_of(options.args[0], options.args[1], options.nodes)
+        peak_of(options.args[0], options.args[1], options.nodes, options.repeat)
     elif options.what == "hash":
         hash_all()
     else:
