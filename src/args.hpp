@@ -34,6 +34,14 @@ struct CallSpec {
   mutable std::array<PyObject*, interned_capacity> interned{};
 
   std::size_t slot_count() const { return positional_count + keyword_only_count; }
+  // Whether a call may leave out every argument.
+  bool all_optional() const {
+    if (required != 0 || collect_surplus) return false;
+    for (std::size_t i = 0; i < keyword_only_count; ++i) {
+      if (keyword_only[i].required) return false;
+    }
+    return true;
+  }
 };
 
 // The arguments of a call, matched to parameter slots (positional parameters first, then
@@ -66,6 +74,8 @@ template <std::size_t N>
 Matched<N> match_fast(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargsf,
                       PyObject* kwnames) {
   Matched<N> m;
+  // A call without arguments (the common one for many methods) has nothing to match.
+  if (PyVectorcall_NARGS(nargsf) == 0 && kwnames == nullptr && spec.all_optional()) return m;
   detail::match(spec, args, PyVectorcall_NARGS(nargsf), nullptr, kwnames, m.slot.data(), m.surplus);
   return m;
 }

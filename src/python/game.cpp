@@ -280,15 +280,6 @@ DrawingOptions drawing_options(const CallSpec& spec, PyObject* const* slot, std:
   return options;
 }
 
-// The arguments of a drawing call, whose parameters are all optional: a call without any (the
-// common one) has nothing to match.
-template <std::size_t N>
-Matched<N> drawing_arguments(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargsf,
-                             PyObject* kwnames) {
-  if (PyVectorcall_NARGS(nargsf) == 0 && kwnames == nullptr) return {};
-  return match_fast<N>(spec, args, nargsf, kwnames);
-}
-
 constexpr const char* export_svg_params[] = {"filename"};
 constexpr KeywordOnly export_svg_keywords[] = {
     {"direction", false}, {"infosets", false}, {"highlight", false}};
@@ -300,7 +291,7 @@ PyObject* Game_export_svg(PyObject* self, PyObject* const* args, Py_ssize_t narg
                           PyObject* kwnames) {
   return entry([&]() -> Ref {
     const CallSpec& spec = export_svg_spec;
-    auto matched = drawing_arguments<4>(spec, args, nargsf, kwnames);
+    auto matched = match_fast<4>(spec, args, nargsf, kwnames);
     auto path = optional_argument(spec, 0, matched.slot[0], to_path);
     const DrawingOptions options = drawing_options(spec, matched.slot.data(), 1);
     auto game = shared<Game>(self);
@@ -342,7 +333,7 @@ PyObject* Game_export_tikz(PyObject* self, PyObject* const* args, Py_ssize_t nar
                            PyObject* kwnames) {
   return entry([&]() -> Ref {
     const CallSpec& spec = export_tikz_spec;
-    auto matched = drawing_arguments<6>(spec, args, nargsf, kwnames);
+    auto matched = match_fast<6>(spec, args, nargsf, kwnames);
     auto path = optional_argument(spec, 0, matched.slot[0], to_path);
     // The width of the line unless another is given (as tex_length reads "\\linewidth").
     constexpr draw::TexLength line_width{100000, "\\linewidth"};
