@@ -73,6 +73,19 @@ template <class Unsigned>
   }
 }
 
+// The eight decimal digits of `value` (less than 10**8), zeros before it included, as the bytes
+// of a little-endian word, the first digit lowest: each byte 0 to 9, '0' still to be added. The
+// halves, quarters and bytes of the word are split at once, by multiplications that stand for
+// divisions by 100 and 10 within their range.
+inline std::uint64_t eight_digits(std::uint32_t value) {
+  const std::uint32_t high = value / 10000;
+  const std::uint64_t halves = high | std::uint64_t{value - high * 10000} << 32;
+  const std::uint64_t hundreds_of = (halves * 10486) >> 20 & 0x0000007F0000007FULL;
+  const std::uint64_t quarters = (halves - 100 * hundreds_of) << 16 | hundreds_of;
+  const std::uint64_t tens = (quarters * 103) >> 10 & 0x000F000F000F000FULL;
+  return (quarters - 10 * tens) << 8 | tens;
+}
+
 // Writes the decimal digits of `value` at `at`; returns the end.
 inline char* put_digits(char* at, std::uint64_t value) {
   char* const end = at + digit_count(value);

@@ -3,6 +3,7 @@
 // piece (a dot, a label) and puts its bytes there, numbers made digit by digit in place.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -80,6 +81,39 @@ char* put_fixed(char* at, double value) {
     auto units = static_cast<std::uint32_t>(magnitude);
     units += magnitude - static_cast<double>(units) >= 0.5;
     if (scaled < 0 && units != 0) *at++ = '-';
+    if constexpr (Places <= 3) {
+      // The units' last eight digits as one word, written whole from the first digit that
+      // counts (the digits above them first, if any), then the point and the decimals, cut
+      // after the last that is not 0.
+      static_assert(std::endian::native == std::endian::little);
+      constexpr int whole_bytes = 8 - Places;
+      constexpr std::uint32_t eight = 100000000;
+      std::uint32_t low = units;
+      int skip = 0;
+      if (units >= eight) {
+        const std::uint32_t top = units / eight;  // at most 42
+        low = units - top * eight;
+        if (top >= 10) {
+          std::memcpy(at, digit_pairs.text + 2 * top, 2);
+          at += 2;
+        } else {
+          *at++ = static_cast<char>('0' + top);
+        }
+      }
+      const std::uint64_t digits = eight_digits(low);
+      const std::uint64_t text = digits + 0x3030303030303030ULL;
+      if (units < eight) {
+        // Zeros before the whole part's first digit, which may itself be 0.
+        skip = __builtin_ctzll(digits | std::uint64_t{1} << (8 * (whole_bytes - 1))) / 8;
+      }
+      const std::uint64_t whole = text >> (8 * skip);
+      std::memcpy(at, &whole, 8);
+      at += whole_bytes - skip;
+      const auto point = static_cast<std::uint32_t>(text >> (8 * whole_bytes)) << 8 | '.';
+      std::memcpy(at, &point, 4);
+      const int decimals = (std::bit_width(digits >> (8 * whole_bytes)) + 7) / 8;
+      return at + decimals + (decimals != 0);
+    }
     const std::uint32_t whole = units / scale;
     char* const end = at + digit_count(whole);
     put_digits_before(end, whole);
