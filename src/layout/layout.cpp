@@ -125,11 +125,11 @@ void reserve(std::vector<T>& items, std::size_t count) {
   advise_huge_pages(items.data(), items.data() + count);
 }
 
-// `count` copies of `value` in a block.
+// `count` items in a block, to be written.
 template <class T>
-Block<T, 64> filled(std::size_t count, T value) {
+Block<T, 64> unfilled(std::size_t count) {
   Block<T, 64> items;
-  items.assign(count, value);
+  items.extend(count);
   return items;
 }
 
@@ -866,14 +866,18 @@ class Walker {
   Walker(Places& places, bool down)
       : places_(places),
         beside_(beside(down)),
-        numbers_(filled(4 * places.size(), 0.0)),
-        links_(filled(2 * places.size(), none)),
+        numbers_(unfilled<double>(4 * places.size())),
+        links_(unfilled<std::uint32_t>(2 * places.size())),
         prelim_(numbers_.data()),
         mod_(prelim_ + places.size()),
         shift_(mod_ + places.size()),
         change_(shift_ + places.size()),
         thread_(links_.data()),
         ancestor_(thread_ + places.size()) {
+    // A prelim is written (by the parent's arrange_children, or the root's by run) before it is
+    // read; the mods, shifts and changes add up from 0.
+    std::fill(mod_, mod_ + 3 * places.size(), 0.0);
+    std::fill(thread_, thread_ + places.size(), none);
     for (std::uint32_t v = 0; v < places.size(); ++v) ancestor_[v] = v;
   }
 
