@@ -118,41 +118,50 @@ constexpr struct Special {
   }
 } special;
 
-// A name as TeX text (tex_text), at once where nothing in it needs to change.
-void name_text(TexWriter& out, std::string_view text, unsigned widest) {
+// Whether tex_text() leaves a name as it is.
+bool tex_plain(std::string_view text, unsigned widest) {
   bool found = widest != 0;
   for (const char c : text) found |= special.byte[static_cast<unsigned char>(c)];
-  if (found) return tex_text(out, text);
+  return !found;
+}
+
+// A name as TeX text (tex_text), at once where nothing in it needs to change.
+void name_text(TexWriter& out, std::string_view text, unsigned widest) {
+  if (!tex_plain(text, widest)) return tex_text(out, text);
   out.advance(put_short<layout::Bytes::slack>(out.room(text.size() + layout::Bytes::slack), text));
+}
+
+// "(3, $-2$)": the label's payoff of numbers, a negative one with a minus sign, at `at`, which
+// has room for twice the payoff's bytes; returns the end.
+char* put_numbers(char* at, const layout::Scene& scene, const layout::Label& label) {
+  const std::string_view text = layout::text_of(scene, label);
+  const std::string_view payoff = label.kind == layout::LabelKind::player
+                                      ? text.substr(layout::name_size(scene, label) + 1)
+                                      : text;
+  // Numbers without a minus sign are set as written, "(3, 2)".
+  if (payoff.find('-') == std::string_view::npos) return put(at, payoff);
+  // Each entry takes at most two bytes more, and is 1 byte or more after 2 bytes of separator.
+  *at++ = '(';
+  bool first = true;
+  layout::for_each_entry(scene, label, [&](std::string_view entry) {
+    if (!first) {
+      std::memcpy(at, ", ", 2);
+      at += 2;
+    }
+    first = false;
+    const bool negative = entry.starts_with('-');
+    if (negative) *at++ = '$';
+    for (const char c : entry) *at++ = c;
+    if (negative) *at++ = '$';
+  });
+  *at++ = ')';
+  return at;
 }
 
 // "(3, $-2$, x)": every entry of the label's payoff, a negative number with a minus sign.
 void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label& label) {
   if (label.entries == layout::Entries::numbers) {
-    // Numbers without a minus sign are set as written, "(3, 2)".
-    const std::string_view text = layout::text_of(scene, label);
-    const std::string_view payoff = label.kind == layout::LabelKind::player
-                                        ? text.substr(layout::name_size(scene, label) + 1)
-                                        : text;
-    if (payoff.find('-') == std::string_view::npos) return static_cast<void>(out << payoff);
-    // In one piece of room: each entry takes at most two bytes more, and is 1 byte or more
-    // after 2 bytes of separator.
-    char* at = out.room(2 * payoff.size());
-    *at++ = '(';
-    bool first = true;
-    layout::for_each_entry(scene, label, [&](std::string_view entry) {
-      if (!first) {
-        std::memcpy(at, ", ", 2);
-        at += 2;
-      }
-      first = false;
-      const bool negative = entry.starts_with('-');
-      if (negative) *at++ = '$';
-      for (const char c : entry) *at++ = c;
-      if (negative) *at++ = '$';
-    });
-    *at++ = ')';
-    out.advance(at);
+    out.advance(put_numbers(out.room(2 * label.size), scene, label));
     return;
   }
   out << '(';
@@ -236,37 +245,73 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
     // An action's name and the probability after it are set as one text, in the document's
     // font, anchored where the pair is: at the name's start or the probability's end.
     const bool pair = label.paired && i + 1 < labels.size();
-    char* at = out.room(32 + point_size);
+    // The whole label in one piece of room where its texts are set as they are (a payoff of
+    // numbers at most doubles), else piece by piece.
+    const std::string_view text = layout::text_of(scene, label);
+    char* at = out.room(64 + point_size + 2 * text.size() + layout::Bytes::slack);
     switch (label.anchor) {
       case Anchor::start: at = put(at, "\\node[anchor=base west] at "); break;
       case Anchor::end: at = put(at, "\\node[anchor=base east] at "); break;
       case Anchor::middle: at = put(at, "\\node[anchor=base] at "); break;
     }
     at = put_point(at, pair && label.anchor == Anchor::end ? labels[i + 1].at : label.at, numbers);
-    out.advance(put(at, " {"));
-    const std::string_view text = layout::text_of(scene, label);
+    at = put(at, " {");
     switch (label.kind) {
       case layout::LabelKind::action:
-        out << "\\textit{";
-        name_text(out, text, label.widest);
-        out << '}';
+        at = put(at, "\\textit{");
+        if (tex_plain(text, label.widest)) {
+          at = put(put_short<layout::Bytes::slack>(at, text), "}");
+        } else {
+          out.advance(at);
+          tex_text(out, text);
+          at = put(out.room(1), "}");
+        }
         if (pair) {
-          out << ' ';
+          out.advance(put(at, " "));
           ++i;
           name_text(out, layout::text_of(scene, labels[i]), labels[i].widest);
+          at = out.room(8);
         }
         break;
-      case layout::LabelKind::player:
-        name_text(out, text.substr(0, layout::name_size(scene, label)), label.widest);
-        if (label.entries != layout::Entries::none) {
-          out << ' ';
+      case layout::LabelKind::player: {
+        const std::string_view name = text.substr(0, layout::name_size(scene, label));
+        if (tex_plain(name, label.widest)) {
+          at = put_short<layout::Bytes::slack>(at, name);
+        } else {
+          out.advance(at);
+          tex_text(out, name);
+          at = out.room(8 + 2 * text.size());
+        }
+        if (label.entries == layout::Entries::numbers) {
+          *at++ = ' ';
+          at = put_numbers(at, scene, label);
+        } else if (label.entries != layout::Entries::none) {
+          out.advance(put(at, " "));
           payoff_text(out, scene, label);
+          at = out.room(8);
         }
         break;
-      case layout::LabelKind::payoff: payoff_text(out, scene, label); break;
-      case layout::LabelKind::probability: name_text(out, text, label.widest); break;
+      }
+      case layout::LabelKind::payoff:
+        if (label.entries == layout::Entries::numbers) {
+          at = put_numbers(at, scene, label);
+        } else {
+          out.advance(at);
+          payoff_text(out, scene, label);
+          at = out.room(8);
+        }
+        break;
+      case layout::LabelKind::probability:
+        if (tex_plain(text, label.widest)) {
+          at = put_short<layout::Bytes::slack>(at, text);
+        } else {
+          out.advance(at);
+          tex_text(out, text);
+          at = out.room(8);
+        }
+        break;
     }
-    out << "};\n";
+    out.advance(put(at, "};\n"));
   }
 }
 
