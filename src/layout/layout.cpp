@@ -1104,8 +1104,7 @@ class Builder {
                                                    : (low.x + high.x) / 2;
     label.at = Point{x, low.y + ascent};
     scene_.labels.push_back(label);
-    include(low, 0);
-    include(high, 0);
+    include_box(low, high);
   }
   // The labels on an edge, in a box as above: the action's name, then the probability of the
   // chance move (their texts as measure() kept them at `text`), the pair anchored at the box's
@@ -1131,8 +1130,7 @@ class Builder {
                                     LabelKind::probability, anchor, Entries::none,
                                     head.probability_widest, false});
     }
-    include(low, 0);
-    include(high, 0);
+    include_box(low, high);
   }
   void finish() {
     scene_.left = left_ - margin;
@@ -1152,6 +1150,14 @@ class Builder {
   void add_segment(bool curve) {
     scene_.segments.push_back(Segment{curve, static_cast<std::uint32_t>(scene_.points.size())});
     ++scene_.paths.back().segment_count;
+  }
+  // A box whose corner `low` is nowhere past `high`: a label's, of sizes that are not negative,
+  // in either direction.
+  void include_box(Point low, Point high) {
+    left_ = std::min(left_, low.x);
+    right_ = std::max(right_, high.x);
+    top_ = std::min(top_, low.y);
+    bottom_ = std::max(bottom_, high.y);
   }
   void include(Point point, double r) {
     left_ = std::min(left_, point.x - r);
