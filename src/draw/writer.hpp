@@ -63,16 +63,40 @@ char* put_fraction(char* at, std::uint32_t fraction) {
   }
 }
 
+// 10**Places.
+template <int Places>
+constexpr std::uint32_t power_of_ten = [] {
+  std::uint32_t power = 1;
+  for (int i = 0; i < Places; ++i) power *= 10;
+  return power;
+}();
+
+// put_fixed of a value (times 10**Places: `scaled`) whose units need more than 32 bits, or of a
+// value that is not a number: apart, so that the common case keeps to few registers.
+template <int Places>
+[[gnu::noinline]] char* put_large_fixed(char* at, double scaled) {
+  constexpr std::uint32_t scale = power_of_ten<Places>;
+  const double magnitude = std::fabs(scaled);
+  std::uint64_t units;
+  if (magnitude < 9e18) {
+    units = static_cast<std::uint64_t>(magnitude);
+    units += magnitude - static_cast<double>(units) >= 0.5;
+  } else {
+    const std::int64_t rounded = std::llround(scaled);
+    units =
+        rounded < 0 ? 0 - static_cast<std::uint64_t>(rounded) : static_cast<std::uint64_t>(rounded);
+  }
+  if (scaled < 0 && units != 0) *at++ = '-';
+  at = put_digits(at, units / scale);
+  return put_fraction<Places>(at, static_cast<std::uint32_t>(units % scale));
+}
+
 // Writes `value` rounded to `Places` decimals (half away from zero, as std::llround), without
 // trailing zeros; returns the end. A number that rounds to zero has no sign.
 template <int Places>
 char* put_fixed(char* at, double value) {
   static_assert(Places >= 1 && Places <= 9);
-  constexpr std::uint32_t scale = [] {
-    std::uint32_t power = 1;
-    for (int i = 0; i < Places; ++i) power *= 10;
-    return power;
-  }();
+  constexpr std::uint32_t scale = power_of_ten<Places>;
   const double scaled = value * static_cast<double>(scale);
   const double magnitude = std::fabs(scaled);
   if (magnitude < 4294967295.0) {
@@ -119,18 +143,7 @@ char* put_fixed(char* at, double value) {
     put_digits_before(end, whole);
     return put_fraction<Places>(end, units - whole * scale);
   }
-  std::uint64_t units;
-  if (magnitude < 9e18) {
-    units = static_cast<std::uint64_t>(magnitude);
-    units += magnitude - static_cast<double>(units) >= 0.5;
-  } else {
-    const std::int64_t rounded = std::llround(scaled);
-    units =
-        rounded < 0 ? 0 - static_cast<std::uint64_t>(rounded) : static_cast<std::uint64_t>(rounded);
-  }
-  if (scaled < 0 && units != 0) *at++ = '-';
-  at = put_digits(at, units / scale);
-  return put_fraction<Places>(at, static_cast<std::uint32_t>(units % scale));
+  return put_large_fixed<Places>(at, scaled);
 }
 
 // The texts of the numbers written last, by their values' bits: a drawing writes the same
