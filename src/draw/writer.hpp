@@ -151,34 +151,47 @@ char* put_fixed(char* at, double value) {
 template <int Places>
 class Numbers {
  public:
-  Numbers() { std::memset(size_, 0, sizeof size_); }
+  // Every entry starts as the number +0 (its bits all 0), written "0", so that any entry may be
+  // taken as it stands.
+  Numbers() {
+    for (Entry& entry : entries_) {
+      entry.bits = 0;
+      std::memset(entry.text, 0, sizeof entry.text);
+      entry.text[0] = '0';
+      entry.size = 1;
+    }
+  }
 
   // Writes put_fixed<Places>(value) at `at`, which has room for fixed_size bytes; returns the
   // end.
   char* put(char* at, double value) {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const std::size_t k = (bits * 0x9E3779B97F4A7C15ULL) >> (64 - log_size);
-    if (size_[k] != 0 && bits_[k] == bits) {
-      std::memcpy(at, text_[k], sizeof text_[k]);
-      return at + size_[k];
+    Entry& entry = entries_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - log_size)];
+    if (entry.bits == bits) {
+      std::memcpy(at, entry.text, sizeof entry.text);
+      return at + entry.size;
     }
     char* const end = put_fixed<Places>(at, value);
     const auto size = static_cast<std::size_t>(end - at);
-    if (size <= sizeof text_[k]) {
-      bits_[k] = bits;
-      size_[k] = static_cast<std::uint8_t>(size);
-      std::memcpy(text_[k], at, sizeof text_[k]);
+    if (size <= sizeof entry.text) {
+      entry.bits = bits;
+      entry.size = static_cast<std::uint8_t>(size);
+      std::memcpy(entry.text, at, sizeof entry.text);
     }
     return end;
   }
 
  private:
   static constexpr int log_size = 8;
-  // An entry is valid once its size is set; only the sizes start cleared.
-  std::uint8_t size_[1 << log_size];
-  std::uint64_t bits_[1 << log_size];
-  char text_[1 << log_size][24];
+  // A number's bits and text (a longer one is not kept), in one cache line.
+  struct Entry {
+    std::uint64_t bits;
+    char text[16];
+    std::uint8_t size;
+  };
+  static_assert(fixed_size >= sizeof(Entry::text));
+  Entry entries_[1 << log_size];
 };
 
 // Copies a text; returns the end.
