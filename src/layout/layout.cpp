@@ -1038,13 +1038,15 @@ class Builder {
     include(at(u, v), 2);
   }
   // As begin() and line(), to a node's centre: its dot, which takes more room, is in the box.
+  // The scene has room for them already.
   void begin_at_dot(PathKind kind, double u, double v) {
-    scene_.paths.push_back(
+    scene_.paths.push_reserved(
         Path{kind, false, at(u, v), static_cast<std::uint32_t>(scene_.segments.size()), 0});
   }
   void line_to_dot(double u, double v) {
-    add_segment(false);
-    scene_.points.push_back(at(u, v));
+    scene_.segments.push_reserved(Segment{false, static_cast<std::uint32_t>(scene_.points.size())});
+    ++scene_.paths.back().segment_count;
+    scene_.points.push_reserved(at(u, v));
   }
   void curve(double u1, double v1, double u2, double v2, double u3, double v3) {
     add_segment(true);
@@ -1090,11 +1092,12 @@ class Builder {
     close();
   }
   void dot(double u, double v, DotKind kind, std::uint32_t edge) {
-    scene_.dots.push_back(Dot{at(u, v), kind, edge});
+    scene_.dots.push_reserved(Dot{at(u, v), kind, edge});
     include(at(u, v), (kind == DotKind::chance ? chance_radius : dot_radius) + 1);
   }
   // A label (its text as given) whose box is [u0, u1] across and [v0, v1] along, its text
-  // anchored as given for each direction.
+  // anchored as given for each direction. The scene has room for it already, as for dot() and
+  // action().
   void label(Label label, double u0, double u1, double v0, double v1, Anchor down_anchor,
              Anchor right_anchor) {
     const Point low = at(u0, v0), high = at(u1, v1);
@@ -1103,7 +1106,7 @@ class Builder {
                      : label.anchor == Anchor::end ? high.x
                                                    : (low.x + high.x) / 2;
     label.at = Point{x, low.y + ascent};
-    scene_.labels.push_back(label);
+    scene_.labels.push_reserved(label);
     include_box(low, high);
   }
   // The labels on an edge, in a box as above: the action's name, then the probability of the
@@ -1122,13 +1125,14 @@ class Builder {
     const double probability_at =
         anchor == Anchor::start ? name_at + widths.name + widths.space : high.x;
     if (widths.name > 0) {
-      scene_.labels.push_back(Label{Point{name_at, y}, text, head.action, LabelKind::action, anchor,
-                                    Entries::none, head.action_widest, widths.probability > 0});
+      scene_.labels.push_reserved(Label{Point{name_at, y}, text, head.action, LabelKind::action,
+                                        anchor, Entries::none, head.action_widest,
+                                        widths.probability > 0});
     }
     if (widths.probability > 0) {
-      scene_.labels.push_back(Label{Point{probability_at, y}, text + head.action, head.probability,
-                                    LabelKind::probability, anchor, Entries::none,
-                                    head.probability_widest, false});
+      scene_.labels.push_reserved(Label{Point{probability_at, y}, text + head.action,
+                                        head.probability, LabelKind::probability, anchor,
+                                        Entries::none, head.probability_widest, false});
     }
     include_box(low, high);
   }
@@ -1351,7 +1355,10 @@ Scene lay_out(const Game& game, const Options& options) {
       levels = std::max(levels, place.level + 1);
       place.side = place.x < places[place.parent].x - near ? Side::left : Side::right;
     }
-    labels += (place.action_across > 0) + (place.player_across() > 0) + (place.payoff_across() > 0);
+    // An action's name and the probability of its move are two labels.
+    const bool probability = place.text != no_text && place.texts.probability > 0;
+    labels += (place.action_across > 0) * (1 + probability) + (place.player_across() > 0) +
+              (place.payoff_across() > 0);
     dots += place.kind == PlaceKind::node;
     low = std::min(low, place.x - place.left);
     high = std::max(high, place.x + place.right);
@@ -1474,7 +1481,11 @@ Scene lay_out(const Game& game, const Options& options) {
 
   Release::all(bands);
 
-  // The edges: from each node through the bends below it to the child.
+  // The edges: from each node through the bends below it to the child, each place but the root
+  // a path, a segment and a point at most.
+  scene.paths.grow(scene.paths.size() + places.size());
+  scene.segments.grow(scene.segments.size() + places.size());
+  scene.points.grow(scene.points.size() + places.size());
   const auto first_edge = static_cast<std::uint32_t>(scene.paths.size());
   for (std::uint32_t v = 1; v < places.size(); ++v) {
     const Place& top = places[v];

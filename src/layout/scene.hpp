@@ -150,6 +150,8 @@ class Block {
     return at;
   }
   void push_back(const T& value) { *extend(1) = value; }
+  // Appends where grow() has made room for it already.
+  void push_reserved(const T& value) { data_[size_++] = value; }
   // Forgets the elements from `size` on.
   void cut(std::size_t size) { size_ = size; }
   // Just `count` copies of `value`.
