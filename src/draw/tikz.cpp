@@ -92,7 +92,7 @@ void end_fitting(TexWriter& out, const Fit& fit) {
 // --- The picture ---
 
 // A point of the scene in units of an em (the x and y of the picture), y upwards: "(1.5,-2.25)".
-char* put_point(char* at, layout::Point point, Numbers<3>& numbers) {
+[[gnu::always_inline]] inline char* put_point(char* at, layout::Point point, Numbers<3>& numbers) {
   *at++ = '(';
   at = numbers.put(at, em(point.x));
   *at++ = ',';
