@@ -584,7 +584,7 @@ Tree occurrences(const Decision& root, bool down) {
   // A node's record is read when its parent is entered, and its children's list when it is:
   // the records of a node's children are fetched together, and each child's list of children
   // ahead of its turn, so that a tree whose nodes lie scattered in memory waits less for them.
-  auto enter = [&](std::uint32_t i) {
+  auto enter = [&](std::uint32_t i) __attribute__((always_inline)) {
     const Decision& node = *all[i].node;
     const Children& children = node.children;
     const auto count = static_cast<std::uint32_t>(children.size());
