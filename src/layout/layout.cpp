@@ -874,9 +874,8 @@ class Walker {
         change_(shift_ + places.size()),
         thread_(links_.data()),
         ancestor_(thread_ + places.size()) {
-    // A prelim is written (by the parent's arrange_children, or the root's by run) before it is
-    // read; the mods, shifts and changes add up from 0.
-    std::fill(mod_, mod_ + 3 * places.size(), 0.0);
+    // A place's numbers are written by its parent's arrange_children (the root's by run) before
+    // they are read.
     std::fill(thread_, thread_ + places.size(), none);
     for (std::uint32_t v = 0; v < places.size(); ++v) ancestor_[v] = v;
   }
@@ -887,7 +886,7 @@ class Walker {
     }
     prelim_[0] = midpoint(0);
     // Top-down: a place's x is its prelim plus the mods of all above it (kept in change_).
-    change_[0] = 0;
+    mod_[0] = change_[0] = 0;
     places_[0].x = prelim_[0];
     for (std::uint32_t v = 1; v < places_.size(); ++v) {
       const std::uint32_t parent = places_[v].parent;
@@ -921,6 +920,9 @@ class Walker {
     std::uint32_t default_ancestor = first;
     for (std::uint32_t w = first; w <= last; ++w) {
       const double middle = midpoint(w);
+      // Its mod, shift and change start at 0 here: below, only it and the siblings before it
+      // are moved, and apportion() moves places in their subtrees.
+      mod_[w] = shift_[w] = change_[w] = 0;
       if (w == first) {
         prelim_[w] = middle;
       } else {
