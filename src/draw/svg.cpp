@@ -153,8 +153,11 @@ void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
     const bool last = chance || (kind == layout::DotKind::leaf && !chances);
     for (const layout::Dot& dot : scene.dots) {
       if (last) release_dots.before(scene.dots, &dot);
-      chances = chances || dot.kind == layout::DotKind::chance;
-      if (dot.kind != kind) continue;
+      if (dot.kind != kind) {
+        // A chance node is met in the first pass, among the other kinds.
+        chances = chances || dot.kind == layout::DotKind::chance;
+        continue;
+      }
       char* at = put(out.room(32 + 2 * fixed_size), "<circle cx=\"");
       if (dot.edge != layout::no_path) {
         // The centre is the last point of its edge: "x y" there.
