@@ -196,7 +196,9 @@ void write_scene(TexWriter& out, layout::Scene& scene) {
       case layout::PathKind::set_line:
       case layout::PathKind::set_outline: at = put(at, "\\draw[dashed] "); break;
     }
-    out.advance(start.put(at, path.start, numbers, put_point));
+    out.advance(start.put(
+        at, path.start, numbers,
+        [](char* to, layout::Point point, Numbers<3>& all) { return put_point(to, point, all); }));
     layout::for_each_segment(
         scene, path,
         [&](layout::Point to) {
