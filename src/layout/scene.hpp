@@ -150,8 +150,14 @@ class Block {
     return at;
   }
   void push_back(const T& value) { *extend(1) = value; }
-  // Appends where grow() has made room for it already.
-  void push_reserved(const T& value) { data_[size_++] = value; }
+  // Appends where grow() has made room for it already. The sanitized builds, which run the
+  // tests, check that it has.
+  void push_reserved(const T& value) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (size_ >= capacity_) std::abort();
+#endif
+    data_[size_++] = value;
+  }
   // Forgets the elements from `size` on.
   void cut(std::size_t size) { size_ = size; }
   // Just `count` copies of `value`.
