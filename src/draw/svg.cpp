@@ -71,7 +71,7 @@ using Start = PathStart<2, point_size>;
 void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   const double width = scene.right - scene.left, height = scene.bottom - scene.top;
   // The head in one piece of room, its numbers (each written more than once) through the cache.
-  Numbers<2> numbers;
+  Numbers<2>& numbers = Numbers<2>::kept();
   char* at = out.room(256 + 6 * fixed_size);
   at = put(at,
            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

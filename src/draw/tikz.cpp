@@ -184,7 +184,7 @@ void payoff_text(TexWriter& out, const layout::Scene& scene, const layout::Label
 // highlighted edges thick), the dots and the labels, actions in italics.
 void write_scene(TexWriter& out, layout::Scene& scene) {
   Start start;
-  Numbers<3> numbers;
+  Numbers<3>& numbers = Numbers<3>::kept();
   PathEnds ends(scene.paths.size());
   PathRelease release_paths(scene);
   for (const layout::Path& path : scene.paths) {

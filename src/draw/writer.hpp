@@ -151,6 +151,13 @@ char* put_fixed(char* at, double value) {
 template <int Places>
 class Numbers {
  public:
+  // The cache of every drawing: a number's text never changes, and drawings are written one
+  // at a time under the interpreter lock, so it is made once and kept.
+  static Numbers& kept() {
+    static Numbers numbers;
+    return numbers;
+  }
+
   // Every entry starts as the number +0 (its bits all 0), written "0", so that any entry may be
   // taken as it stands.
   Numbers() {
