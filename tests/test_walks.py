@@ -274,3 +274,32 @@ print([len(t) for t in texts] == [len(game.export()), len(game.export_latex()),
 """
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert out.stdout == "True\n", out.stderr
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs more address space than the limit allows")
+def test_nodes_past_the_address_space_fail_cleanly():
+    # Nodes come from blocks that the module maps for itself: where no block is to be had,
+    # making a node fails as a failed allocation does (MemoryError, or the fault of a result
+    # object that cannot be made), and the tree made so far is whole.
+    code = """
+import resource
+from kelvora import Decision, Game, Player
+game, p = Game("t", players=1), Player("P")
+used = int(open("/proc/self/statm").read().split()[0]) * 4096
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (used + (64 << 20), hard))
+node, made = game.root, 0
+try:
+    while True:
+        child = Decision(p, "a")
+        node.add_node(child)
+        node, made = child, made + 1
+except BaseException as error:
+    assert type(error).__name__ in ("MemoryError", "PanicException"), error
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+node.add_node(Decision(p, "z", utility=[1, 2]))
+print(made > 100000, game.export().count("->") == made + 1)
+"""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert out.stdout == "True True\n", out.stderr
