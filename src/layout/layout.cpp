@@ -64,14 +64,58 @@ class Kept {
 };
 Kept kept;
 
+// Huge pages are asked for under a block of this many bytes or more, which only such a block can
+// have.
+constexpr std::size_t huge = (std::size_t{1} << 21) - 16384;
+// The arena's size: the arrays of a drawing of some dozens of nodes.
+constexpr std::size_t arena_size = std::size_t{64} << 10;
+
+// Room of `bytes` or more in the arena (then set to its size), or null where there is none.
+void* from_arena(std::size_t& bytes) {
+  if (arena.size == 0) {
+    // Made at the first drawing and kept; without it, every array goes on to the kept blocks.
+    void* block = std::malloc(arena_size);
+    if (block == nullptr) return nullptr;
+    arena.begin = arena.next = reinterpret_cast<std::uintptr_t>(block);
+    arena.size = arena_size;
+  }
+  const std::size_t rounded = (bytes + line - 1) & ~(line - 1);
+  if (arena.begin + arena.size - arena.next < rounded) return nullptr;
+  const std::uintptr_t room = arena.next;
+  arena.next += rounded;
+  ++arena.holders;
+  bytes = rounded;
+  return reinterpret_cast<void*>(room);
+}
+
 }  // namespace
 
-void* take(std::size_t& bytes) { return kept.take(bytes); }
-void give(void* block, std::size_t bytes) {
-  if (block != nullptr) kept.give(block, bytes);
+Arena arena;
+
+void* more(void* block, std::size_t held, std::size_t& bytes) {
+  if (block != nullptr && !in_arena(block)) {
+    void* data = std::realloc(block, bytes);
+    if (data == nullptr) throw std::bad_alloc();
+    if (bytes >= huge) advise_huge_pages(data, static_cast<char*>(data) + bytes);
+    return data;
+  }
+  // A block taken afresh, which then holds what the room in the arena held.
+  void* data = from_arena(bytes);
+  if (data == nullptr) data = kept.take(bytes);
+  if (data == nullptr) {
+    bytes = std::max(bytes, least);
+    data = std::malloc(bytes);
+    if (data == nullptr) throw std::bad_alloc();
+  }
+  if (block != nullptr) {
+    std::memcpy(data, block, held);
+    give(block, held);
+  }
+  if (bytes >= huge) advise_huge_pages(data, static_cast<char*>(data) + bytes);
+  return data;
 }
-void advise(void* block, std::size_t bytes) {
-  advise_huge_pages(block, static_cast<char*>(block) + bytes);
+void give_kept(void* block, std::size_t bytes) {
+  if (block != nullptr) kept.give(block, bytes);
 }
 
 }  // namespace spares

@@ -91,25 +91,60 @@ struct Label {
 };
 static_assert(sizeof(Label) == 32);
 
-// Blocks of memory that arrays of drawings gave back, kept for the next drawing to take, so that a
-// small drawing does not go to the allocator for each of its arrays. At most a MiB is kept; a
-// larger block, or one more, goes back to the allocator.
+// Where the arrays of drawings get their memory. A drawing's arrays first take room in turn
+// from one block kept for them all, the arena, which is whole again once every one of them has
+// given its room back: a small drawing goes neither to the allocator nor to the kept blocks for
+// them. An array that outgrows its room there moves out, to a block that other arrays gave back
+// and that is kept for the next one to take, or to one from the allocator. At most a MiB is kept
+// so; a larger block, or one more, goes back to the allocator.
 namespace spares {
-// The size of the least block that an array starts with: any kept block serves any small array.
+// The size of the least block from the allocator: any kept block serves any small array.
 constexpr std::size_t least = 8192;
-// A kept block of at least `bytes` (then set to its size), or null when none is that large.
-void* take(std::size_t& bytes);
-// Keeps a block of `bytes` (from malloc) or frees it; null is ignored.
-void give(void* block, std::size_t bytes);
-// Asks for huge pages under a block of `bytes`, which only one of `huge` bytes or more can have.
-constexpr std::size_t huge = (std::size_t{1} << 21) - 16384;
-void advise(void* block, std::size_t bytes);
+// The arena: its block, the room not yet taken (from `next` to its end), and the arrays holding
+// room there. The module's calls hold the interpreter lock while they draw, so they never overlap.
+struct Arena {
+  std::uintptr_t begin = 0, size = 0;
+  std::uintptr_t next = 0;
+  std::size_t holders = 0;
+};
+extern Arena arena;
+// Room is taken in the arena in whole lines of 64 bytes, so that no two arrays share one.
+constexpr std::size_t line = 64;
+// A block of at least `bytes` (then set to its size) that holds the `held` bytes of `block` (null,
+// or a block from here): room in the arena, a kept block or one from the allocator, or `block`
+// grown (std::bad_alloc when there is none).
+void* more(void* block, std::size_t held, std::size_t& bytes);
+// Keeps a block of `bytes` outside the arena (from malloc) or frees it; null is ignored.
+void give_kept(void* block, std::size_t bytes);
+
+inline bool in_arena(const void* block) {
+  return reinterpret_cast<std::uintptr_t>(block) - arena.begin < arena.size;
+}
+// A first block of `bytes` (a multiple of `line`) for an array: room in the arena where there
+// is that much left, else as more() gives it.
+inline void* first(std::size_t& bytes) {
+  if (arena.begin + arena.size - arena.next >= bytes) {
+    const std::uintptr_t room = arena.next;
+    arena.next += bytes;
+    ++arena.holders;
+    return reinterpret_cast<void*>(room);
+  }
+  return more(nullptr, 0, bytes);
+}
+// Gives back a block from first() or more() of `bytes`; null is ignored.
+inline void give(void* block, std::size_t bytes) {
+  if (in_arena(block)) {
+    // The last room given back makes the arena whole again.
+    if (--arena.holders == 0) arena.next = arena.begin;
+    return;
+  }
+  give_kept(block, bytes);
+}
 }  // namespace spares
 
 // Elements of a trivially copyable type in one block that grows in place where the system can
 // (realloc, with huge pages advised), appended to through a pointer. `Slack` elements more than
-// its size can always be read. A block that is dropped is given to `spares`, and a new one first
-// asks there.
+// its size can always be read. A new block is taken from `spares`, where a dropped one goes.
 template <class T, std::size_t Minimum, std::size_t Slack = 0>
 class Block {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -171,18 +206,13 @@ class Block {
   void grow(std::size_t count) {
     if (count <= capacity_) return;
     std::size_t bytes = (std::max({count, 2 * capacity_, Minimum}) + Slack) * sizeof(T);
-    void* data = data_;
     if (data_ == nullptr) {
-      data = spares::take(bytes);
-      if (data == nullptr) bytes = std::max(bytes, spares::least);
+      bytes = (bytes + spares::line - 1) & ~(spares::line - 1);
+      data_ = static_cast<T*>(spares::first(bytes));
+    } else {
+      data_ = static_cast<T*>(spares::more(data_, (capacity_ + Slack) * sizeof(T), bytes));
     }
-    if (data == data_) {
-      data = std::realloc(data_, bytes);
-      if (data == nullptr) throw std::bad_alloc();
-    }
-    data_ = static_cast<T*>(data);
     capacity_ = bytes / sizeof(T) - Slack;
-    if (bytes >= spares::huge) spares::advise(data, bytes);
   }
 
  private:
