@@ -114,9 +114,7 @@ void* more(void* block, std::size_t held, std::size_t& bytes) {
   if (bytes >= huge) advise_huge_pages(data, static_cast<char*>(data) + bytes);
   return data;
 }
-void give_kept(void* block, std::size_t bytes) {
-  if (block != nullptr) kept.give(block, bytes);
-}
+void give_kept(void* block, std::size_t bytes) { kept.give(block, bytes); }
 
 }  // namespace spares
 
@@ -910,13 +908,12 @@ class Walker {
   Walker(Places& places, bool down)
       : places_(places),
         beside_(beside(down)),
-        numbers_(unfilled<double>(4 * places.size())),
-        links_(unfilled<std::uint32_t>(2 * places.size())),
+        numbers_(unfilled<double>(5 * places.size())),
         prelim_(numbers_.data()),
         mod_(prelim_ + places.size()),
         shift_(mod_ + places.size()),
         change_(shift_ + places.size()),
-        thread_(links_.data()),
+        thread_(reinterpret_cast<std::uint32_t*>(change_ + places.size())),
         ancestor_(thread_ + places.size()) {
     // A place's numbers are written by its parent's arrange_children (the root's by run) before
     // they are read.
@@ -1059,9 +1056,8 @@ class Walker {
 
   Places& places_;
   double beside_;
-  // The numbers and links of every place, each kind in one block.
+  // The numbers of every place, then its two links (as many bytes as one number), in one block.
   Block<double, 64> numbers_;
-  Block<std::uint32_t, 64> links_;
   double *prelim_, *mod_, *shift_, *change_;
   std::uint32_t *thread_, *ancestor_;
 };
@@ -1368,11 +1364,12 @@ Scene lay_out(const Game& game, const Options& options) {
   Tree tree = occurrences(read_node(game.root.get()), down);
   // Where the members of every set lie at one depth, none lies below another, and each level
   // is its depth already: nothing moves.
-  const bool flat = std::all_of(tree.sets.begin(), tree.sets.end(), [&](const auto& members) {
-    return std::all_of(members.begin(), members.end(), [&](std::uint32_t m) {
-      return tree.places[m].level == tree.places[members.front()].level;
-    });
-  });
+  const bool flat = tree.sets.empty() ||
+                    std::all_of(tree.sets.begin(), tree.sets.end(), [&](const auto& members) {
+                      return std::all_of(members.begin(), members.end(), [&](std::uint32_t m) {
+                        return tree.places[m].level == tree.places[members.front()].level;
+                      });
+                    });
   if (!flat) {
     std::vector<bool> merged = mergeable(tree);
     if (std::find(merged.begin(), merged.end(), true) != merged.end()) {

@@ -114,7 +114,7 @@ constexpr std::size_t line = 64;
 // or a block from here): room in the arena, a kept block or one from the allocator, or `block`
 // grown (std::bad_alloc when there is none).
 void* more(void* block, std::size_t held, std::size_t& bytes);
-// Keeps a block of `bytes` outside the arena (from malloc) or frees it; null is ignored.
+// Keeps a block of `bytes` outside the arena (from malloc) or frees it.
 void give_kept(void* block, std::size_t bytes);
 
 inline bool in_arena(const void* block) {
@@ -138,7 +138,7 @@ inline void give(void* block, std::size_t bytes) {
     if (--arena.holders == 0) arena.next = arena.begin;
     return;
   }
-  give_kept(block, bytes);
+  if (block != nullptr) give_kept(block, bytes);
 }
 }  // namespace spares
 
