@@ -70,23 +70,44 @@ using Start = PathStart<2, point_size>;
 
 void write(SvgWriter& out, layout::Scene& scene, std::string_view title) {
   const double width = scene.right - scene.left, height = scene.bottom - scene.top;
-  // The head in one piece of room, its numbers (each written more than once) through the cache.
+  // The head's four numbers, each written twice or more: made once (through the cache) and
+  // copied, each in a fixed size.
   Numbers<2>& numbers = Numbers<2>::kept();
+  struct Written {
+    char text[fixed_size];
+    std::size_t size;
+  } box[4];
+  const double values[4] = {scene.left, scene.top, width, height};
+  for (int k = 0; k < 4; ++k) {
+    box[k].size = static_cast<std::size_t>(numbers.put(box[k].text, values[k]) - box[k].text);
+  }
+  auto copy = [](char* at, const Written& number) {
+    std::memcpy(at, number.text, fixed_size);
+    return at + number.size;
+  };
+  const Written &left = box[0], &top = box[1], &wide = box[2], &high = box[3];
   char* at = out.room(256 + 6 * fixed_size);
   at = put(at,
            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"");
-  at = put(numbers.put(at, width), "\" height=\"");
-  at = put(numbers.put(at, height), "\" viewBox=\"");
-  at = put(put_point(at, {scene.left, scene.top}, numbers), " ");
-  at = put(put_point(at, {width, height}, numbers), "\">\n<title>");
+  at = put(copy(at, wide), "\" height=\"");
+  at = put(copy(at, high), "\" viewBox=\"");
+  at = put(copy(at, left), " ");
+  at = put(copy(at, top), " ");
+  at = put(copy(at, wide), " ");
+  at = put(copy(at, high), "\">\n<title>");
   out.advance(at);
-  escaped(out, title, Text::width_of(title));
+  if (plain(title)) {
+    out.note_width(title);
+    out << title;
+  } else {
+    escaped(out, title, Text::width_of(title));
+  }
   at = put(out.room(160 + 4 * fixed_size), "</title>\n<rect x=\"");
-  at = put(numbers.put(at, scene.left), "\" y=\"");
-  at = put(numbers.put(at, scene.top), "\" width=\"");
-  at = put(numbers.put(at, width), "\" height=\"");
-  at = put(numbers.put(at, height),
+  at = put(copy(at, left), "\" y=\"");
+  at = put(copy(at, top), "\" width=\"");
+  at = put(copy(at, wide), "\" height=\"");
+  at = put(copy(at, high),
            "\" fill=\"#fff\"/>\n<g fill=\"none\" stroke=\"#000\" stroke-linecap=\"round\">\n");
   out.advance(at);
   Start start;

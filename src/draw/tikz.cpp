@@ -44,19 +44,32 @@ constexpr std::string_view largest = "1073741822sp";
 
 // Sets the dimen register `reg` to `length`: at most `largest`, at least 1sp.
 void set_length(TexWriter& out, std::string_view reg, const TexLength& length) {
-  auto scaled = [&] {
-    out << "\\dimexpr" << length.base << '*' << length.factor << "/100000\\relax";
+  // In one piece of room: the register four times at most, the base, the factor and the largest
+  // dimension twice each.
+  char* at =
+      out.room(192 + 4 * reg.size() + 2 * length.base.size() + 2 * largest.size() + 2 * fixed_size);
+  const auto factor = static_cast<std::uint64_t>(length.factor);  // at least 1
+  auto scaled = [&](char* at) {
+    at = put(put(at, "\\dimexpr"), length.base);
+    *at++ = '*';
+    return put(put_digits(at, factor), "/100000\\relax");
   };
   if (length.factor <= 100000) {
-    out << reg << '=';
-    scaled();
+    at = put(at, reg);
+    *at++ = '=';
+    at = scaled(at);
   } else {
-    out << "\\ifdim" << length.base << ">\\dimexpr" << largest << "*100000/" << length.factor
-        << "\\relax" << reg << '=' << largest << "\\relax\\else" << reg << '=';
-    scaled();
-    out << "\\fi";
+    at = put(put(put(at, "\\ifdim"), length.base), ">\\dimexpr");
+    at = put(put(at, largest), "*100000/");
+    at = put(put_digits(at, factor), "\\relax");
+    at = put(put(at, reg), "=");
+    at = put(put(at, largest), "\\relax\\else");
+    at = put(put(at, reg), "=");
+    at = put(scaled(at), "\\fi");
   }
-  out << "\\ifdim" << reg << "<1sp " << reg << "=1sp\\relax\\fi%\n";
+  at = put(put(at, "\\ifdim"), reg);
+  at = put(put(at, "<1sp "), reg);
+  out.advance(put(at, "=1sp\\relax\\fi%\n"));
 }
 
 void begin_fitting(TexWriter& out) {

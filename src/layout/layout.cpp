@@ -92,7 +92,7 @@ void* from_arena(std::size_t& bytes) {
 
 Arena arena;
 
-void* more(void* block, std::size_t held, std::size_t& bytes) {
+void* more(void* block, std::size_t held, std::size_t used, std::size_t& bytes) {
   if (block != nullptr && !in_arena(block)) {
     void* data = std::realloc(block, bytes);
     if (data == nullptr) throw std::bad_alloc();
@@ -108,7 +108,7 @@ void* more(void* block, std::size_t held, std::size_t& bytes) {
     if (data == nullptr) throw std::bad_alloc();
   }
   if (block != nullptr) {
-    std::memcpy(data, block, held);
+    std::memcpy(data, block, used);
     give(block, held);
   }
   if (bytes >= huge) advise_huge_pages(data, static_cast<char*>(data) + bytes);

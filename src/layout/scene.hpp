@@ -110,10 +110,10 @@ struct Arena {
 extern Arena arena;
 // Room is taken in the arena in whole lines of 64 bytes, so that no two arrays share one.
 constexpr std::size_t line = 64;
-// A block of at least `bytes` (then set to its size) that holds the `held` bytes of `block` (null,
-// or a block from here): room in the arena, a kept block or one from the allocator, or `block`
-// grown (std::bad_alloc when there is none).
-void* more(void* block, std::size_t held, std::size_t& bytes);
+// A block of at least `bytes` (then set to its size) for what a block of `held` bytes (null, or
+// one from here) holds in its first `used` bytes: room in the arena, a kept block or one from the
+// allocator, or the block grown (std::bad_alloc when there is none).
+void* more(void* block, std::size_t held, std::size_t used, std::size_t& bytes);
 // Keeps a block of `bytes` outside the arena (from malloc) or frees it.
 void give_kept(void* block, std::size_t bytes);
 
@@ -129,7 +129,7 @@ inline void* first(std::size_t& bytes) {
     ++arena.holders;
     return reinterpret_cast<void*>(room);
   }
-  return more(nullptr, 0, bytes);
+  return more(nullptr, 0, 0, bytes);
 }
 // Gives back a block from first() or more() of `bytes`; null is ignored.
 inline void give(void* block, std::size_t bytes) {
@@ -210,7 +210,8 @@ class Block {
       bytes = (bytes + spares::line - 1) & ~(spares::line - 1);
       data_ = static_cast<T*>(spares::first(bytes));
     } else {
-      data_ = static_cast<T*>(spares::more(data_, (capacity_ + Slack) * sizeof(T), bytes));
+      data_ = static_cast<T*>(
+          spares::more(data_, (capacity_ + Slack) * sizeof(T), (size_ + Slack) * sizeof(T), bytes));
     }
     capacity_ = bytes / sizeof(T) - Slack;
   }

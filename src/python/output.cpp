@@ -57,10 +57,8 @@ void resize_str(Ref& str_ref, std::size_t length) {
 // under the interpreter lock), whose pages are already there, and copied into a str of its
 // size at the end: faster than growing a str in fresh memory.
 constexpr std::size_t kept_size = std::size_t{1} << 20;
-char* kept() {
-  static char* const block = static_cast<char*>(std::malloc(kept_size));
-  return block;
-}
+char* kept_block = nullptr;  // made by the first text that asks for it
+char* kept() { return kept_block; }
 
 // Raises the OSError that open() raises for the system error `code` on `filename`.
 [[noreturn]] void raise_os_error(int code, PyObject* filename) {
@@ -72,7 +70,10 @@ char* kept() {
 }  // namespace
 
 std::span<char> StrDestination::grow(std::size_t used, std::size_t size) {
-  if (!str_ && size <= kept_size && kept() != nullptr) return {kept(), kept_size};
+  if (!str_ && size <= kept_size) {
+    if (kept_block == nullptr) kept_block = static_cast<char*>(std::malloc(kept_size));
+    if (kept_block != nullptr) return {kept_block, kept_size};
+  }
   if (size == 0) return {};  // no kept block: the str is made once there is text
   if (!str_) {
     // At once a block that the allocator maps for itself (its pages are touched only as they
