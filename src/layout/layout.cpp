@@ -78,9 +78,10 @@ void* from_arena(std::size_t& bytes) {
     if (block == nullptr) return nullptr;
     arena.begin = arena.next = reinterpret_cast<std::uintptr_t>(block);
     arena.size = arena_size;
+    arena.end = arena.begin + arena_size;
   }
   const std::size_t rounded = (bytes + line - 1) & ~(line - 1);
-  if (arena.begin + arena.size - arena.next < rounded) return nullptr;
+  if (arena.end - arena.next < rounded) return nullptr;
   const std::uintptr_t room = arena.next;
   arena.next += rounded;
   ++arena.holders;

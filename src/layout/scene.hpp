@@ -104,7 +104,7 @@ constexpr std::size_t least = 8192;
 // room there. The module's calls hold the interpreter lock while they draw, so they never overlap.
 struct Arena {
   std::uintptr_t begin = 0, size = 0;
-  std::uintptr_t next = 0;
+  std::uintptr_t next = 0, end = 0;
   std::size_t holders = 0;
 };
 extern Arena arena;
@@ -123,7 +123,7 @@ inline bool in_arena(const void* block) {
 // A first block of `bytes` (a multiple of `line`) for an array: room in the arena where there
 // is that much left, else as more() gives it.
 inline void* first(std::size_t& bytes) {
-  if (arena.begin + arena.size - arena.next >= bytes) {
+  if (arena.end - arena.next >= bytes) {
     const std::uintptr_t room = arena.next;
     arena.next += bytes;
     ++arena.holders;
@@ -205,11 +205,13 @@ class Block {
   // Makes room for `count` elements in all (std::bad_alloc when there is none).
   void grow(std::size_t count) {
     if (count <= capacity_) return;
-    std::size_t bytes = (std::max({count, 2 * capacity_, Minimum}) + Slack) * sizeof(T);
+    std::size_t bytes;
     if (data_ == nullptr) {
-      bytes = (bytes + spares::line - 1) & ~(spares::line - 1);
+      bytes =
+          ((std::max(count, Minimum) + Slack) * sizeof(T) + spares::line - 1) & ~(spares::line - 1);
       data_ = static_cast<T*>(spares::first(bytes));
     } else {
+      bytes = (std::max(count, 2 * capacity_) + Slack) * sizeof(T);
       data_ = static_cast<T*>(
           spares::more(data_, (capacity_ + Slack) * sizeof(T), (size_ + Slack) * sizeof(T), bytes));
     }
