@@ -32,6 +32,8 @@ class MemoryDestination final : public Destination {
   std::span<char> grow(std::size_t used, std::size_t size) override;
   void finish(std::size_t size, unsigned) override { size_ = size; }
   std::string_view text() const { return {data_, size_}; }
+  // The buffer as it stands, which grow() would give for any size within it.
+  std::span<char> buffer() { return {data_, capacity_}; }
   // Gives back the pages that hold only bytes before `offset`, which will not be read again.
   void release_before(std::size_t offset);
 

@@ -140,6 +140,12 @@ class Progress {
 template <class Frame>  // trivially copyable, with a member `const Decision* node`
 class Path {
  public:
+  // The frames start in the memory's own buffer.
+  Path()
+      : frames_(reinterpret_cast<Frame*>(memory_.buffer().data())),
+        capacity_(memory_.buffer().size() / sizeof(Frame)) {}
+  Path(const Path&) = delete;
+  Path& operator=(const Path&) = delete;
   ~Path() {
     for (std::size_t i = 0; i < size_; ++i) frames_[i].node->on_path = false;
   }
@@ -170,9 +176,9 @@ class Path {
 
  private:
   MemoryDestination memory_;
-  Frame* frames_ = nullptr;
+  Frame* frames_;
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  std::size_t capacity_;
 };
 
 // Reads ahead of a walk into the subtrees that it will enter later: a subtree's record is asked
