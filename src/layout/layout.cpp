@@ -1233,7 +1233,6 @@ struct Group {
 // Groups each set's members by level, decides how each group is joined, and numbers the lanes
 // of each band (the band before level L is band L - 1).
 std::vector<Group> plan_sets(Tree& tree, const Places& places, Block<std::uint32_t, 16>& lanes) {
-  if (tree.sets.empty()) return {};
   std::vector<Group> groups;
   std::vector<bool> wanted;
   for (std::uint32_t s = 0; s < tree.sets.size(); ++s) {
@@ -1407,17 +1406,22 @@ Scene lay_out(const Game& game, const Options& options) {
     low = std::min(low, place.x - place.left);
     high = std::max(high, place.x + place.right);
   }
+  // The lanes of each band, which only sets take.
   Block<std::uint32_t, 16> lanes;
-  lanes.assign(levels, 0);
-  const std::vector<Group> groups = plan_sets(tree, places, lanes);
+  std::vector<Group> groups;
+  if (!tree.sets.empty()) {
+    lanes.assign(levels, 0);
+    groups = plan_sets(tree, places, lanes);
+  }
   Block<Band, 16> bands = measure_bands(places, levels, down);
   Block<double, 16> along;
   along.assign(levels, 0);
   for (std::uint32_t band = 0; band + 1 < levels; ++band) {
     const Band& sizes = bands[band];
     const double top = lift + sizes.payoff + row;
+    const std::uint32_t band_lanes = lanes.empty() ? 0 : lanes[band];
     const double bottom = lift + sizes.player + row +
-                          (lanes[band] > 0 ? lane_first + lane_step * (lanes[band] - 1) : 0);
+                          (band_lanes > 0 ? lane_first + lane_step * (band_lanes - 1) : 0);
     along[band + 1] =
         along[band] + std::max(double{sizes.least}, 2 * std::max(top + sizes.action, bottom));
   }
