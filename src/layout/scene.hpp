@@ -253,14 +253,13 @@ class Release {
   }
 
   // Frees the whole array, its pages given back first: a block that the allocator keeps for
-  // reuse would still count as the process's.
+  // reuse would still count as the process's. An array of fewer bytes than a page holds no
+  // whole page of its own: it is left for its owner to free.
   template <class Items>
   static void all(Items& items) {
-    // An array of fewer bytes than a page holds no whole page of its own.
-    if (items.size() * sizeof(*items.data()) >= page) {
-      Release release;
-      release.before(items, items.data() + items.size(), 0);
-    }
+    if (items.size() * sizeof(*items.data()) < page) return;
+    Release release;
+    release.before(items, items.data() + items.size(), 0);
     items = Items();
   }
   // The items of `items` before `done` are written out: their pages are given back `least`
