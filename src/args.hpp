@@ -33,14 +33,20 @@ struct CallSpec {
   static constexpr std::size_t interned_capacity = 8;
   mutable std::array<PyObject*, interned_capacity> interned{};
 
+  // Whether a call may leave out every argument: unknown (-1) until the first call without any
+  // asks, then 0 or 1.
+  mutable signed char optional = -1;
+
   std::size_t slot_count() const { return positional_count + keyword_only_count; }
   // Whether a call may leave out every argument.
   bool all_optional() const {
-    if (required != 0 || collect_surplus) return false;
-    for (std::size_t i = 0; i < keyword_only_count; ++i) {
-      if (keyword_only[i].required) return false;
+    if (optional < 0) {
+      optional = required == 0 && !collect_surplus;
+      for (std::size_t i = 0; i < keyword_only_count; ++i) {
+        if (keyword_only[i].required) optional = 0;
+      }
     }
-    return true;
+    return optional != 0;
   }
 };
 
