@@ -74,7 +74,7 @@ constexpr std::size_t arena_size = std::size_t{64} << 10;
 void* from_arena(std::size_t& bytes) {
   if (arena.size == 0) {
     // Made at the first drawing and kept; without it, every array goes on to the kept blocks.
-    void* block = std::malloc(arena_size);
+    void* block = std::aligned_alloc(line, arena_size);
     if (block == nullptr) return nullptr;
     arena.begin = arena.next = reinterpret_cast<std::uintptr_t>(block);
     arena.size = arena_size;
