@@ -190,7 +190,7 @@ class Numbers {
   }
 
  private:
-  static constexpr int log_size = 8;
+  static constexpr int log_size = 9;
   // A number's bits and text (a longer one is not kept), in one cache line.
   struct Entry {
     std::uint64_t bits;
