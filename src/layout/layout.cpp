@@ -79,14 +79,16 @@ void* from_arena(std::size_t& bytes) {
     arena.begin = arena.next = reinterpret_cast<std::uintptr_t>(block);
     arena.size = arena_size;
     arena.end = arena.begin + arena_size;
+    take_back(block, arena_size);
   }
   const std::size_t rounded = (bytes + line - 1) & ~(line - 1);
-  if (arena.end - arena.next < rounded) return nullptr;
-  const std::uintptr_t room = arena.next;
-  arena.next += rounded;
+  if (arena.end - arena.next < rounded + gap) return nullptr;
+  void* const room = reinterpret_cast<void*>(arena.next);
+  arena.next += rounded + gap;
   ++arena.holders;
   bytes = rounded;
-  return reinterpret_cast<void*>(room);
+  lend(room, bytes);
+  return room;
 }
 
 }  // namespace
