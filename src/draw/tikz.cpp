@@ -92,8 +92,8 @@ void end_fitting(TexWriter& out, const Fit& fit) {
   }
   out << "\\ifdim\\dimen0<1pt \\ifdim\\dimen0<1sp "
          "\\dimen0=1sp\\relax\\fi\\pgfmathparse{\\the\\dimen0}%\n"
-      << "\\setbox2=\\hbox{\\scalebox{\\pgfmathresult}{\\box2}}%\n"
-      << "\\ifdim\\wd2>\\dimen4\\relax\\wd2=\\dimen4\\relax\\fi";
+         "\\setbox2=\\hbox{\\scalebox{\\pgfmathresult}{\\box2}}%\n"
+         "\\ifdim\\wd2>\\dimen4\\relax\\wd2=\\dimen4\\relax\\fi";
   if (fit.height) {
     out << "\\ifdim\\dimexpr\\ht2+\\dp2\\relax>\\dimen6\\relax\\ht2=\\dimexpr\\dimen6-"
            "\\dp2\\relax\\fi";
@@ -411,7 +411,7 @@ void tikz(layout::Scene&& scene, const Fit& fit, Destination& destination) {
   const double shrink = extent > longest ? longest / extent : 1;
   begin_fitting(writer);
   writer << "\\begin{tikzpicture}[inner sep=0pt,line cap=round]\n"
-         << "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n";
+            "\\pgfmathsetlengthmacro\\kelvoraem{1em}%\n";
   if (shrink < 1) {
     const auto millionths = std::max<std::int64_t>(1, static_cast<std::int64_t>(shrink * 1e6));
     writer << "\\edef\\kelvoraunit{\\the\\dimexpr\\kelvoraem*" << millionths
