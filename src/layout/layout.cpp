@@ -222,7 +222,8 @@ struct PayoffText {
 // Writes "(3, -2)" at `at` (room for 2 + 13 bytes a number) and adds its width in thousandths
 // of an em to `width`; returns the end. Every digit is as wide, so a number's width follows
 // from its count of digits and its sign.
-char* put_numbers(char* at, std::span<const std::int32_t> numbers, std::uint64_t& width) {
+[[gnu::always_inline]] inline char* put_numbers(char* at, std::span<const std::int32_t> numbers,
+                                                std::uint64_t& width) {
   constexpr std::uint64_t digit = 637, minus = 362, parenthesis = 391, separator = 318 + 318;
   static_assert(ascii_widths['0' - 32] == digit && ascii_widths['9' - 32] == digit &&
                 ascii_widths['-' - 32] == minus && ascii_widths['(' - 32] == parenthesis &&
@@ -351,6 +352,106 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
+// measure() of a node's place whose labels hold names and integers only (no probability; a
+// payoff, if any, of integers), the most common: its texts are written through a pointer into
+// room made for them at once (a name kept inside its Text is copied as its 16 bytes), and its
+// numbers are written once each, in the order measure() takes them. Apart from the general
+// case, so that it keeps to few registers.
+[[gnu::noinline]] void measure_plain(Place& place, const Decision& node, bool root, bool chance,
+                                     bool down, Bytes& texts) {
+  const bool leaf = node.children.empty();
+  const bool own = !leaf || node.payoff;
+  const std::string_view name = node.name.view();
+  const Text* const player = leaf ? nullptr : &walk::first_child_player(node);
+  const std::size_t player_size = player != nullptr ? player->view().size() : 0;
+  const auto numbers = node.payoff.numbers();
+  const std::size_t at = texts.size();
+  texts.grow(at + std::max<std::size_t>(name.size(), sizeof(Text)) + sizeof(std::uint32_t) +
+             std::max<std::size_t>(player_size, sizeof(Text)) + 3 + 13 * numbers.size());
+  char* const start = texts.data() + at;
+  char* end = start;
+  // Read only where the place has texts.
+  Texts& head = place.texts;
+  head = Texts{0, 0, 0, 0, 0, 0, 0, Entries::none};
+  double left = chance ? chance_radius : dot_radius, right = left;
+  const Side side = place.side;
+  // As measure()'s, a case for each side.
+  auto reserve = [&](double room, double inner) {
+    switch (side) {
+      case Side::left: left = std::max(left, room); break;
+      case Side::right: right = std::max(right, room); break;
+      case Side::middle:
+        left = std::max(left, inner);
+        right = std::max(right, inner);
+        break;
+    }
+  };
+  // The sizes of a text `width` wide, across and along the levels.
+  auto sizes = [&](float& across, float& along, double width) {
+    across = static_cast<float>(down ? width : ascent + descent);
+    along = static_cast<float>(down ? ascent + descent : width);
+  };
+  place.action_across = place.action_along = 0;
+  if (place.action) {
+    end = node.name.copy_to(end);
+    head.action = static_cast<std::uint32_t>(name.size());
+    head.action_widest = static_cast<std::uint8_t>(node.name.width());
+    const double width = name.empty() ? 0 : width_of(thousandths(name));
+    if (width > 0) {
+      sizes(place.action_across, place.action_along, width);
+      const double room = place.action_across + 2 * pad;
+      reserve(room, 2 * room + std::max(room, double{place.action_along}));
+    }
+  }
+  place.own_across = place.own_along = 0;
+  place.own_payoff = false;
+  if (own) {
+    // The size of the player's name in its label comes just before the label's text.
+    char* const name_at = end;
+    end += sizeof head.name;
+    char* const own_at = end;
+    std::uint64_t sum = 0;
+    if (player != nullptr) {
+      end = player->copy_to(end);
+      head.name = static_cast<std::uint32_t>(player_size);
+      head.own_widest = static_cast<std::uint8_t>(player->width());
+      sum = thousandths(std::string_view(own_at, player_size));
+      if (node.payoff) {
+        *end++ = ' ';
+        sum += ascii_widths[' ' - 32];
+      }
+    }
+    if (node.payoff) {
+      end = put_numbers(end, numbers, sum);
+      head.entries = Entries::numbers;
+    }
+    head.own = static_cast<std::uint32_t>(end - own_at);
+    std::memcpy(name_at, &head.name, sizeof head.name);
+    const double width = width_of(sum);
+    sizes(place.own_across, place.own_along, width);
+    if (leaf) {
+      place.own_payoff = true;
+      left = std::max(left, place.own_across / 2.0);
+      right = std::max(right, place.own_across / 2.0);
+    } else if (root) {
+      left = std::max(left, width / 2);
+      right = std::max(right, width / 2);
+    } else {
+      const double room = beside(down) + place.own_across;
+      reserve(room, room + std::max(10.0, double{place.own_along}));
+    }
+  }
+  place.text = no_text;
+  if (end != start) {
+    texts.extend(static_cast<std::size_t>(end - start));
+    place.text = at;
+  }
+  place.chance = chance;
+  place.leaf = leaf;
+  place.left = static_cast<float>(left);
+  place.right = static_cast<float>(right);
+}
+
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
 // level: its dot, its player's name beside it (on its side, or on both while its side is open),
 // the action on the edge into it (the room beside that edge, counted again here because edges
@@ -359,7 +460,7 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
 // converge towards its labels. The texts of its labels are appended to `texts` (their sizes kept
 // in the place's Texts), so that nothing needs to read the node again. `chance`: whether the
 // children of a node's place carry probabilities (its caller has read them).
-void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
+[[gnu::noinline]] void measure_any(Place& place, bool root, bool chance, bool down, Bytes& texts) {
   place.action_across = place.action_along = place.own_across = place.own_along = 0;
   place.own_payoff = false;
   place.text = no_text;
@@ -491,6 +592,17 @@ void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
   }
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
+}
+
+// measure() of any place: the common one by measure_plain().
+inline void measure(Place& place, bool root, bool chance, bool down, Bytes& texts) {
+  if (place.kind == PlaceKind::node) {
+    const Decision& node = *place.node;
+    if (!node.has_probability && (!node.payoff || node.payoff.is_numeric())) {
+      return measure_plain(place, node, root, chance, down, texts);
+    }
+  }
+  measure_any(place, root, chance, down, texts);
 }
 
 Place make_place(const Decision* node, std::uint32_t parent, std::uint32_t level, Side side,
