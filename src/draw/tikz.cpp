@@ -145,28 +145,33 @@ void name_text(TexWriter& out, std::string_view text, unsigned widest) {
 }
 
 // "(3, $-2$)": the label's payoff of numbers, a negative one with a minus sign, at `at`, which
-// has room for twice the payoff's bytes; returns the end.
+// has room for twice the payoff's bytes and a Text's more (a writer's room keeps that much spare);
+// returns the end. The entries stand between "(" and ")", ", " apart (as for_each_entry reads
+// them), and hold no comma: a number's text is canonical (see parse_exact). Each is copied in one
+// move where it is short: the text goes on for as long after it.
 char* put_numbers(char* at, const layout::Scene& scene, const layout::Label& label) {
   const std::string_view text = layout::text_of(scene, label);
   const std::string_view payoff = label.kind == layout::LabelKind::player
                                       ? text.substr(layout::name_size(scene, label) + 1)
                                       : text;
-  // Numbers without a minus sign are set as written, "(3, 2)".
-  if (payoff.find('-') == std::string_view::npos) return put(at, payoff);
-  // Each entry takes at most two bytes more, and is 1 byte or more after 2 bytes of separator.
+  const char* from = payoff.data() + 1;
+  const char* const end = payoff.data() + payoff.size() - 1;
   *at++ = '(';
-  bool first = true;
-  layout::for_each_entry(scene, label, [&](std::string_view entry) {
-    if (!first) {
-      std::memcpy(at, ", ", 2);
-      at += 2;
-    }
-    first = false;
-    const bool negative = entry.starts_with('-');
-    if (negative) *at++ = '$';
-    for (const char c : entry) *at++ = c;
-    if (negative) *at++ = '$';
-  });
+  while (from < end) {
+    const char* stop = from;
+    while (stop < end && *stop != ',') ++stop;
+    const bool negative = *from == '-';
+    *at = '$';
+    at += negative;
+    at = put_short<layout::Bytes::slack>(
+        at, std::string_view(from, static_cast<std::size_t>(stop - from)));
+    *at = '$';
+    at += negative;
+    if (stop == end) break;
+    std::memcpy(at, ", ", 2);
+    at += 2;
+    from = stop + 2;
+  }
   *at++ = ')';
   return at;
 }
