@@ -478,88 +478,40 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   const std::size_t at = texts.size();
   // The widths of the action's labels and of the own label, in pixels (0: none).
   double action_width = 0, own_width = 0;
-  if (!node.has_probability && (!node.payoff || node.payoff.is_numeric())) {
-    // Names and integers only: the texts are written through a pointer into room made for
-    // them at once (a name kept inside its Text is copied as its 16 bytes).
-    const std::string_view name = node.name.view();
-    const Text* player = leaf ? nullptr : &walk::first_child_player(node);
-    const std::string_view player_name = player ? player->view() : std::string_view();
-    const auto numbers = node.payoff.numbers();
-    texts.grow(at + std::max<std::size_t>(name.size(), sizeof(Text)) + sizeof head.name +
-               std::max<std::size_t>(player_name.size(), sizeof(Text)) + 3 + 13 * numbers.size());
-    char* const start = texts.data() + at;
-    char* end = start;
-    if (action) {
-      end = node.name.copy_to(end);
-      head.action = static_cast<std::uint32_t>(name.size());
-      head.action_widest = static_cast<std::uint8_t>(node.name.width());
-      if (!name.empty()) action_width = width_of(thousandths(name));
-    }
-    if (own) {
-      // The size of the player's name in its label comes just before the label's text.
-      char* const name_at = end;
-      end += sizeof head.name;
-      char* const own_at = end;
-      std::uint64_t sum = 0;
-      if (player != nullptr) {
-        end = player->copy_to(end);
-        head.name = static_cast<std::uint32_t>(player_name.size());
-        head.own_widest = static_cast<std::uint8_t>(player->width());
-        sum = thousandths(player_name);
-        if (node.payoff) {
-          *end++ = ' ';
-          sum += ascii_widths[' ' - 32];
-        }
-      }
+  if (action) action_width = action_texts(node, texts, head).total();
+  if (own) {
+    const std::size_t name_at = texts.size();
+    texts.extend(sizeof head.name);
+    const std::size_t own_at = texts.size();
+    unsigned widest = 0;
+    std::uint64_t sum = 0;
+    if (!leaf) {
+      const Text& player = walk::first_child_player(node);
+      texts.append_name(player);
+      head.name = static_cast<std::uint32_t>(player.view().size());
+      widest = player.width();
+      sum = thousandths(player.view());
       if (node.payoff) {
-        end = put_numbers(end, numbers, sum);
-        head.entries = Entries::numbers;
+        texts.append(' ');
+        sum += ascii_widths[' ' - 32];
       }
-      head.own = static_cast<std::uint32_t>(end - own_at);
-      std::memcpy(name_at, &head.name, sizeof head.name);
-      own_width = width_of(sum);
     }
-    if (end != start) {
-      texts.extend(static_cast<std::size_t>(end - start));
-      place.text = at;
-      place.texts = head;
+    if (node.payoff) {
+      const PayoffText payoff = append_payoff(node.payoff, texts);
+      head.entries = payoff.entries;
+      widest = std::max(widest, payoff.widest);
+      sum += payoff.thousandths;
     }
-  } else {
-    if (action) action_width = action_texts(node, texts, head).total();
-    if (own) {
-      const std::size_t name_at = texts.size();
-      texts.extend(sizeof head.name);
-      const std::size_t own_at = texts.size();
-      unsigned widest = 0;
-      std::uint64_t sum = 0;
-      if (!leaf) {
-        const Text& player = walk::first_child_player(node);
-        texts.append_name(player);
-        head.name = static_cast<std::uint32_t>(player.view().size());
-        widest = player.width();
-        sum = thousandths(player.view());
-        if (node.payoff) {
-          texts.append(' ');
-          sum += ascii_widths[' ' - 32];
-        }
-      }
-      if (node.payoff) {
-        const PayoffText payoff = append_payoff(node.payoff, texts);
-        head.entries = payoff.entries;
-        widest = std::max(widest, payoff.widest);
-        sum += payoff.thousandths;
-      }
-      head.own = static_cast<std::uint32_t>(texts.size() - own_at);
-      if (head.entries == Entries::names)
-        head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
-      head.own_widest = static_cast<std::uint8_t>(widest);
-      std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
-      own_width = width_of(sum);
-    }
-    if (texts.size() > at) {
-      place.text = at;
-      place.texts = head;
-    }
+    head.own = static_cast<std::uint32_t>(texts.size() - own_at);
+    if (head.entries == Entries::names)
+      head.own -= 4 * static_cast<std::uint32_t>(1 + node.payoff.size());
+    head.own_widest = static_cast<std::uint8_t>(widest);
+    std::memcpy(texts.data() + name_at, &head.name, sizeof head.name);
+    own_width = width_of(sum);
+  }
+  if (texts.size() > at) {
+    place.text = at;
+    place.texts = head;
   }
 
   double left = chance ? chance_radius : dot ? dot_radius : 1, right = left;
