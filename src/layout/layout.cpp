@@ -353,6 +353,33 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   return action_widths(all.substr(0, head.action), all.substr(head.action));
 }
 
+// The sizes of a text `width` wide, across and along the levels.
+inline void label_sizes(float& across, float& along, double width, bool down) {
+  across = static_cast<float>(down ? width : ascent + descent);
+  along = static_cast<float>(down ? ascent + descent : width);
+}
+
+// The room that a node's own label `width` wide takes beside its dot: a leaf's payoff below it
+// and the root's player above it are centred on it, another player's name goes to one side
+// (`reserve(room, inner)`, as measure() keeps room on a side).
+template <class Reserve>
+[[gnu::always_inline]] inline void own_room(Place& place, double width, bool leaf, bool root,
+                                            bool down, double& left, double& right,
+                                            Reserve reserve) {
+  label_sizes(place.own_across, place.own_along, width, down);
+  if (leaf) {
+    place.own_payoff = true;
+    left = std::max(left, place.own_across / 2.0);
+    right = std::max(right, place.own_across / 2.0);
+  } else if (root) {
+    left = std::max(left, width / 2);
+    right = std::max(right, width / 2);
+  } else {
+    const double room = beside(down) + place.own_across;
+    reserve(room, room + std::max(10.0, double{place.own_along}));
+  }
+}
+
 // measure() of a node's place whose labels hold names and integers only (no probability; a
 // payoff, if any, of integers), the most common: its texts are written through a pointer into
 // room made for them at once (a name kept inside its Text is copied as its 16 bytes), and its
@@ -387,11 +414,6 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
         break;
     }
   };
-  // The sizes of a text `width` wide, across and along the levels.
-  auto sizes = [&](float& across, float& along, double width) {
-    across = static_cast<float>(down ? width : ascent + descent);
-    along = static_cast<float>(down ? ascent + descent : width);
-  };
   place.action_across = place.action_along = 0;
   if (place.action) {
     end = node.name.copy_to(end);
@@ -399,7 +421,7 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
     head.action_widest = static_cast<std::uint8_t>(node.name.width());
     const double width = name.empty() ? 0 : width_of(thousandths(name));
     if (width > 0) {
-      sizes(place.action_across, place.action_along, width);
+      label_sizes(place.action_across, place.action_along, width, down);
       const double room = place.action_across + 2 * pad;
       reserve(room, 2 * room + std::max(room, double{place.action_along}));
     }
@@ -428,19 +450,7 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
     }
     head.own = static_cast<std::uint32_t>(end - own_at);
     std::memcpy(name_at, &head.name, sizeof head.name);
-    const double width = width_of(sum);
-    sizes(place.own_across, place.own_along, width);
-    if (leaf) {
-      place.own_payoff = true;
-      left = std::max(left, place.own_across / 2.0);
-      right = std::max(right, place.own_across / 2.0);
-    } else if (root) {
-      left = std::max(left, width / 2);
-      right = std::max(right, width / 2);
-    } else {
-      const double room = beside(down) + place.own_across;
-      reserve(room, room + std::max(10.0, double{place.own_along}));
-    }
+    own_room(place, width_of(sum), leaf, root, down, left, right, reserve);
   }
   place.text = no_text;
   if (end != start) {
@@ -515,34 +525,16 @@ ActionWidths action_texts(const Decision& node, Bytes& texts, Texts& head) {
   }
 
   double left = chance ? chance_radius : dot ? dot_radius : 1, right = left;
-  // The sizes of a text `width` wide, across and along the levels.
-  auto sizes = [&](float& across, float& along, double width) {
-    across = static_cast<float>(down ? width : ascent + descent);
-    along = static_cast<float>(down ? ascent + descent : width);
-  };
   auto reserve = [&](double room, double inner) {
     if (side != Side::right) left = std::max(left, side == Side::left ? room : inner);
     if (side != Side::left) right = std::max(right, side == Side::right ? room : inner);
   };
   if (action_width > 0) {
-    sizes(place.action_across, place.action_along, action_width);
+    label_sizes(place.action_across, place.action_along, action_width, down);
     const double room = place.action_across + 2 * pad;
     reserve(room, 2 * room + std::max(room, double{place.action_along}));
   }
-  if (own) {
-    sizes(place.own_across, place.own_along, own_width);
-    if (leaf) {
-      place.own_payoff = true;
-      left = std::max(left, place.own_across / 2.0);
-      right = std::max(right, place.own_across / 2.0);
-    } else if (root) {
-      left = std::max(left, own_width / 2);
-      right = std::max(right, own_width / 2);
-    } else {
-      const double room = beside(down) + place.own_across;
-      reserve(room, room + std::max(10.0, double{place.own_along}));
-    }
-  }
+  if (own) own_room(place, own_width, leaf, root, down, left, right, reserve);
   place.left = static_cast<float>(left);
   place.right = static_cast<float>(right);
 }

@@ -129,23 +129,13 @@ inline bool in_arena(const void* block) {
 // is reported as it is past a block of its own.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr std::size_t gap = line;
+inline void lend(void* room, std::size_t bytes) { ASAN_UNPOISON_MEMORY_REGION(room, bytes); }
+inline void take_back(void* room, std::size_t bytes) { ASAN_POISON_MEMORY_REGION(room, bytes); }
 #else
 constexpr std::size_t gap = 0;
+inline void lend(void*, std::size_t) {}
+inline void take_back(void*, std::size_t) {}
 #endif
-inline void lend(void* room, std::size_t bytes) {
-#if defined(__SANITIZE_ADDRESS__)
-  ASAN_UNPOISON_MEMORY_REGION(room, bytes);
-#else
-  static_cast<void>(room), static_cast<void>(bytes);
-#endif
-}
-inline void take_back(void* room, std::size_t bytes) {
-#if defined(__SANITIZE_ADDRESS__)
-  ASAN_POISON_MEMORY_REGION(room, bytes);
-#else
-  static_cast<void>(room), static_cast<void>(bytes);
-#endif
-}
 // A first block of `bytes` (a multiple of `line`) for an array: room in the arena where there
 // is that much left, else as more() gives it.
 inline void* first(std::size_t& bytes) {
