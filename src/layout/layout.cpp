@@ -82,13 +82,9 @@ void* from_arena(std::size_t& bytes) {
     take_back(block, arena_size);
   }
   const std::size_t rounded = (bytes + line - 1) & ~(line - 1);
-  if (arena.end - arena.next < rounded + gap) return nullptr;
-  void* const room = reinterpret_cast<void*>(arena.next);
-  arena.next += rounded + gap;
-  ++arena.holders;
+  if (!room_in_arena(rounded)) return nullptr;
   bytes = rounded;
-  lend(room, bytes);
-  return room;
+  return lend_from_arena(rounded);
 }
 
 }  // namespace
@@ -359,24 +355,49 @@ inline void label_sizes(float& across, float& along, double width, bool down) {
   along = static_cast<float>(down ? ascent + descent : width);
 }
 
+// The room that a place keeps on each side of its dot, on its level, as measure() finds it.
+struct Room {
+  Side side;
+  double left, right;
+
+  // Keeps `room` on the place's side, or `inner` on both while its side is open.
+  void keep(double room, double inner) {
+    switch (side) {
+      case Side::left: left = std::max(left, room); break;
+      case Side::right: right = std::max(right, room); break;
+      case Side::middle:
+        left = std::max(left, inner);
+        right = std::max(right, inner);
+        break;
+    }
+  }
+  // Keeps `half` on both sides, for a label centred on the dot.
+  void centred(double half) {
+    left = std::max(left, half);
+    right = std::max(right, half);
+  }
+};
+
+// The room that the action's label `width` wide (more than 0) takes beside the edge into a place.
+[[gnu::always_inline]] inline void action_room(Place& place, double width, bool down, Room& room) {
+  label_sizes(place.action_across, place.action_along, width, down);
+  const double beside_edge = place.action_across + 2 * pad;
+  room.keep(beside_edge, 2 * beside_edge + std::max(beside_edge, double{place.action_along}));
+}
+
 // The room that a node's own label `width` wide takes beside its dot: a leaf's payoff below it
-// and the root's player above it are centred on it, another player's name goes to one side
-// (`reserve(room, inner)`, as measure() keeps room on a side).
-template <class Reserve>
+// and the root's player above it are centred on it, another player's name goes to one side.
 [[gnu::always_inline]] inline void own_room(Place& place, double width, bool leaf, bool root,
-                                            bool down, double& left, double& right,
-                                            Reserve reserve) {
+                                            bool down, Room& room) {
   label_sizes(place.own_across, place.own_along, width, down);
   if (leaf) {
     place.own_payoff = true;
-    left = std::max(left, place.own_across / 2.0);
-    right = std::max(right, place.own_across / 2.0);
+    room.centred(place.own_across / 2.0);
   } else if (root) {
-    left = std::max(left, width / 2);
-    right = std::max(right, width / 2);
+    room.centred(width / 2);
   } else {
-    const double room = beside(down) + place.own_across;
-    reserve(room, room + std::max(10.0, double{place.own_along}));
+    const double beside_dot = beside(down) + place.own_across;
+    room.keep(beside_dot, beside_dot + std::max(10.0, double{place.own_along}));
   }
 }
 
@@ -401,30 +422,15 @@ template <class Reserve>
   // Read only where the place has texts.
   Texts& head = place.texts;
   head = Texts{0, 0, 0, 0, 0, 0, 0, Entries::none};
-  double left = chance ? chance_radius : dot_radius, right = left;
-  const Side side = place.side;
-  // As measure()'s, a case for each side.
-  auto reserve = [&](double room, double inner) {
-    switch (side) {
-      case Side::left: left = std::max(left, room); break;
-      case Side::right: right = std::max(right, room); break;
-      case Side::middle:
-        left = std::max(left, inner);
-        right = std::max(right, inner);
-        break;
-    }
-  };
+  const double radius = chance ? chance_radius : dot_radius;
+  Room room{place.side, radius, radius};
   place.action_across = place.action_along = 0;
   if (place.action) {
     end = node.name.copy_to(end);
     head.action = static_cast<std::uint32_t>(name.size());
     head.action_widest = static_cast<std::uint8_t>(node.name.width());
     const double width = name.empty() ? 0 : width_of(thousandths(name));
-    if (width > 0) {
-      label_sizes(place.action_across, place.action_along, width, down);
-      const double room = place.action_across + 2 * pad;
-      reserve(room, 2 * room + std::max(room, double{place.action_along}));
-    }
+    if (width > 0) action_room(place, width, down, room);
   }
   place.own_across = place.own_along = 0;
   place.own_payoff = false;
@@ -450,7 +456,7 @@ template <class Reserve>
     }
     head.own = static_cast<std::uint32_t>(end - own_at);
     std::memcpy(name_at, &head.name, sizeof head.name);
-    own_room(place, width_of(sum), leaf, root, down, left, right, reserve);
+    own_room(place, width_of(sum), leaf, root, down, room);
   }
   place.text = no_text;
   if (end != start) {
@@ -459,8 +465,8 @@ template <class Reserve>
   }
   place.chance = chance;
   place.leaf = leaf;
-  place.left = static_cast<float>(left);
-  place.right = static_cast<float>(right);
+  place.left = static_cast<float>(room.left);
+  place.right = static_cast<float>(room.right);
 }
 
 // The sizes of a place's labels, across and along the levels, and the room it takes on its
@@ -524,19 +530,12 @@ template <class Reserve>
     place.texts = head;
   }
 
-  double left = chance ? chance_radius : dot ? dot_radius : 1, right = left;
-  auto reserve = [&](double room, double inner) {
-    if (side != Side::right) left = std::max(left, side == Side::left ? room : inner);
-    if (side != Side::left) right = std::max(right, side == Side::right ? room : inner);
-  };
-  if (action_width > 0) {
-    label_sizes(place.action_across, place.action_along, action_width, down);
-    const double room = place.action_across + 2 * pad;
-    reserve(room, 2 * room + std::max(room, double{place.action_along}));
-  }
-  if (own) own_room(place, own_width, leaf, root, down, left, right, reserve);
-  place.left = static_cast<float>(left);
-  place.right = static_cast<float>(right);
+  const double radius = chance ? chance_radius : dot ? dot_radius : 1;
+  Room room{side, radius, radius};
+  if (action_width > 0) action_room(place, action_width, down, room);
+  if (own) own_room(place, own_width, leaf, root, down, room);
+  place.left = static_cast<float>(room.left);
+  place.right = static_cast<float>(room.right);
 }
 
 // measure() of any place: the common one by measure_plain().
@@ -1423,12 +1422,11 @@ Scene lay_out(const Game& game, const Options& options) {
   Tree tree = occurrences(read_node(game.root.get()), down);
   // Where the members of every set lie at one depth, none lies below another, and each level
   // is its depth already: nothing moves.
-  const bool flat = tree.sets.empty() ||
-                    std::all_of(tree.sets.begin(), tree.sets.end(), [&](const auto& members) {
-                      return std::all_of(members.begin(), members.end(), [&](std::uint32_t m) {
-                        return tree.places[m].level == tree.places[members.front()].level;
-                      });
-                    });
+  const bool flat = std::all_of(tree.sets.begin(), tree.sets.end(), [&](const auto& members) {
+    return std::all_of(members.begin(), members.end(), [&](std::uint32_t m) {
+      return tree.places[m].level == tree.places[members.front()].level;
+    });
+  });
   if (!flat) {
     std::vector<bool> merged = mergeable(tree);
     if (std::find(merged.begin(), merged.end(), true) != merged.end()) {

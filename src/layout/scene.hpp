@@ -136,16 +136,20 @@ constexpr std::size_t gap = 0;
 inline void lend(void*, std::size_t) {}
 inline void take_back(void*, std::size_t) {}
 #endif
+// Whether the arena has room of `bytes` (a multiple of `line`) left for an array.
+inline bool room_in_arena(std::size_t bytes) { return arena.end - arena.next >= bytes + gap; }
+// Room of `bytes` in the arena for an array, where room_in_arena(bytes).
+inline void* lend_from_arena(std::size_t bytes) {
+  void* const room = reinterpret_cast<void*>(arena.next);
+  arena.next += bytes + gap;
+  ++arena.holders;
+  lend(room, bytes);
+  return room;
+}
 // A first block of `bytes` (a multiple of `line`) for an array: room in the arena where there
 // is that much left, else as more() gives it.
 inline void* first(std::size_t& bytes) {
-  if (arena.end - arena.next >= bytes + gap) {
-    void* const room = reinterpret_cast<void*>(arena.next);
-    arena.next += bytes + gap;
-    ++arena.holders;
-    lend(room, bytes);
-    return room;
-  }
+  if (room_in_arena(bytes)) return lend_from_arena(bytes);
   return more(nullptr, 0, 0, bytes);
 }
 // Gives back a block from first() or more() of `bytes`; null is ignored.

@@ -58,7 +58,6 @@ void resize_str(Ref& str_ref, std::size_t length) {
 // size at the end: faster than growing a str in fresh memory.
 constexpr std::size_t kept_size = std::size_t{1} << 20;
 char* kept_block = nullptr;  // made by the first text that asks for it
-char* kept() { return kept_block; }
 
 // Raises the OSError that open() raises for the system error `code` on `filename`.
 [[noreturn]] void raise_os_error(int code, PyObject* filename) {
@@ -87,7 +86,7 @@ std::span<char> StrDestination::grow(std::size_t used, std::size_t size) {
       str_ = new_str(size = wanted, 127);
     }
     if (!str_) throw Error::fetch();
-    if (used > 0) std::memcpy(data(), kept(), used);
+    if (used > 0) std::memcpy(data(), kept_block, used);
   } else {
     resize_str(str_, size);
   }
@@ -99,9 +98,9 @@ void StrDestination::finish(std::size_t size, unsigned width) {
   if (width == 0 && str_) return resize_str(str_, size);
   if (width == 0) {
     str_ = new_str(size, 127);
-    return static_cast<void>(std::memcpy(data(), kept(), size));
+    return static_cast<void>(std::memcpy(data(), kept_block, size));
   }
-  const char* text = str_ ? data() : kept();
+  const char* text = str_ ? data() : kept_block;
   Ref utf8 = std::move(str_);
   constexpr Py_UCS4 widest[] = {127, 0xFF, 0xFFFF, 0x10FFFF};
   std::size_t length = 0;
